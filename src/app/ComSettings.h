@@ -1,0 +1,45 @@
+#pragma once
+#include <array>
+#include <string>
+
+// The serial-port settings file QLN_com.ini in the program folder:
+//
+//   [SERIAL-PORT]
+//   PORT=COM2
+//   [DEVICES]            (optional)
+//   COM2=/dev/ttyUSB0
+//
+// The user chooses one of COM1..COM8; [DEVICES] says which device each name stands for, so a
+// settings file moves between machines unchanged while each machine maps the names to its own
+// adapters. The line speed is found by the engine and never stored.
+
+constexpr int kComPortCount = 8;
+constexpr const char* kComSettingsFile = "QLN_com.ini";
+
+// "COM1".."COM8" for 0..7; "COM1" for any other index, as the file never holds an invalid name.
+const char* ComName(int portIndex);
+
+// The device each name stands for when [DEVICES] says nothing: "/dev/ttyS0".."/dev/ttyS7"
+// ("/dev/ttyS0" for an index out of range).
+std::string DefaultDevicePath(int portIndex);
+
+// folder + "/QLN_com.ini", or "QLN_com.ini" in the working folder when folder is empty.
+std::string ComSettingsPath(const std::string& folder);
+
+struct ComSettings {
+    int PortIndex = 0; // 0..7 for COM1..COM8
+    std::array<std::string, kComPortCount> DevicePath{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3",
+                                                      "/dev/ttyS4", "/dev/ttyS5", "/dev/ttyS6", "/dev/ttyS7"};
+};
+
+// Reads the file in `folder`. PORT must be exactly one of "COM1".."COM8" (upper case, nothing
+// after the digit); anything else, or no file, selects COM1. A [DEVICES] entry that is empty, or
+// cannot name a file (NUL byte, longer than a path can be), keeps the default device.
+// The result is always usable. When an existing file cannot be read, *error says why.
+ComSettings ReadComSettings(const std::string& folder, std::string* error = nullptr);
+
+// Stores the port name for `portIndex` in the file in `folder`, creating the file when it is
+// missing and keeping every other section, key and comment of an existing one.
+// An existing file that cannot be read is left alone (rewriting it would drop the user's other
+// entries): false is returned with the reason in *error, as for a failed write.
+bool WriteComSettings(const std::string& folder, int portIndex, std::string* error = nullptr);

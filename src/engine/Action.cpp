@@ -1,0 +1,511 @@
+#include "engine/Action.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "app/Texts.h"
+#include "engine/DeviceCommands.h"
+#include "link/SerialPort.h"
+
+namespace {
+struct ActionEntry {
+    uint32_t bit;
+    uint32_t firstStep;
+};
+
+// Request bits in the order the dispatcher tests them: the first set bit wins.
+const ActionEntry PRIORITY[] = {
+    {CMD_BAUDRATE_TEST, 0x330},
+    {CMD_FACTORY_SET, 0x280},
+    {CMD_CUSTOM_SET, 0x280},
+    {CMD_WRITE_PARAMETER, 0x80},
+    {CMD_READ_PARAMETER, 0x10},
+    {CMD_READ_DEVICE_INFO, 0x170},
+    {CMD_READ_STATUS, 0x190},
+    {CMD_RESET_OPERATION_COUNTER, 0x260},
+    {CMD_RESET_CALIBRATION_COUNTER, 0x270},
+};
+
+constexpr uint32_t STEP_RESTART = 0x310;
+constexpr uint32_t STEP_STOP = 0x320;
+constexpr uint32_t STEP_BAUDRATE = 0x330;
+constexpr uint32_t ERROR_TEXT_LIMIT = 140000;
+constexpr uint8_t CMD_VERSION = 0x23;
+
+const ParamRow& WriteRow(uint32_t index) {
+    uint32_t k = 0;
+    for (const ParamRow& row : ParamRows())
+        if (row.writeName && k++ == index)
+            return row;
+    return ParamRows()[0];
+}
+
+// The information telegrams of Read Device Info, in order.
+const InfoTelegram DEVICE_INFO_TELEGRAMS[] = {DIR, VER, OCR, VTR, CTR};
+const InfoTelegram STATUS_TELEGRAMS[] = {STR, LER};
+} // namespace
+
+const ActionEngine::StepRange ActionEngine::STEPS[] = {
+    {0x0, 0x0, &ActionEngine::StepDispatch},
+    {0x10, 0x7D, &ActionEngine::StepReadParameter},
+    {0x80, 0xE6, &ActionEngine::StepWriteParameter},
+    {0x170, 0x17F, &ActionEngine::StepReadDeviceInfo},
+    {0x190, 0x196, &ActionEngine::StepReadStatus},
+    {0x260, 0x261, &ActionEngine::StepResetOperationCounter},
+    {0x270, 0x270, &ActionEngine::StepResetCalibrationCounter},
+    {0x280, 0x283, &ActionEngine::StepSetSwitch},
+    {0x310, 0x312, &ActionEngine::StepRestart},
+    {0x320, 0x320, &ActionEngine::StepStop},
+    {0x330, 0x335, &ActionEngine::StepBaudrateTest},
+};
+
+ActionEngine::ActionEngine(QlnState& s, INotifier& notifier) : s_(s), l_(s.link), notifier_(notifier) {}
+
+void ActionEngine::Run() {
+    for (;;) {
+        if (s_.THREAD_CMD.load() == 0) {
+            l_.SampleStreamMode.store(0);
+            s_.AcquisitionRunning.store(0);
+            s_.ACTION_STEP.store(0);
+        }
+        if (l_.RunStates[THREAD_ACTION].load() == RUN_STOP_REQUESTED)
+            break;
+        Pass();
+        l_.clock->SleepMs(1);
+    }
+    l_.RunStates[THREAD_ACTION].store(RUN_STOPPED);
+}
+
+void ActionEngine::Pass() {
+    if (s_.THREAD_CMD.load() == 0) {
+        l_.SampleStreamMode.store(0);
+        s_.AcquisitionRunning.store(0);
+        s_.ACTION_STEP.store(0);
+    }
+    s_.ACTION_RETRY.store(retry_);
+    l_.DebugVars[DBG_ACTION_RETRY].store(retry_);
+    const uint32_t step = s_.ACTION_STEP.load();
+    for (const StepRange& r : STEPS) {
+        if (step >= r.first && step <= r.last) {
+            (this->*r.handler)(step - r.first);
+            PublishDebug();
+            return;
+        }
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "Wrong Action-Step: x%x", step);
+    QLN_TRACE_INFO(l_.trace, "%s", text);
+    s_.ACTION_STEP.store(0);
+    notifier_.ShowMessage(text, LoadText(IDS_APP_TITLE));
+    PublishDebug();
+}
+
+void ActionEngine::PublishDebug() {
+    l_.DebugVars[DBG_THREAD_CMD].store(s_.THREAD_CMD.load());
+    l_.DebugVars[DBG_ACTION_STEP].store(s_.ACTION_STEP.load());
+    l_.DebugVars[DBG_ACTION_RETRY_STEP].store(s_.ACTION_RETRY_STEP.load());
+    l_.DebugVars[DBG_ACTION_SUB_CMD].store(s_.ACTION_SUB_CMD.load());
+}
+
+// ---- dispatcher ---------------------------------------------------------------------------
+
+void ActionEngine::StepDispatch(uint32_t) {
+    retry_ = 0;
+    if (s_.THREAD_CMD.load() == 0)
+        return;
+    if ((s_.THREAD_CMD.load() & (CMD_BAUDRATE_TEST | CMD_HARD_STOP)) == 0) {
+        if (l_.BaudIndex.load() == 0) {
+            s_.THREAD_CMD.fetch_or(CMD_BAUDRATE_TEST);
+        } else {
+            ClearComPortInputBuffer(l_);
+            ClearRcvQueue(l_);
+        }
+    }
+    const uint32_t cmd = s_.THREAD_CMD.load();
+    QLN_TRACE_INFO(l_.trace, "THREAD_CMD: 0x%x ", cmd);
+    for (const ActionEntry& a : PRIORITY) {
+        if (cmd & a.bit) {
+            currentBit_ = a.bit;
+            firstStep_ = a.firstStep;
+            s_.ACTION_STEP.store(a.firstStep);
+            return;
+        }
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "Unknown THREAD_CMD: 0x%x ", cmd);
+    QLN_TRACE_INFO(l_.trace, "%s", text);
+    s_.THREAD_CMD.store(0);
+    s_.ACTION_STEP.store(0);
+    notifier_.ShowMessage(text, LoadText(IDS_APP_TITLE));
+}
+
+// ---- one exchange ---------------------------------------------------------------------------
+
+bool ActionEngine::LinkIdle() const {
+    return l_.SEND_STATE.load() != SEND_REQUESTED && l_.RECEIVE_STATE.load() != RECEIVE_AWAITED;
+}
+
+ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_t cmd, uint8_t data,
+                                        uint32_t replyLength) {
+    switch (phase) {
+    case 0: {
+        if (!LinkIdle())
+            return Ex::Stay;
+        exchangeName_ = name;
+        s_.ACTION_SUB_CMD.store(cmd);
+        std::memset(l_.TransmitBuffer, 0, sizeof l_.TransmitBuffer);
+        l_.TransmitBuffer[0] = STX;
+        l_.TransmitBuffer[1] = cmd;
+        l_.TransmitBuffer[2] = data;
+        l_.TransmitBuffer[3] = Bcc(l_.TransmitBuffer + 1, 2);
+        l_.TransmitLength.store(4);
+        if (l_.uTestMode.load() & 1)
+            l_.ExpectedLength.store(3);
+        l_.SEND_STATE.store(SEND_REQUESTED);
+        return Ex::Next;
+    }
+    case 1: {
+        const int32_t st = l_.SEND_STATE.load();
+        if (st == SEND_REQUESTED)
+            return Ex::Stay;
+        if (st != SEND_SENT) {
+            SendFailure();
+            return Ex::Failed;
+        }
+        std::memset(l_.ReplyBuffer, 0, sizeof l_.ReplyBuffer);
+        l_.ExpectedLength.store(static_cast<int32_t>(replyLength));
+        l_.RECEIVE_STATE.store(RECEIVE_AWAITED);
+        return Ex::Next;
+    }
+    default: {
+        const int32_t st = l_.RECEIVE_STATE.load();
+        if (st == RECEIVE_AWAITED)
+            return Ex::Stay;
+        if (st == RECEIVE_COMPLETE && ReplyValid(replyLength))
+            return Ex::Next;
+        ReceiveFailure(st == RECEIVE_COMPLETE, replyLength > 1);
+        return Ex::Failed;
+    }
+    }
+}
+
+bool ActionEngine::ReplyValid(uint32_t replyLength) const {
+    const uint8_t* r = l_.ReplyBuffer;
+    if (replyLength <= 1)
+        return r[0] == ACK;
+    return r[0] == STX && Bcc(r + 1, replyLength - 2) == r[replyLength - 1];
+}
+
+void ActionEngine::ErrorEntry(int kind, const uint8_t* bytes, uint32_t len, int32_t state) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "Action %s '0x%x' Step x%x, Error:%d ", exchangeName_, s_.ACTION_SUB_CMD.load(),
+                  s_.ACTION_STEP.load(), state);
+    std::string text = buf;
+    len = std::min<uint32_t>(len, LINK_BUFFER_SIZE - 1);
+    for (uint32_t i = 0; i < len; ++i) {
+        std::snprintf(buf, sizeof buf, "%u:0x%x ", i, bytes[i]);
+        if (text.size() + std::strlen(buf) >= ERROR_TEXT_LIMIT)
+            break;
+        text += buf;
+    }
+    std::snprintf(buf, sizeof buf, "bcc:%d ", Bcc(bytes + 1, len));
+    if (text.size() + std::strlen(buf) < ERROR_TEXT_LIMIT)
+        text += buf;
+    errorText_ = text;
+    l_.trace.WriteText(errorText_.c_str(), kind, __FILE__, __LINE__);
+}
+
+// A send that keeps failing (the port is gone) is counted like a failed reply, so the action ends
+// with code 3 after three restarts instead of restarting for ever.
+void ActionEngine::SendFailure() {
+    ErrorEntry(TRACE_SND_TEXT, l_.TransmitBuffer, l_.TransmitLength.load(), l_.SEND_STATE.load());
+    errorCode_ = NOTIFY_SEND_FAILURE;
+    if (++retry_ <= MAX_RESTARTS)
+        Restart();
+    else
+        s_.ACTION_STEP.store(STEP_STOP);
+}
+
+void ActionEngine::ReceiveFailure(bool badReply, bool valueReply) {
+    ErrorEntry(badReply && valueReply ? TRACE_RCV_ERROR : TRACE_RCV_TEXT, l_.ReplyBuffer,
+               static_cast<uint32_t>(std::max<int32_t>(l_.ExpectedLength.load(), 0)), l_.RECEIVE_STATE.load());
+    if (currentBit_ == CMD_READ_STATUS)
+        PublishValid(s_.statusInfo.Valid, 0);
+    if (++retry_ <= MAX_RESTARTS) {
+        Restart();
+    } else {
+        errorCode_ = badReply ? NOTIFY_BAD_REPLY : NOTIFY_REPLY_TIMEOUT;
+        s_.ACTION_STEP.store(STEP_STOP);
+    }
+}
+
+void ActionEngine::Restart() {
+    s_.ACTION_RETRY_STEP.store(firstStep_);
+    s_.THREAD_CMD.fetch_or(CMD_RESTART_PENDING);
+    s_.ACTION_STEP.store(STEP_RESTART);
+}
+
+void ActionEngine::Finish(uint32_t bits, uint32_t code) {
+    s_.THREAD_CMD.fetch_and(~bits);
+    s_.ACTION_STEP.store(0);
+    notifier_.Send(code, 0);
+}
+
+// ---- restart, stop, baud-rate test ----------------------------------------------------------
+
+void ActionEngine::StepRestart(uint32_t offset) {
+    switch (offset) {
+    case 0:
+        l_.SEND_STATE.store(SEND_IDLE);
+        l_.RECEIVE_STATE.store(RECEIVE_IDLE);
+        l_.LinkTimers[1].store(RESTART_PAUSE_MS);
+        Advance();
+        break;
+    case 1:
+        if (l_.LinkTimers[1].load() != 0)
+            return;
+        ClearComPortInputBuffer(l_);
+        ClearRcvQueue(l_);
+        Advance();
+        break;
+    default:
+        QLN_TRACE_INFO(l_.trace, "Retry %d ", retry_);
+        s_.THREAD_CMD.fetch_and(~static_cast<uint32_t>(CMD_RESTART_PENDING));
+        s_.ACTION_STEP.store(s_.ACTION_RETRY_STEP.load());
+        break;
+    }
+}
+
+void ActionEngine::StepStop(uint32_t) {
+    QLN_TRACE_INFO(l_.trace, "stopped ");
+    s_.THREAD_CMD.store(0);
+    s_.ACTION_STEP.store(0);
+    if (l_.PortLost.load()) {
+        // The device has vanished: close it, so that the next request opens it afresh.
+        CloseComPort(l_);
+        l_.BaudIndex.store(0);
+    }
+    if (errorCode_ != 0)
+        notifier_.Post(errorCode_, reinterpret_cast<intptr_t>(errorText_.c_str()));
+    errorCode_ = 0;
+}
+
+void ActionEngine::StepBaudrateTest(uint32_t offset) {
+    switch (offset) {
+    case 0:
+        CloseComPort(l_);
+        switch (l_.BaudIndex.load()) {
+        case 2:
+            l_.BaudIndex.store(3);
+            break;
+        case 3:
+            l_.BaudIndex.store(0);
+            s_.THREAD_CMD.store(0);
+            s_.ACTION_STEP.store(0);
+            notifier_.Send(NOTIFY_BAUDRATE_ERROR, 0);
+            return;
+        default:
+            l_.BaudIndex.store(2);
+            break;
+        }
+        Advance();
+        break;
+    case 1:
+        l_.SEND_STATE.store(SEND_IDLE);
+        l_.RECEIVE_STATE.store(RECEIVE_IDLE);
+        if (InitComPort(l_)) {
+            ClearComPortInputBuffer(l_);
+            ClearRcvQueue(l_);
+            Advance();
+        } else {
+            l_.BaudIndex.store(3);
+            s_.ACTION_STEP.store(STEP_BAUDRATE);
+        }
+        break;
+    case 2:
+        if (!LinkIdle())
+            return;
+        QLN_TRACE_INFO(l_.trace, " Send Baudrate Test ");
+        Exchange(0, "Baudrate Test", CMD_VERSION, 0, 3);
+        Advance();
+        break;
+    case 3: {
+        const int32_t st = l_.SEND_STATE.load();
+        if (st == SEND_REQUESTED)
+            return;
+        if (st != SEND_SENT) {
+            // Each failed send moves the test on to the next rate through the restart path.
+            ErrorEntry(TRACE_SND_TEXT, l_.TransmitBuffer, l_.TransmitLength.load(), st);
+            errorCode_ = NOTIFY_SEND_FAILURE;
+            s_.ACTION_RETRY_STEP.store(STEP_BAUDRATE);
+            s_.ACTION_STEP.store(STEP_RESTART);
+            return;
+        }
+        Exchange(1, "Baudrate Test", CMD_VERSION, 0, 3);
+        Advance();
+        break;
+    }
+    case 4: {
+        const int32_t st = l_.RECEIVE_STATE.load();
+        if (st == RECEIVE_AWAITED)
+            return;
+        if (st != RECEIVE_COMPLETE || !ReplyValid(3)) {
+            ErrorEntry(st == RECEIVE_COMPLETE ? TRACE_RCV_ERROR : TRACE_RCV_TEXT, l_.ReplyBuffer, 3, st);
+            s_.ACTION_STEP.store(STEP_BAUDRATE);
+            return;
+        }
+        s_.deviceInfo.ControllerFirmware = l_.ReplyBuffer[1];
+        if (l_.ReplyBuffer[1] == 0) {
+            // A valve that reports version 0 cannot be served; say so once and try the next rate.
+            if (!firmwareZeroShown_) {
+                firmwareZeroShown_ = true;
+                notifier_.ShowMessage(LoadText(IDS_FIRMWARE_ZERO), "");
+            }
+            s_.ACTION_STEP.store(STEP_BAUDRATE);
+            return;
+        }
+        Advance();
+        break;
+    }
+    default:
+        QLN_TRACE_INFO(l_.trace, " Baudrate Test successfull ");
+        ClearComPortInputBuffer(l_);
+        ClearRcvQueue(l_);
+        s_.THREAD_CMD.fetch_and(~static_cast<uint32_t>(CMD_BAUDRATE_TEST));
+        s_.ACTION_STEP.store(0);
+        break;
+    }
+}
+
+// ---- device commands ------------------------------------------------------------------------
+
+void ActionEngine::StepReadParameter(uint32_t offset) {
+    constexpr uint32_t exchanges = PARAM_ROW_COUNT * 3;
+    if (offset < exchanges) {
+        const ParamRow& row = ParamRows()[offset / 3];
+        if (offset == 0 && LinkIdle()) {
+            PublishValid(s_.params.ValveBlock.BLOCK_VALID, 0);
+            QLN_TRACE_INFO(l_.trace, "Read Parameter");
+            hold_ = ParamReadHold{};
+        }
+        const Ex r = Exchange(offset % 3, row.readName, row.readCmd, 0, 3);
+        if (r != Ex::Next)
+            return;
+        if (offset % 3 == 2)
+            ParamDecode(row, l_.ReplyBuffer[1], s_.params.ValveBlock, hold_, s_.testFunction);
+        Advance();
+    } else if (offset == exchanges) {
+        retry_ = 0;
+        Advance();
+    } else {
+        PublishValid(s_.params.ValveBlock.BLOCK_VALID, 1);
+        Finish(CMD_READ_PARAMETER, NOTIFY_PARAMETERS_READ);
+    }
+}
+
+void ActionEngine::StepWriteParameter(uint32_t offset) {
+    constexpr uint32_t exchanges = PARAM_WRITE_COUNT * 3;
+    if (offset < exchanges) {
+        const ParamRow& row = WriteRow(offset / 3);
+        if (offset == 0 && LinkIdle())
+            QLN_TRACE_INFO(l_.trace, " Write Parameter ");
+        const uint8_t data = ParamWriteData(row, s_.params.EditBlock, s_.testFunction);
+        if (Exchange(offset % 3, row.writeName, row.writeCmd, data, 1) == Ex::Next)
+            Advance();
+    } else {
+        Finish(CMD_WRITE_PARAMETER, NOTIFY_PARAMETERS_WRITTEN);
+    }
+}
+
+void ActionEngine::StepReadDeviceInfo(uint32_t offset) {
+    constexpr uint32_t count = sizeof DEVICE_INFO_TELEGRAMS / sizeof DEVICE_INFO_TELEGRAMS[0];
+    if (offset >= count * 3) {
+        PublishValid(s_.deviceInfo.Valid, 1);
+        Finish(CMD_READ_DEVICE_INFO, NOTIFY_DEVICE_INFO);
+        return;
+    }
+    if (offset == 0 && LinkIdle()) {
+        PublishValid(s_.deviceInfo.Valid, 0);
+        QLN_TRACE_INFO(l_.trace, " Read Device Info ");
+        const int32_t firmware = s_.deviceInfo.ControllerFirmware;
+        std::memset(&s_.deviceInfo, 0, sizeof s_.deviceInfo);
+        s_.deviceInfo.ControllerFirmware = firmware;
+    }
+    const InfoTelegram& t = DEVICE_INFO_TELEGRAMS[offset / 3];
+    if (Exchange(offset % 3, t.name, t.cmd, 0, t.replyLength) != Ex::Next)
+        return;
+    if (offset % 3 == 2) {
+        const uint8_t* r = l_.ReplyBuffer;
+        DeviceInfo& d = s_.deviceInfo;
+        switch (t.cmd) {
+        case DIR.cmd:
+            DecodeDeviceRecord(r, d);
+            break;
+        case VER.cmd:
+            d.ControllerFirmware = r[1];
+            break;
+        case OCR.cmd:
+            DecodeCounterRecord(r, d);
+            break;
+        case VTR.cmd:
+            d.ValveTemperature = r[1] - 50;
+            break;
+        default:
+            d.CalibrationTemperature = r[1];
+            break;
+        }
+    }
+    Advance();
+}
+
+void ActionEngine::StepReadStatus(uint32_t offset) {
+    if (offset >= 6) {
+        PublishValid(s_.statusInfo.Valid, 1);
+        Finish(CMD_READ_STATUS, NOTIFY_STATUS);
+        return;
+    }
+    if (offset == 0 && LinkIdle())
+        QLN_TRACE_INFO(l_.trace, " Read Status Update, LED ");
+    const InfoTelegram& t = STATUS_TELEGRAMS[offset / 3];
+    if (Exchange(offset % 3, t.name, t.cmd, 0, 3) != Ex::Next)
+        return;
+    if (offset % 3 == 2) {
+        if (t.cmd == STR.cmd)
+            DecodeStatusByte(l_.ReplyBuffer[1], s_.statusInfo);
+        else
+            DecodeLedByte(l_.ReplyBuffer[1], s_.statusInfo);
+    }
+    Advance();
+}
+
+void ActionEngine::StepResetOperationCounter(uint32_t offset) {
+    if (offset == 0) {
+        QLN_TRACE_INFO(l_.trace, " Reset Operation Counter ");
+        l_.LinkTimers[2].store(3);
+        Advance();
+    } else if (l_.LinkTimers[2].load() == 0) {
+        Finish(CMD_RESET_OPERATION_COUNTER, NOTIFY_OPERATION_COUNTER_RESET);
+    }
+}
+
+void ActionEngine::StepResetCalibrationCounter(uint32_t) {
+    QLN_TRACE_INFO(l_.trace, " Reset Calibration Counter ");
+    Finish(CMD_RESET_CALIBRATION_COUNTER, NOTIFY_CALIBRATION_COUNTER_RESET);
+}
+
+void ActionEngine::StepSetSwitch(uint32_t offset) {
+    if (offset >= 3) {
+        Finish(CMD_FACTORY_SET | CMD_CUSTOM_SET, NOTIFY_SET_SWITCHED);
+        return;
+    }
+    if (offset == 0 && LinkIdle())
+        QLN_TRACE_INFO(l_.trace, " Custom, Factory Parameter Send ");
+    if (Exchange(offset, CAS.name, CAS.cmd, ConfigurationByte(s_.params.EditBlock), 1) == Ex::Next)
+        Advance();
+}
+
+void ActionThread(QlnState& s, INotifier& notifier) {
+    ActionEngine engine(s, notifier);
+    engine.Run();
+}

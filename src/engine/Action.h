@@ -1,0 +1,76 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "engine/DeviceCommands.h"
+#include "engine/Notifier.h"
+#include "engine/QlnState.h"
+
+// The action engine: one step machine that carries out every exchange with the valve. The window
+// requests an action by setting a bit of THREAD_CMD; the engine runs the highest-priority one,
+// step by step, and tells the window how it ended.
+class ActionEngine {
+public:
+    ActionEngine(QlnState& s, INotifier& notifier);
+
+    // The thread's loop: passes until the run-state asks it to stop.
+    void Run();
+    // One pass of the loop without its sleep (tests drive the engine with it).
+    void Pass();
+
+    uint32_t ErrorCode() const { return errorCode_; }
+    const std::string& ErrorText() const { return errorText_; }
+
+    // Restart pause, send and reply time-outs are link timers; a restart pause is one second.
+    static constexpr int32_t RESTART_PAUSE_MS = 1000;
+    static constexpr uint32_t MAX_RESTARTS = 3;
+
+private:
+    enum class Ex { Stay, Next, Failed };
+    using Handler = void (ActionEngine::*)(uint32_t offset);
+    struct StepRange {
+        uint32_t first;
+        uint32_t last;
+        Handler handler;
+    };
+    static const StepRange STEPS[];
+
+    // The three steps of one exchange. `phase` 0 sends, 1 awaits the send, 2 awaits the reply.
+    Ex Exchange(uint32_t phase, const char* name, uint8_t cmd, uint8_t data, uint32_t replyLength);
+    bool LinkIdle() const;
+    bool ReplyValid(uint32_t replyLength) const;
+    void SendFailure();
+    void ReceiveFailure(bool badReply, bool valueReply);
+    void Restart();
+    void ErrorEntry(int kind, const uint8_t* bytes, uint32_t len, int32_t state);
+    void Finish(uint32_t bits, uint32_t code);
+    void Advance() { s_.ACTION_STEP.fetch_add(1); }
+    void PublishDebug();
+
+    void StepDispatch(uint32_t offset);
+    void StepReadParameter(uint32_t offset);
+    void StepWriteParameter(uint32_t offset);
+    void StepReadDeviceInfo(uint32_t offset);
+    void StepReadStatus(uint32_t offset);
+    void StepResetOperationCounter(uint32_t offset);
+    void StepResetCalibrationCounter(uint32_t offset);
+    void StepSetSwitch(uint32_t offset);
+    void StepRestart(uint32_t offset);
+    void StepStop(uint32_t offset);
+    void StepBaudrateTest(uint32_t offset);
+
+    QlnState& s_;
+    LinkState& l_;
+    INotifier& notifier_;
+    uint32_t retry_ = 0;
+    uint32_t errorCode_ = 0;
+    uint32_t currentBit_ = 0;
+    uint32_t firstStep_ = 0;
+    const char* exchangeName_ = "";
+    bool firmwareZeroShown_ = false;
+    ParamReadHold hold_;
+    std::string errorText_;
+};
+
+// Thread entry: runs an engine on the shared state until MainCtrlThread stops it.
+void ActionThread(QlnState& s, INotifier& notifier);

@@ -1,0 +1,74 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "engine/DeviceRecords.h"
+#include "link/LinkState.h"
+#include "params/ParameterBlock.h"
+
+// Action request bits of THREAD_CMD.
+enum ThreadCmdBit : uint32_t {
+    CMD_READ_PARAMETER = 0x1,
+    CMD_WRITE_PARAMETER = 0x2,
+    CMD_START_CALIBRATION = 0x4,
+    CMD_CHECK_CALIBRATION = 0x8,
+    CMD_STOP_CALIBRATION = 0x10,
+    CMD_READ_MATRIX = 0x20,
+    CMD_WRITE_MATRIX = 0x40,
+    CMD_READ_DEVICE_INFO = 0x80,
+    CMD_READ_STATUS = 0x100,
+    CMD_ROLL_TRIGGER = 0x200,
+    CMD_RAMP_MODE = 0x400,
+    CMD_STEP_MODE = 0x800,
+    CMD_STOP_ACQUISITION = 0x1000,
+    CMD_SERIAL_SETPOINT = 0x2000,
+    CMD_RESET_CALIBRATION_COUNTER = 0x4000,
+    CMD_RESET_OPERATION_COUNTER = 0x8000,
+    CMD_BAUDRATE_TEST = 0x10000,
+    CMD_WRITE_TEST_FUNCTION = 0x20000,
+    CMD_READ_TEST_FUNCTION = 0x40000,
+    CMD_FACTORY_SET = 0x80000,
+    CMD_CUSTOM_SET = 0x100000,
+    CMD_RESTART_PENDING = 0x200000,
+    CMD_HARD_STOP = 0x400000,
+    CMD_AUTOTUNE = 0x800000,
+};
+
+// End notifications and error codes sent to the window.
+enum Notification : uint32_t {
+    NOTIFY_SEND_FAILURE = 3,
+    NOTIFY_REPLY_TIMEOUT = 4,
+    NOTIFY_BAD_REPLY = 6,
+    NOTIFY_BAUDRATE_ERROR = 7,
+    NOTIFY_HARD_STOP_FAILED = 8,
+    NOTIFY_OPERATION_COUNTER_RESET = 0x24,
+    NOTIFY_CALIBRATION_COUNTER_RESET = 0x25,
+    NOTIFY_PARAMETERS_READ = 0x40,
+    NOTIFY_PARAMETERS_WRITTEN = 0x41,
+    NOTIFY_SET_SWITCHED = 0x42,
+    NOTIFY_DEVICE_INFO = 0x50,
+    NOTIFY_STATUS = 0x70,
+};
+
+// The whole shared state of one running program: the link, the request word, the engine's
+// variables and the records it fills. The program creates one; each test creates its own.
+struct QlnState {
+    explicit QlnState(IClock& clock) : link(clock) {}
+    QlnState(const QlnState&) = delete;
+    QlnState& operator=(const QlnState&) = delete;
+
+    LinkState link;
+
+    // Set by the window (fetch_or), cleared by the engine (fetch_and); no bit is ever lost.
+    std::atomic<uint32_t> THREAD_CMD{0};
+    std::atomic<uint32_t> ACTION_STEP{0};
+    std::atomic<uint32_t> ACTION_RETRY{0};
+    std::atomic<uint32_t> ACTION_RETRY_STEP{0};
+    std::atomic<uint32_t> ACTION_SUB_CMD{0};
+    std::atomic<uint32_t> AcquisitionRunning{0};
+
+    ParameterBlocks params;
+    DeviceInfo deviceInfo{};
+    StatusInfo statusInfo{};
+    TestFunctionData testFunction{};
+};

@@ -1,0 +1,26 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "link/LinkState.h"
+
+// The one serial port through which all traffic with the valve runs: raw 8N1, no flow control,
+// reads that return at once, opened exclusively. Only the engine's baud-rate test opens it.
+bool InitComPort(LinkState& s);
+int CloseComPort(LinkState& s);
+void ClearComPortInputBuffer(LinkState& s);
+void ClearRcvQueue(LinkState& s);
+
+// Line speed in baud for a BaudIndex (0 when unknown or unsupported).
+int BaudRateOf(int32_t baudIndex);
+
+// Port I/O for the transmitter and receiver threads. Each returns -1 when the device failed; a
+// failure that means the device has vanished also marks the port lost.
+int PortBytesWaiting(LinkState& s);
+long PortRead(LinkState& s, uint8_t* buf, size_t len);
+long PortWrite(LinkState& s, const uint8_t* buf, size_t len);
+
+// The system error code of the last failed open, and advice for the user about it.
+int LastOpenError(const LinkState& s);
+std::string PortOpenAdvice(int err, const std::string& device);
