@@ -3,4 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 QLN_CMAKE_ARGS="-DQLN_WERROR=ON" bash scripts/build.sh
+bash scripts/check-format.sh
 ctest --test-dir build --output-on-failure -j2

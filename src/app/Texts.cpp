@@ -20,14 +20,12 @@ const TextEntry TEXTS[] = {
 
 const char* BuiltinText(unsigned id) {
     for (const auto& t : TEXTS)
-        if (t.id == id)
-            return t.text;
+        if (t.id == id) return t.text;
     return nullptr;
 }
 
 std::string LoadText(unsigned id) {
-    if (const char* t = BuiltinText(id))
-        return t;
+    if (const char* t = BuiltinText(id)) return t;
     char buf[40];
     std::snprintf(buf, sizeof buf, " IDS %u not found ", id);
     return buf;

@@ -9,11 +9,11 @@ std::string FormatPartNumber(const DeviceInfo& d) {
     const int* n = d.PartNumberDigit;
     char buf[64];
     if (variant[1] == '0' && variant[2] == '0' && variant[3] == '0')
-        std::snprintf(buf, sizeof buf, "471-52%X %X%X%X%X%X%c", n[0] & 15, n[1] & 15, n[2] & 15, n[3] & 15, n[4] & 15,
-                      n[5] & 15, variant[0]);
+        std::snprintf(buf, sizeof buf, "471-52%X %X%X%X%X%X%c", n[0] & 15, n[1] & 15, n[2] & 15, n[3] & 15,
+                      n[4] & 15, n[5] & 15, variant[0]);
     else
-        std::snprintf(buf, sizeof buf, "471-52%X %X%X%X%X%X%c-%c%c%c", n[0] & 15, n[1] & 15, n[2] & 15, n[3] & 15,
-                      n[4] & 15, n[5] & 15, variant[0], variant[1], variant[2], variant[3]);
+        std::snprintf(buf, sizeof buf, "471-52%X %X%X%X%X%X%c-%c%c%c", n[0] & 15, n[1] & 15, n[2] & 15,
+                      n[3] & 15, n[4] & 15, n[5] & 15, variant[0], variant[1], variant[2], variant[3]);
     return buf;
 }
 

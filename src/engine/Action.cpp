@@ -36,8 +36,7 @@ constexpr uint8_t CMD_VERSION = 0x23;
 const ParamRow& WriteRow(uint32_t index) {
     uint32_t k = 0;
     for (const ParamRow& row : ParamRows())
-        if (row.writeName && k++ == index)
-            return row;
+        if (row.writeName && k++ == index) return row;
     return ParamRows()[0];
 }
 
@@ -69,8 +68,7 @@ void ActionEngine::Run() {
             s_.AcquisitionRunning.store(0);
             s_.ACTION_STEP.store(0);
         }
-        if (l_.RunStates[THREAD_ACTION].load() == RUN_STOP_REQUESTED)
-            break;
+        if (l_.RunStates[THREAD_ACTION].load() == RUN_STOP_REQUESTED) break;
         Pass();
         l_.clock->SleepMs(1);
     }
@@ -112,8 +110,7 @@ void ActionEngine::PublishDebug() {
 
 void ActionEngine::StepDispatch(uint32_t) {
     retry_ = 0;
-    if (s_.THREAD_CMD.load() == 0)
-        return;
+    if (s_.THREAD_CMD.load() == 0) return;
     if ((s_.THREAD_CMD.load() & (CMD_BAUDRATE_TEST | CMD_HARD_STOP)) == 0) {
         if (l_.BaudIndex.load() == 0) {
             s_.THREAD_CMD.fetch_or(CMD_BAUDRATE_TEST);
@@ -150,8 +147,7 @@ ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_
                                         uint32_t replyLength) {
     switch (phase) {
     case 0: {
-        if (!LinkIdle())
-            return Ex::Stay;
+        if (!LinkIdle()) return Ex::Stay;
         exchangeName_ = name;
         s_.ACTION_SUB_CMD.store(cmd);
         std::memset(l_.TransmitBuffer, 0, sizeof l_.TransmitBuffer);
@@ -160,15 +156,13 @@ ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_
         l_.TransmitBuffer[2] = data;
         l_.TransmitBuffer[3] = Bcc(l_.TransmitBuffer + 1, 2);
         l_.TransmitLength.store(4);
-        if (l_.uTestMode.load() & 1)
-            l_.ExpectedLength.store(3);
+        if (l_.uTestMode.load() & 1) l_.ExpectedLength.store(3);
         l_.SEND_STATE.store(SEND_REQUESTED);
         return Ex::Next;
     }
     case 1: {
         const int32_t st = l_.SEND_STATE.load();
-        if (st == SEND_REQUESTED)
-            return Ex::Stay;
+        if (st == SEND_REQUESTED) return Ex::Stay;
         if (st != SEND_SENT) {
             SendFailure();
             return Ex::Failed;
@@ -180,10 +174,8 @@ ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_
     }
     default: {
         const int32_t st = l_.RECEIVE_STATE.load();
-        if (st == RECEIVE_AWAITED)
-            return Ex::Stay;
-        if (st == RECEIVE_COMPLETE && ReplyValid(replyLength))
-            return Ex::Next;
+        if (st == RECEIVE_AWAITED) return Ex::Stay;
+        if (st == RECEIVE_COMPLETE && ReplyValid(replyLength)) return Ex::Next;
         ReceiveFailure(st == RECEIVE_COMPLETE, replyLength > 1);
         return Ex::Failed;
     }
@@ -192,26 +184,23 @@ ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_
 
 bool ActionEngine::ReplyValid(uint32_t replyLength) const {
     const uint8_t* r = l_.ReplyBuffer;
-    if (replyLength <= 1)
-        return r[0] == ACK;
+    if (replyLength <= 1) return r[0] == ACK;
     return r[0] == STX && Bcc(r + 1, replyLength - 2) == r[replyLength - 1];
 }
 
 void ActionEngine::ErrorEntry(int kind, const uint8_t* bytes, uint32_t len, int32_t state) {
     char buf[128];
-    std::snprintf(buf, sizeof buf, "Action %s '0x%x' Step x%x, Error:%d ", exchangeName_, s_.ACTION_SUB_CMD.load(),
-                  s_.ACTION_STEP.load(), state);
+    std::snprintf(buf, sizeof buf, "Action %s '0x%x' Step x%x, Error:%d ", exchangeName_,
+                  s_.ACTION_SUB_CMD.load(), s_.ACTION_STEP.load(), state);
     std::string text = buf;
     len = std::min<uint32_t>(len, LINK_BUFFER_SIZE - 1);
     for (uint32_t i = 0; i < len; ++i) {
         std::snprintf(buf, sizeof buf, "%u:0x%x ", i, bytes[i]);
-        if (text.size() + std::strlen(buf) >= ERROR_TEXT_LIMIT)
-            break;
+        if (text.size() + std::strlen(buf) >= ERROR_TEXT_LIMIT) break;
         text += buf;
     }
     std::snprintf(buf, sizeof buf, "bcc:%d ", Bcc(bytes + 1, len));
-    if (text.size() + std::strlen(buf) < ERROR_TEXT_LIMIT)
-        text += buf;
+    if (text.size() + std::strlen(buf) < ERROR_TEXT_LIMIT) text += buf;
     errorText_ = text;
     l_.trace.WriteText(errorText_.c_str(), kind, __FILE__, __LINE__);
 }
@@ -229,9 +218,9 @@ void ActionEngine::SendFailure() {
 
 void ActionEngine::ReceiveFailure(bool badReply, bool valueReply) {
     ErrorEntry(badReply && valueReply ? TRACE_RCV_ERROR : TRACE_RCV_TEXT, l_.ReplyBuffer,
-               static_cast<uint32_t>(std::max<int32_t>(l_.ExpectedLength.load(), 0)), l_.RECEIVE_STATE.load());
-    if (currentBit_ == CMD_READ_STATUS)
-        PublishValid(s_.statusInfo.Valid, 0);
+               static_cast<uint32_t>(std::max<int32_t>(l_.ExpectedLength.load(), 0)),
+               l_.RECEIVE_STATE.load());
+    if (currentBit_ == CMD_READ_STATUS) PublishValid(s_.statusInfo.Valid, 0);
     if (++retry_ <= MAX_RESTARTS) {
         Restart();
     } else {
@@ -263,8 +252,7 @@ void ActionEngine::StepRestart(uint32_t offset) {
         Advance();
         break;
     case 1:
-        if (l_.LinkTimers[1].load() != 0)
-            return;
+        if (l_.LinkTimers[1].load() != 0) return;
         ClearComPortInputBuffer(l_);
         ClearRcvQueue(l_);
         Advance();
@@ -286,8 +274,7 @@ void ActionEngine::StepStop(uint32_t) {
         CloseComPort(l_);
         l_.BaudIndex.store(0);
     }
-    if (errorCode_ != 0)
-        notifier_.Post(errorCode_, reinterpret_cast<intptr_t>(errorText_.c_str()));
+    if (errorCode_ != 0) notifier_.Post(errorCode_, reinterpret_cast<intptr_t>(errorText_.c_str()));
     errorCode_ = 0;
 }
 
@@ -324,16 +311,14 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
         }
         break;
     case 2:
-        if (!LinkIdle())
-            return;
+        if (!LinkIdle()) return;
         QLN_TRACE_INFO(l_.trace, " Send Baudrate Test ");
         Exchange(0, "Baudrate Test", CMD_VERSION, 0, 3);
         Advance();
         break;
     case 3: {
         const int32_t st = l_.SEND_STATE.load();
-        if (st == SEND_REQUESTED)
-            return;
+        if (st == SEND_REQUESTED) return;
         if (st != SEND_SENT) {
             // Each failed send moves the test on to the next rate through the restart path.
             ErrorEntry(TRACE_SND_TEXT, l_.TransmitBuffer, l_.TransmitLength.load(), st);
@@ -348,8 +333,7 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
     }
     case 4: {
         const int32_t st = l_.RECEIVE_STATE.load();
-        if (st == RECEIVE_AWAITED)
-            return;
+        if (st == RECEIVE_AWAITED) return;
         if (st != RECEIVE_COMPLETE || !ReplyValid(3)) {
             ErrorEntry(st == RECEIVE_COMPLETE ? TRACE_RCV_ERROR : TRACE_RCV_TEXT, l_.ReplyBuffer, 3, st);
             s_.ACTION_STEP.store(STEP_BAUDRATE);
@@ -390,8 +374,7 @@ void ActionEngine::StepReadParameter(uint32_t offset) {
             hold_ = ParamReadHold{};
         }
         const Ex r = Exchange(offset % 3, row.readName, row.readCmd, 0, 3);
-        if (r != Ex::Next)
-            return;
+        if (r != Ex::Next) return;
         if (offset % 3 == 2)
             ParamDecode(row, l_.ReplyBuffer[1], s_.params.ValveBlock, hold_, s_.testFunction);
         Advance();
@@ -408,11 +391,9 @@ void ActionEngine::StepWriteParameter(uint32_t offset) {
     constexpr uint32_t exchanges = PARAM_WRITE_COUNT * 3;
     if (offset < exchanges) {
         const ParamRow& row = WriteRow(offset / 3);
-        if (offset == 0 && LinkIdle())
-            QLN_TRACE_INFO(l_.trace, " Write Parameter ");
+        if (offset == 0 && LinkIdle()) QLN_TRACE_INFO(l_.trace, " Write Parameter ");
         const uint8_t data = ParamWriteData(row, s_.params.EditBlock, s_.testFunction);
-        if (Exchange(offset % 3, row.writeName, row.writeCmd, data, 1) == Ex::Next)
-            Advance();
+        if (Exchange(offset % 3, row.writeName, row.writeCmd, data, 1) == Ex::Next) Advance();
     } else {
         Finish(CMD_WRITE_PARAMETER, NOTIFY_PARAMETERS_WRITTEN);
     }
@@ -433,8 +414,7 @@ void ActionEngine::StepReadDeviceInfo(uint32_t offset) {
         s_.deviceInfo.ControllerFirmware = firmware;
     }
     const InfoTelegram& t = DEVICE_INFO_TELEGRAMS[offset / 3];
-    if (Exchange(offset % 3, t.name, t.cmd, 0, t.replyLength) != Ex::Next)
-        return;
+    if (Exchange(offset % 3, t.name, t.cmd, 0, t.replyLength) != Ex::Next) return;
     if (offset % 3 == 2) {
         const uint8_t* r = l_.ReplyBuffer;
         DeviceInfo& d = s_.deviceInfo;
@@ -465,11 +445,9 @@ void ActionEngine::StepReadStatus(uint32_t offset) {
         Finish(CMD_READ_STATUS, NOTIFY_STATUS);
         return;
     }
-    if (offset == 0 && LinkIdle())
-        QLN_TRACE_INFO(l_.trace, " Read Status Update, LED ");
+    if (offset == 0 && LinkIdle()) QLN_TRACE_INFO(l_.trace, " Read Status Update, LED ");
     const InfoTelegram& t = STATUS_TELEGRAMS[offset / 3];
-    if (Exchange(offset % 3, t.name, t.cmd, 0, 3) != Ex::Next)
-        return;
+    if (Exchange(offset % 3, t.name, t.cmd, 0, 3) != Ex::Next) return;
     if (offset % 3 == 2) {
         if (t.cmd == STR.cmd)
             DecodeStatusByte(l_.ReplyBuffer[1], s_.statusInfo);
@@ -499,10 +477,8 @@ void ActionEngine::StepSetSwitch(uint32_t offset) {
         Finish(CMD_FACTORY_SET | CMD_CUSTOM_SET, NOTIFY_SET_SWITCHED);
         return;
     }
-    if (offset == 0 && LinkIdle())
-        QLN_TRACE_INFO(l_.trace, " Custom, Factory Parameter Send ");
-    if (Exchange(offset, CAS.name, CAS.cmd, ConfigurationByte(s_.params.EditBlock), 1) == Ex::Next)
-        Advance();
+    if (offset == 0 && LinkIdle()) QLN_TRACE_INFO(l_.trace, " Custom, Factory Parameter Send ");
+    if (Exchange(offset, CAS.name, CAS.cmd, ConfigurationByte(s_.params.EditBlock), 1) == Ex::Next) Advance();
 }
 
 void ActionThread(QlnState& s, INotifier& notifier) {

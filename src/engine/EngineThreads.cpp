@@ -17,18 +17,18 @@ void RequestPriority(int niceDelta) {
     const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
     errno = 0;
     const int current = ::getpriority(PRIO_PROCESS, tid);
-    if (errno == 0)
-        (void)::setpriority(PRIO_PROCESS, tid, current - niceDelta);
+    if (errno == 0) (void)::setpriority(PRIO_PROCESS, tid, current - niceDelta);
 }
 } // namespace
 
 EngineThreads::EngineThreads(QlnState& s, INotifier& notifier) : s_(s), notifier_(notifier) {}
 
-EngineThreads::~EngineThreads() { Stop(); }
+EngineThreads::~EngineThreads() {
+    Stop();
+}
 
 void EngineThreads::Start() {
-    if (running_)
-        return;
+    if (running_) return;
     LinkState& l = s_.link;
     for (auto& rs : l.RunStates)
         rs.store(RUN_RUNNING);
@@ -52,13 +52,11 @@ void EngineThreads::Start() {
 }
 
 void EngineThreads::Stop() {
-    if (!running_)
-        return;
+    if (!running_) return;
     LinkState& l = s_.link;
     l.RunStates[THREAD_MAINCTRL].store(RUN_STOP_REQUESTED);
     for (std::thread* t : {&mainCtrl_, &action_, &writeCom_, &readCom_})
-        if (t->joinable())
-            t->join();
+        if (t->joinable()) t->join();
     CloseComPort(l);
     running_ = false;
 }

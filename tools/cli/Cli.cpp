@@ -50,15 +50,13 @@ struct Options {
 
 bool IsCommand(const std::string& c) {
     for (const char* k : {"info", "status", "read-params", "write-params", "factory", "custom"})
-        if (c == k)
-            return true;
+        if (c == k) return true;
     return false;
 }
 
 std::optional<int> ParseCom(const std::string& s) {
     for (int i = 0; i < 8; ++i)
-        if (s == ComName(i))
-            return i;
+        if (s == ComName(i)) return i;
     return std::nullopt;
 }
 
@@ -76,8 +74,7 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
         } else if (a == "--json") {
             o.json = true;
         } else if (a == "--port" || a == "--device") {
-            if (i + 1 >= args.size())
-                return a + " needs a value";
+            if (i + 1 >= args.size()) return a + " needs a value";
             const std::string& v = args[++i];
             ++sources;
             if (a == "--device") {
@@ -93,18 +90,15 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
             positional.push_back(a);
         }
     }
-    if (sources > 1)
-        return "use only one of --test-mode, --port and --device";
-    if (positional.empty())
-        return "no command given";
+    if (sources > 1) return "use only one of --test-mode, --port and --device";
+    if (positional.empty()) return "no command given";
     o.command = positional[0];
-    if (!IsCommand(o.command))
-        return "unknown command '" + o.command + "'";
+    if (!IsCommand(o.command)) return "unknown command '" + o.command + "'";
     const size_t wanted = o.command == "write-params" ? 2 : 1;
     if (positional.size() != wanted)
-        return o.command == "write-params" ? "write-params needs exactly one project file" : "too many arguments";
-    if (wanted == 2)
-        o.file = positional[1];
+        return o.command == "write-params" ? "write-params needs exactly one project file"
+                                           : "too many arguments";
+    if (wanted == 2) o.file = positional[1];
     return "";
 }
 
@@ -127,13 +121,11 @@ public:
             while (!codes_.empty()) {
                 const uint32_t c = codes_.front();
                 codes_.pop_front();
-                if (c == wanted || (c >= 1 && c <= 8))
-                    return c;
+                if (c == wanted || (c >= 1 && c <= 8)) return c;
             }
             cv_.wait_for(lock, std::chrono::milliseconds(10));
             idlePolls = s.THREAD_CMD.load() == 0 ? idlePolls + 1 : 0;
-            if (idlePolls > 300 && codes_.empty())
-                return 0;
+            if (idlePolls > 300 && codes_.empty()) return 0;
         }
     }
 
@@ -149,8 +141,7 @@ public:
 private:
     void Push(uint32_t code, intptr_t value) {
         std::lock_guard<std::mutex> lock(m_);
-        if (code >= 1 && code <= 8 && value != 0)
-            errorText_ = reinterpret_cast<const char*>(value);
+        if (code >= 1 && code <= 8 && value != 0) errorText_ = reinterpret_cast<const char*>(value);
         codes_.push_back(code);
         cv_.notify_all();
     }
@@ -166,8 +157,7 @@ private:
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
     for (char c : s) {
-        if (c == '"' || c == '\\')
-            out += '\\';
+        if (c == '"' || c == '\\') out += '\\';
         out += c;
     }
     return out + "\"";
@@ -221,10 +211,11 @@ void PrintInfo(const DeviceInfo& d, bool json, std::ostream& out) {
                   "Calibration Counter:  %d\n"
                   "Temperature / \xC2\xB0"
                   "C:    Calibration %d  Valve %d\n",
-                  d.ControllerFirmware, FormatPartNumber(d).c_str(), d.SerialNumber, FormatBcd(d.ProductionYear).c_str(),
-                  FormatBcd(d.ProductionWeek).c_str(), t.days, t.hours, t.minutes, FormatBcd(d.CalibrationYear).c_str(),
-                  FormatBcd(d.CalibrationMonth).c_str(), FormatBcd(d.CalibrationDay).c_str(), d.CalibrationStatus,
-                  d.CalibrationCounter, d.CalibrationTemperature, d.ValveTemperature);
+                  d.ControllerFirmware, FormatPartNumber(d).c_str(), d.SerialNumber,
+                  FormatBcd(d.ProductionYear).c_str(), FormatBcd(d.ProductionWeek).c_str(), t.days, t.hours,
+                  t.minutes, FormatBcd(d.CalibrationYear).c_str(), FormatBcd(d.CalibrationMonth).c_str(),
+                  FormatBcd(d.CalibrationDay).c_str(), d.CalibrationStatus, d.CalibrationCounter,
+                  d.CalibrationTemperature, d.ValveTemperature);
     out << buf;
 }
 
@@ -250,7 +241,9 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
         const char* key;
         const char* label;
         int32_t value;
-    } leds[] = {{"led_red", "RED", st.LedRed}, {"led_green", "GREEN", st.LedGreen}, {"led_yellow", "YELLOW", st.LedYellow}};
+    } leds[] = {{"led_red", "RED", st.LedRed},
+                {"led_green", "GREEN", st.LedGreen},
+                {"led_yellow", "YELLOW", st.LedYellow}};
     static const char* LED_STATES[] = {"no data", "off", "on", "blinking"};
     if (json) {
         JsonObject j;
@@ -264,7 +257,10 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
     }
     char buf[128];
     for (const Flag& f : flags) {
-        std::snprintf(buf, sizeof buf, "%-17s %s\n", f.label, f.value == 1 ? f.one : f.value == 2 ? f.two : "--");
+        std::snprintf(buf, sizeof buf, "%-17s %s\n", f.label,
+                      f.value == 1   ? f.one
+                      : f.value == 2 ? f.two
+                                     : "--");
         out << buf;
     }
     for (const auto& l : leds) {
@@ -281,21 +277,20 @@ void PrintParams(const ParameterBlock& b, bool json, std::ostream& out) {
             j.Add(f.name, value);
             continue;
         }
-        std::string line = std::string(f.name) + std::string(32 - std::min<size_t>(31, std::strlen(f.name)), ' ') + value;
-        if (*f.unit)
-            line += std::string(" ") + f.unit;
+        std::string line =
+            std::string(f.name) + std::string(32 - std::min<size_t>(31, std::strlen(f.name)), ' ') + value;
+        if (*f.unit) line += std::string(" ") + f.unit;
         const std::string option = OptionText(f, static_cast<int32_t>(GetValue(b, f)));
-        if (!option.empty())
-            line += "  (" + option + ")";
+        if (!option.empty()) line += "  (" + option + ")";
         out << line << "\n";
     }
-    if (json)
-        out << j.Str();
+    if (json) out << j.Str();
 }
 
 // ---- running the engine -------------------------------------------------------------------
 
-int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std::string& device, std::ostream& err) {
+int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std::string& device,
+                  std::ostream& err) {
     if (code == 0) {
         err << "The request ended without a result. Run again with --trace and look at debug.txt.\n";
         return 1;
@@ -320,7 +315,8 @@ int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std:
         err << "The valve stopped answering. Check the cable, the port and that the valve is powered.\n";
         break;
     case NOTIFY_BAD_REPLY:
-        err << "The valve's replies were damaged or refused. Check the cable and its shielding, the port and the "
+        err << "The valve's replies were damaged or refused. Check the cable and its shielding, the port and "
+               "the "
                "power.\n";
         break;
     default:
@@ -376,8 +372,7 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         s.link.DevicePath[0] = *o.device;
     }
     const std::string device = s.link.DevicePath[static_cast<size_t>(s.link.PortIndex.load())];
-    if (o.testMode)
-        s.link.uTestMode.store(1);
+    if (o.testMode) s.link.uTestMode.store(1);
     if (o.trace) {
         s.link.trace.TraceEnabled.store(1);
         s.link.trace.OpenTrace("debug.txt", LoadText(IDS_APP_TITLE), s.link.uTestMode.load());
@@ -408,9 +403,9 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
             s.params.EditBlock = s.params.ValveBlock;
             const bool factory = o.command == "factory";
             s.params.EditBlock.PARAMETER_SET = factory ? 1 : 0;
-            code = request((factory ? CMD_FACTORY_SET : CMD_CUSTOM_SET) | CMD_READ_PARAMETER, wanted = NOTIFY_SET_SWITCHED);
-            if (code == wanted)
-                code = notifier.Wait(wanted = NOTIFY_PARAMETERS_READ, s);
+            code = request((factory ? CMD_FACTORY_SET : CMD_CUSTOM_SET) | CMD_READ_PARAMETER,
+                           wanted = NOTIFY_SET_SWITCHED);
+            if (code == wanted) code = notifier.Wait(wanted = NOTIFY_PARAMETERS_READ, s);
         }
     }
     threads.Stop();
@@ -418,8 +413,7 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
 
     for (const std::string& m : notifier.TakeMessages())
         err << m << "\n";
-    if (code != wanted)
-        return ReportFailure(code, s, o, device, err);
+    if (code != wanted) return ReportFailure(code, s, o, device, err);
 
     if (o.command == "info") {
         PrintInfo(s.deviceInfo, o.json, out);
