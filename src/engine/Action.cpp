@@ -63,11 +63,6 @@ ActionEngine::ActionEngine(QlnState& s, INotifier& notifier) : s_(s), l_(s.link)
 
 void ActionEngine::Run() {
     for (;;) {
-        if (s_.THREAD_CMD.load() == 0) {
-            l_.SampleStreamMode.store(0);
-            s_.AcquisitionRunning.store(0);
-            s_.ACTION_STEP.store(0);
-        }
         if (l_.RunStates[THREAD_ACTION].load() == RUN_STOP_REQUESTED) break;
         Pass();
         l_.clock->SleepMs(1);

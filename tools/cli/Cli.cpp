@@ -232,7 +232,7 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
         {"undervoltage", "Undervoltage", st.Undervoltage, "NO", "YES"},
         {"overtemperature", "Overtemperature", st.Overtemperature, "NO", "YES"},
         {"digital_output", "Digital Out", st.DigitalOutput, "High", "Low"},
-        {"jumper", "Jumper", st.Jumper, "On", "Off"},
+        {"jumper", "Jumper", st.Jumper, "ON", "OFF"},
         {"key_lock", "Key Lock", st.KeyLock, "Disabled", "Enabled"},
         {"manual_setpoint", "Manual Setpoint", st.ManualSetpoint, "Disabled", "Enabled"},
         {"reserve", "Reserve", st.Reserve, "Disabled", "Enabled"},
@@ -244,7 +244,7 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
     } leds[] = {{"led_red", "RED", st.LedRed},
                 {"led_green", "GREEN", st.LedGreen},
                 {"led_yellow", "YELLOW", st.LedYellow}};
-    static const char* LED_STATES[] = {"no data", "off", "on", "blinking"};
+    static const char* LED_STATES[] = {"off", "on", "unknown", "blinking"};
     if (json) {
         JsonObject j;
         for (const Flag& f : flags)
