@@ -120,6 +120,8 @@ void ActionEngine::StepDispatch(uint32_t) {
         if (cmd & a.bit) {
             currentBit_ = a.bit;
             firstStep_ = a.firstStep;
+            if (a.bit == CMD_BAUDRATE_TEST)
+                firmwareZeroShown_ = false;
             s_.ACTION_STEP.store(a.firstStep);
             return;
         }
