@@ -102,13 +102,21 @@ void SupervisorStep(LinkState& s) {
     case 4: {
         const int32_t state = s.SEND_STATE.load();
         if (state == SEND_IDLE) {
+            // Cancelled: withdraw the telegram, so that it is not written when the port opens later.
+            s.TransmitPending.store(0);
             s.THREAD_STEP.store(0);
         } else if (s.TransmitPending.load() == 0) {
             // A failed or short write stands as the outcome; only a clean write counts as sent.
-            if (state == SEND_REQUESTED)
-                s.SEND_STATE.store(SEND_SENT);
-            s.THREAD_STEP.store(state == SEND_REQUESTED ? 2 : 0);
+            // The writer stores its outcome just before it clears transmit-pending, possibly after
+            // `state` was loaded, so only a send still requested may become "sent".
+            int32_t requested = SEND_REQUESTED;
+            const bool sent = s.SEND_STATE.compare_exchange_strong(requested, SEND_SENT);
+            s.THREAD_STEP.store(sent ? 2 : 0);
         } else if (s.LinkTimers[0].load() == 0) {
+            // The engine counts this send as failed and will build its next telegram in the same
+            // buffer; a telegram still pending would be written unasked (and half rebuilt) as soon
+            // as the port opens again, so it is withdrawn.
+            s.TransmitPending.store(0);
             s.trace.WriteText("Send Timeout ", TRACE_SND_TEXT, __FILE__, __LINE__);
             s.SEND_STATE.store(SEND_TIMEOUT);
             s.THREAD_STEP.store(0);

@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include "link/LinkTestSupport.h"
+#include "link/SerialPort.h"
+
+using namespace linktest;
+
+namespace {
+// Real time, but counts the sleeps, so that a busy loop shows.
+class CountingClock : public RealClock {
+public:
+    void SleepMs(uint32_t ms) override {
+        sleeps.fetch_add(1);
+        RealClock::SleepMs(ms);
+    }
+    std::atomic<int> sleeps{0};
+};
+
+int InputQueued(int fd) {
+    int n = -1;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
+}
+
+std::string Info(const std::string& text) {
+    return "Info '" + text + "'";
+}
+} // namespace
+
+// The port driver against a pseudo-terminal standing in for COM1.
+class LinkSerialPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.Ok());
+        Select(s);
+    }
+    void Select(LinkState& state) {
+        state.DevicePath[0] = pty.Slave();
+        state.PortIndex.store(0);
+        state.BaudIndex.store(2);
+    }
+    CountingClock clock;
+    Pty pty;
+    TracedLink link{clock};
+    LinkState& s = *link.state;
+};
+
+TEST_F(LinkSerialPort, OpensRawAtTheChosenSpeed) {
+    ASSERT_TRUE(InitComPort(s));
+    EXPECT_EQ(s.PortOpen.load(), 1);
+    const std::vector<std::string> opened{Info(" Init Com Port, Baudrate 19200"),
+                                          Info(" RxQueue: 65536 bytes"), Info("ClearComPortInputBuffer: 0"),
+                                          Info("ClearRcvQueue"),
+                                          Info(" Init Com Port, ok with Baudrate: 19200")};
+    EXPECT_EQ(link.Entries(), opened);
+
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(s.PortFd.load(), &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B19200));
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
+              static_cast<tcflag_t>(CS8 | CLOCAL | CREAD));
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP | IGNBRK | PARMRK), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+
+    // Control characters pass untouched both ways: no CR/LF mapping, no XON/XOFF, no signals.
+    const Bytes binary{0x03, 0x0D, 0x0A, 0x11, 0x13, 0x1A, 0x7F, 0xFF, 0x00};
+    EXPECT_EQ(PortWrite(s, binary.data(), binary.size()), static_cast<long>(binary.size()));
+    EXPECT_EQ(pty.Read(binary.size()), binary);
+    pty.Write(binary);
+    ASSERT_TRUE(WaitFor([&] { return PortBytesWaiting(s) == static_cast<int>(binary.size()); }));
+    Bytes got(binary.size());
+    EXPECT_EQ(PortRead(s, got.data(), got.size()), static_cast<long>(binary.size()));
+    EXPECT_EQ(got, binary);
+
+    EXPECT_EQ(CloseComPort(s), 0);
+    EXPECT_EQ(s.PortOpen.load(), 0);
+    EXPECT_EQ(s.PortFd.load(), -1);
+    EXPECT_EQ(link.Entries().back(), Info(" Close Com Port"));
+    const size_t entries = link.Entries().size();
+    CloseComPort(s);
+    EXPECT_EQ(link.Entries().size(), entries) << "closing a closed port writes nothing";
+}
+
+TEST_F(LinkSerialPort, SecondOpenOfTheSameDeviceIsRefused) {
+    ASSERT_TRUE(InitComPort(s));
+    TracedLink other(clock);
+    Select(*other.state);
+    EXPECT_FALSE(InitComPort(*other.state));
+    EXPECT_EQ(other.state->PortOpen.load(), 0);
+    EXPECT_EQ(other.state->PortFd.load(), -1);
+    EXPECT_EQ(LastOpenError(*other.state), EBUSY);
+    EXPECT_EQ(other.Entries().back(), Info(" Init Com Port, Handle error: " + std::to_string(EBUSY)));
+    EXPECT_NE(PortOpenAdvice(EBUSY, pty.Slave()).find("Another program"), std::string::npos);
+
+    CloseComPort(s);
+    EXPECT_TRUE(InitComPort(*other.state)) << "closing releases the device";
+    CloseComPort(*other.state);
+}
+
+TEST_F(LinkSerialPort, UnsupportedComOrBaudRateOpensNothing) {
+    s.PortIndex.store(8);
+    EXPECT_FALSE(InitComPort(s));
+    s.PortIndex.store(0);
+    s.BaudIndex.store(4);
+    EXPECT_FALSE(InitComPort(s));
+    EXPECT_EQ(link.Entries(), (std::vector<std::string>{Info(" Init Com Port, Baudrate 19200"),
+                                                        Info(" Init Com Port, not supported Com: 8"),
+                                                        Info(" Init Com Port, not supported Baudrate: 4")}));
+    EXPECT_EQ(s.PortFd.load(), -1);
+    EXPECT_EQ(s.PortOpen.load(), 0);
+}
+
+TEST_F(LinkSerialPort, UnknownBaudRateFailsAndClosesThePortAgain) {
+    s.BaudIndex.store(0);
+    EXPECT_FALSE(InitComPort(s));
+    EXPECT_EQ(link.Entries(),
+              (std::vector<std::string>{Info(" Init Com Port, unknown Baudrate"),
+                                        Info(" Init Com Port, CommState error: " + std::to_string(EINVAL)),
+                                        Info(" Close Com Port")}));
+    EXPECT_EQ(s.PortOpen.load(), 0);
+    EXPECT_EQ(s.PortFd.load(), -1);
+    s.BaudIndex.store(3);
+    EXPECT_TRUE(InitComPort(s)) << "the failed attempt has released the device";
+    EXPECT_EQ(link.Entries().back(), Info(" Init Com Port, ok with Baudrate: 57600"));
+}
+
+TEST_F(LinkSerialPort, ClearInputBufferDrainsStaleBytes) {
+    ClearComPortInputBuffer(s);
+    EXPECT_TRUE(link.Entries().empty()) << "without an open port nothing is written";
+
+    ASSERT_TRUE(InitComPort(s));
+    pty.Write(Bytes(250, 0xA5));
+    ASSERT_TRUE(WaitFor([&] { return InputQueued(s.PortFd.load()) == 250; }));
+    ClearComPortInputBuffer(s);
+    EXPECT_EQ(link.Entries().back(), Info("ClearComPortInputBuffer: 250"));
+    EXPECT_EQ(InputQueued(s.PortFd.load()), 0);
+}
+
+TEST_F(LinkSerialPort, TestModeOpensNoDevice) {
+    s.DevicePath[0] = link.dir.File("no-such-tty");
+    EXPECT_FALSE(InitComPort(s));
+    EXPECT_EQ(link.Entries().back(), Info(" Init Com Port, Handle error: " + std::to_string(ENOENT)));
+    EXPECT_NE(PortOpenAdvice(LastOpenError(s), s.DevicePath[0]).find("plugged in"), std::string::npos);
+
+    s.uTestMode.store(1);
+    ASSERT_TRUE(InitComPort(s));
+    EXPECT_EQ(s.PortOpen.load(), 1);
+    EXPECT_EQ(s.PortFd.load(), -1);
+    EXPECT_EQ(link.Entries().back(), Info(" Init Com Port, ok with Baudrate: 19200"));
+}
+
+TEST_F(LinkSerialPort, HangUpMarksThePortLostWithoutSpinning) {
+    ASSERT_TRUE(InitComPort(s));
+    s.RECEIVE_STATE.store(RECEIVE_AWAITED);
+    s.RunStates[THREAD_READCOM].store(RUN_RUNNING);
+    std::thread reader(ReadComThread, std::ref(s));
+
+    pty.HangUp();
+    EXPECT_TRUE(WaitFor([&] { return s.PortLost.load() == 1; }));
+    EXPECT_EQ(s.PortOpen.load(), 0);
+    // A lost port makes the receiver idle in its slow loop, not retry the dead device at full speed.
+    clock.sleeps.store(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LE(clock.sleeps.load(), 20);
+    s.RunStates[THREAD_READCOM].store(RUN_STOP_REQUESTED);
+    reader.join();
+    EXPECT_EQ(s.RunStates[THREAD_READCOM].load(), RUN_STOPPED);
+
+    uint8_t buf[4] = {1, 2, 3, 4};
+    EXPECT_EQ(PortBytesWaiting(s), -1);
+    EXPECT_EQ(PortRead(s, buf, sizeof buf), -1);
+    EXPECT_EQ(PortWrite(s, buf, sizeof buf), -1);
+    const auto entries = link.Entries();
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), Info(" Com Port lost, device gone")), 1);
+}
