@@ -1,0 +1,239 @@
+// The real qln-valve program on a real pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "Cli.h"
+#include "link/LinkState.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// A started qln-valve with its first line of output read.
+class ValveProcess {
+public:
+    explicit ValveProcess(std::vector<std::string> args) {
+        args.insert(args.begin(), QLN_VALVE_PATH);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        if (posix_spawn(&pid_, QLN_VALVE_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        stdout_ = out[0];
+        path_ = ReadLine(5s);
+    }
+    ValveProcess(const ValveProcess&) = delete;
+    ValveProcess& operator=(const ValveProcess&) = delete;
+    ~ValveProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (stdout_ >= 0) ::close(stdout_);
+    }
+
+    const std::string& SlavePath() const { return path_; }
+    pid_t Pid() const { return pid_; }
+
+    // The exit status, or -1 if the program has not ended within `limit`.
+    int WaitExit(std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        while (Clock::now() < end) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return -1;
+    }
+
+private:
+    std::string ReadLine(std::chrono::milliseconds limit) {
+        std::string line;
+        const auto end = Clock::now() + limit;
+        while (Clock::now() < end) {
+            pollfd p{stdout_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            char c;
+            if (::read(stdout_, &c, 1) != 1 || c == '\n') break;
+            line += c;
+        }
+        return line;
+    }
+
+    pid_t pid_ = -1;
+    int stdout_ = -1;
+    std::string path_;
+};
+
+// The program's end of the line, set up as the serial port driver sets up a real port.
+class Line {
+public:
+    explicit Line(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~Line() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Open() const { return fd_ >= 0; }
+
+    bool SetSpeed(speed_t speed) {
+        termios tio{};
+        tio.c_cflag = CS8 | CLOCAL | CREAD;
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+        return ::tcsetattr(fd_, TCSANOW, &tio) == 0;
+    }
+
+    // Sends the request and collects the reply until `count` bytes or `limit`.
+    std::vector<uint8_t> Exchange(std::vector<uint8_t> request, size_t count,
+                                  std::chrono::milliseconds limit) {
+        if (::write(fd_, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return {};
+        std::vector<uint8_t> reply;
+        const auto end = Clock::now() + limit;
+        while (reply.size() < count && Clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0) continue;
+            uint8_t buf[64];
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n > 0) reply.insert(reply.end(), buf, buf + n);
+        }
+        return reply;
+    }
+
+    // Waits until the line reports a hang-up.
+    bool HungUp(std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        while (Clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                if (p.revents & (POLLHUP | POLLERR)) return true;
+                uint8_t buf[64];
+                const ssize_t n = ::read(fd_, buf, sizeof buf);
+                if (n == 0 || (n < 0 && errno == EIO)) return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    int fd_;
+};
+
+const std::vector<uint8_t> VER_REQUEST{STX, 35, 0, 35};
+
+std::string TempDir() {
+    char pattern[] = "/tmp/qln-valve-test-XXXXXX";
+    const char* dir = ::mkdtemp(pattern);
+    return dir != nullptr ? dir : "/tmp";
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+TEST(ValveProgram, AnswersOnlyAtItsLineSpeedAndEndsOnSigterm) {
+    const std::string dir = TempDir();
+    const std::string link = dir + "/valve";
+    ValveProcess valve({"--link", link});
+    ASSERT_GT(valve.Pid(), 0);
+    ASSERT_EQ(valve.SlavePath().rfind("/dev/pts/", 0), 0u) << valve.SlavePath();
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(valve.SlavePath(), target);
+
+    Line line(valve.SlavePath());
+    ASSERT_TRUE(line.Open());
+    ASSERT_TRUE(line.SetSpeed(B57600));
+    EXPECT_TRUE(line.Exchange(VER_REQUEST, 3, 300ms).empty()) << "no answer at 57600 baud";
+
+    ASSERT_TRUE(line.SetSpeed(B19200));
+    const std::vector<uint8_t> reply = line.Exchange(VER_REQUEST, 3, 2s);
+    ASSERT_EQ(reply.size(), 3u);
+    EXPECT_EQ(reply[0], STX);
+    EXPECT_GE(reply[1], 1);
+    EXPECT_EQ(reply[2], reply[1]);
+
+    ASSERT_EQ(::kill(valve.Pid(), SIGTERM), 0);
+    EXPECT_EQ(valve.WaitExit(5s), 0);
+    EXPECT_FALSE(Exists(link)) << "the link is removed on exit";
+    ::rmdir(dir.c_str());
+}
+
+TEST(ValveProgram, FaultOptionsReachTheValve) {
+    ValveProcess valve({"--baud", "57600", "--nak-every", "2"});
+    ASSERT_GT(valve.Pid(), 0);
+    Line line(valve.SlavePath());
+    ASSERT_TRUE(line.Open());
+    ASSERT_TRUE(line.SetSpeed(B57600));
+    EXPECT_EQ(line.Exchange(VER_REQUEST, 3, 2s).size(), 3u);
+    EXPECT_EQ(line.Exchange(VER_REQUEST, 1, 2s), std::vector<uint8_t>{NAK});
+    ASSERT_EQ(::kill(valve.Pid(), SIGINT), 0);
+    EXPECT_EQ(valve.WaitExit(5s), 0);
+}
+
+TEST(ValveProgram, HangUpClosesTheLineAndEnds) {
+    ValveProcess valve({"--hangup-after-ms", "500"});
+    ASSERT_GT(valve.Pid(), 0);
+    Line line(valve.SlavePath());
+    ASSERT_TRUE(line.Open());
+    ASSERT_TRUE(line.SetSpeed(B19200));
+    EXPECT_TRUE(line.HungUp(5s));
+    EXPECT_EQ(valve.WaitExit(5s), 0);
+}
+
+TEST(ValveProgram, RefusesBadOptions) {
+    for (const char* bad : {"--baud", "--nak-every", "--frobnicate"}) {
+        std::vector<std::string> args{bad};
+        if (std::string(bad) == "--baud") args.push_back("9600");
+        if (std::string(bad) == "--nak-every") args.push_back("x");
+        ValveProcess valve(args);
+        EXPECT_TRUE(valve.SlavePath().empty()) << bad;
+        EXPECT_EQ(valve.WaitExit(5s), 2) << bad;
+    }
+}
+
+// The whole program side (port driver, link threads, engine) against the virtual valve.
+TEST(ValveProgram, CliReadsTheValveInformationAndStatus) {
+    ValveProcess valve({});
+    ASSERT_GT(valve.Pid(), 0);
+    RealClock clock;
+    for (const char* command : {"info", "status"}) {
+        std::ostringstream out, err;
+        EXPECT_EQ(RunCli({"--device", valve.SlavePath(), "--json", command}, clock, out, err), 0)
+            << command << ": " << err.str();
+        if (std::string(command) == "info") {
+            EXPECT_NE(out.str().find("123457"), std::string::npos) << out.str();
+        }
+    }
+    ::kill(valve.Pid(), SIGTERM);
+    EXPECT_EQ(valve.WaitExit(5s), 0);
+}
+
+} // namespace
