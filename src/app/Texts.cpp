@@ -16,6 +16,12 @@ const TextEntry TEXTS[] = {
     {348, "Controller Firmware must be greater 0.00"},
     {32024, "Quillon Software"},
 };
+
+std::string NotFound(unsigned id) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, " IDS %u not found ", id);
+    return buf;
+}
 } // namespace
 
 const char* BuiltinText(unsigned id) {
@@ -24,9 +30,19 @@ const char* BuiltinText(unsigned id) {
     return nullptr;
 }
 
+std::string TextSource::Builtin(unsigned id) {
+    const char* t = BuiltinText(id);
+    return t ? std::string(t) : NotFound(id);
+}
+
+std::string TextSource::Get(unsigned id) const {
+    if (library_) {
+        if (auto text = library_->Find(id)) return *text;
+        if (reportMissing_) reportMissing_(NotFound(id), " Lang Dll ");
+    }
+    return Builtin(id);
+}
+
 std::string LoadText(unsigned id) {
-    if (const char* t = BuiltinText(id)) return t;
-    char buf[40];
-    std::snprintf(buf, sizeof buf, " IDS %u not found ", id);
-    return buf;
+    return TextSource::Builtin(id);
 }

@@ -1,7 +1,9 @@
 #pragma once
+#include <functional>
+#include <optional>
 #include <string>
 
-// Text identifiers the core uses.
+// Text identifiers the core uses by name.
 enum TextId : unsigned {
     IDS_DATA_CHANGED = 1,
     IDS_COMMUNICATION_ERROR = 106,
@@ -12,5 +14,35 @@ enum TextId : unsigned {
 
 // The program's own text for an id, or nullptr when it has none.
 const char* BuiltinText(unsigned id);
-// The text for an id: the language library's when one is loaded, else the program's own.
+
+// A source of translated texts by id (the language library). Returns nothing when it lacks the id.
+class ITextLibrary {
+public:
+    virtual ~ITextLibrary() = default;
+    virtual std::optional<std::string> Find(unsigned id) const = 0;
+};
+
+// Every text the user sees: the language library's when one is loaded and has the id, else the
+// program's own. Set up once at start-up and only read afterwards, from any thread.
+class TextSource {
+public:
+    // Told of a lookup the loaded library cannot answer (" IDS %u not found ", caption " Lang Dll ").
+    using MissingReporter = std::function<void(const std::string& text, const std::string& caption)>;
+
+    TextSource() = default;
+    TextSource(const ITextLibrary* library, MissingReporter reportMissing)
+        : library_(library), reportMissing_(std::move(reportMissing)) {}
+
+    std::string Get(unsigned id) const;
+    // The program's own text, never the library's (for the few texts that must not be translated).
+    static std::string Builtin(unsigned id);
+    bool HasLibrary() const { return library_ != nullptr; }
+
+private:
+    const ITextLibrary* library_ = nullptr;
+    MissingReporter reportMissing_;
+};
+
+// The program's own text for an id (no language library), or " IDS %u not found " for an id the
+// program does not have.
 std::string LoadText(unsigned id);

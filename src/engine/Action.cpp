@@ -90,7 +90,7 @@ void ActionEngine::Pass() {
     std::snprintf(text, sizeof text, "Wrong Action-Step: x%x", step);
     QLN_TRACE_INFO(l_.trace, "%s", text);
     s_.ACTION_STEP.store(0);
-    notifier_.ShowMessage(text, LoadText(IDS_APP_TITLE));
+    notifier_.ShowMessage(text, s_.texts->Get(IDS_APP_TITLE));
     PublishDebug();
 }
 
@@ -120,8 +120,7 @@ void ActionEngine::StepDispatch(uint32_t) {
         if (cmd & a.bit) {
             currentBit_ = a.bit;
             firstStep_ = a.firstStep;
-            if (a.bit == CMD_BAUDRATE_TEST)
-                firmwareZeroShown_ = false;
+            if (a.bit == CMD_BAUDRATE_TEST) firmwareZeroShown_ = false;
             s_.ACTION_STEP.store(a.firstStep);
             return;
         }
@@ -131,7 +130,7 @@ void ActionEngine::StepDispatch(uint32_t) {
     QLN_TRACE_INFO(l_.trace, "%s", text);
     s_.THREAD_CMD.store(0);
     s_.ACTION_STEP.store(0);
-    notifier_.ShowMessage(text, LoadText(IDS_APP_TITLE));
+    notifier_.ShowMessage(text, s_.texts->Get(IDS_APP_TITLE));
 }
 
 // ---- one exchange ---------------------------------------------------------------------------
@@ -341,7 +340,7 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
             // A valve that reports version 0 cannot be served; say so once and try the next rate.
             if (!firmwareZeroShown_) {
                 firmwareZeroShown_ = true;
-                notifier_.ShowMessage(LoadText(IDS_FIRMWARE_ZERO), "");
+                notifier_.ShowMessage(s_.texts->Get(IDS_FIRMWARE_ZERO), "");
             }
             s_.ACTION_STEP.store(STEP_BAUDRATE);
             return;

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "app/Texts.h"
 #include "engine/DeviceRecords.h"
 #include "link/LinkState.h"
 #include "params/ParameterBlock.h"
@@ -58,6 +59,9 @@ struct QlnState {
     QlnState& operator=(const QlnState&) = delete;
 
     LinkState link;
+    // Texts the engine shows (message captions); the program points it at its language library.
+    const TextSource* texts = &builtinTexts;
+    TextSource builtinTexts;
 
     // Set by the window (fetch_or), cleared by the engine (fetch_and); no bit is ever lost.
     std::atomic<uint32_t> THREAD_CMD{0};
