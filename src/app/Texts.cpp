@@ -1,33 +1,466 @@
 #include "app/Texts.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 
 namespace {
-struct TextEntry {
-    unsigned id;
-    const char* text;
-};
 
-// The program's own string table.
-const TextEntry TEXTS[] = {
+// The program's own string table, sorted by id. Texts are UTF-8 and kept exactly as the program
+// shows them, odd spellings and padding blanks included: status panes and message boxes are laid
+// out with those blanks, and translations are checked against these texts.
+//
+// Ids 5, 11-18, 20-24, 37, 85-90, 103, 117, 118, 131, 135, 142, 169, 172 and 343 are not shown by
+// any window of this version; they carry short neutral texts so that every id from 1 to 374 exists
+// and a translation can be checked for completeness.
+// clang-format off
+constexpr BuiltinTextEntry TEXTS[] = {
     {1, "Data's are changed. Do you really want to cancel?"},
+    {2, "Serial Port"},
+    {3, "Project: MMMMMMMMMMMMMMMMMMMMMMMM"},
+    {4, "File: "},
+    {5, "Warning"},
+    {6, "ERROR"},
+    {7, "OK"},
+    {8, "--"},
+    {9, "MMMMMMMMMMMMMMMMMMMMMMMMMMMMMM"},
+    {10, "Project: "},
+    {11, "Information"},
+    {12, "Yes"},
+    {13, "No"},
+    {14, "Value"},
+    {15, "Unit"},
+    {16, "Status"},
+    {17, "Error"},
+    {18, "Ready"},
+    {19, "NO"},
+    {20, "Busy"},
+    {21, "Please wait ..."},
+    {22, "Done"},
+    {23, "Failed"},
+    {24, "Retry"},
+    {25, "Could not open File\n"},
+    {26, "Open Project"},
+    {27, "No Project is open"},
+    {28, "Save Project"},
+    {29, "New Project"},
+    {30, "Project Info"},
+    {31, "UNKNOWN"},
+    {32, "Do you want to save the modified project ? "},
+    {33, "Character not allowed! "},
+    {34, "Cannot start print job !"},
+    {35, "On"},
+    {36, "Off"},
+    {37, "Help"},
+    {38, "Com Port"},
+    {39, "Cancel"},
+    {40, "Project"},
+    {41, "File Name:"},
+    {42, "Project Name:"},
+    {43, "Project Version:"},
+    {44, "Company:"},
+    {45, "Name:"},
+    {46, "Address:"},
+    {47, "City:"},
+    {48, "Phone / Fax:"},
+    {49, "Email:"},
+    {50, "Project Files"},
+    {51, "All Files"},
+    {52, "Select Print"},
+    {53, "Print Object"},
+    {54, "All"},
+    {55, "Parameters"},
+    {56, "Scope View"},
+    {57, "Page"},
+    {58, "Print-Date:"},
+    {59, "Time:"},
+    {60, "Scope Setup"},
+    {61, "Analog Channel 1"},
+    {62, "Analog Channel 2"},
+    {63, "Analog Channel 3"},
+    {64, "Analog Channel 4"},
+    {65, "Binary Channel 1"},
+    {66, "Binary Channel 2"},
+    {67, "Binary Channel 3"},
+    {68, "Binary Channel 4"},
+    {69, "None (Roll Mode)"},
+    {70, "Channel"},
+    {71, "Trigger"},
+    {72, "Slope"},
+    {73, "Falling"},
+    {74, "Rising"},
+    {75, "Value / %"},
+    {76, "Sample Rate / msec"},
+    {77, "Mode"},
+    {78, "Step Mode"},
+    {79, "Ramp Mode"},
+    {80, "Trigger Mode"},
+    {81, "Setpoint Begin / %"},
+    {82, "Setpoint End / %"},
+    {83, "Ramp Time / sec"},
+    {84, "Calibration"},
+    {85, "Start Calibration"},
+    {86, "Check Calibration"},
+    {87, "Calibration running ..."},
+    {88, "Calibration finished"},
+    {89, "Calibration failed"},
+    {90, "Calibration Result"},
+    {91, "Calibration Status"},
+    {92, "Display Calibration Matrix"},
+    {93, "Setpoint"},
+    {94, "Analog IN 2"},
+    {95, "Flow"},
+    {96, "Calibration Values"},
+    {97, "Cascaded Control"},
+    {98, "Flow Offset"},
+    {99, "Flow Span"},
+    {100, "Display"},
+    {101, "Readout Time"},
+    {102, "Zoom Back"},
+    {103, "Zoom"},
+    {104, "High"},
+    {105, "Low"},
     {106, "Communication Error"},
+    {107, "Valve Info"},
+    {108, "Part Number"},
+    {109, "Serial No."},
+    {110, "Week"},
+    {111, "Year"},
+    {112, "Read Valve Info"},
+    {113, "Communication active. Exit not possible!"},
+    {114, "About Orvo - Quillon Software "},
+    {115, "Program Version"},
+    {116, "Status Info"},
+    {117, "Valve Status"},
+    {118, "Supply Voltage"},
+    {119, "YES"},
+    {120, "Controller Firmware"},
+    {121, "Production Date"},
+    {122, "Operation Counter"},
+    {123, "Days"},
+    {124, "Hours"},
+    {125, "Min"},
+    {126, "Calibration Date"},
+    {127, "Month"},
+    {128, "Day"},
+    {129, "Setpoint: "},
+    {130, "Custom"},
+    {131, "Normal"},
+    {132, "Factory"},
+    {133, "Parameter Set: "},
+    {134, " -- "},
+    {135, "Unknown"},
+    {136, "Select Non Linear Array"},
+    {137, "Temperature Array"},
+    {138, "Temperature / °C"},
+    {139, "Outside"},
+    {140, "Valve"},
+    {141, "Calibration Counter"},
+    {142, "Valve Temperature"},
+    {143, "Write"},
+    {144, "Read"},
+    {145, "Acquisition Time / sec"},
+    {146, "Digital Output"},
+    {147, "Shut Off"},
+    {148, "Autosafe"},
+    {149, "Limit Switch"},
+    {150, "Digital Input"},
+    {151, "Range"},
+    {152, "Error"},
+    {153, "Inlet Pressure"},
+    {154, "Setpoint"},
+    {155, "Analog Input 2"},
+    {156, "Flow"},
+    {157, "Control Deviation"},
+    {158, "PWM Out"},
+    {159, "PWM Out2"},
+    {160, "Control Out"},
+    {161, "P-Value"},
+    {162, "I-Value"},
+    {163, "D-Value"},
+    {164, "Forward Control"},
+    {165, "PID-Out"},
+    {166, "Serial Setpoint"},
+    {167, "Serial Setpoint /%"},
+    {168, "Transmit"},
+    {169, "Serial Setpoint active"},
+    {170, "Close only allowed\n if 'Serial Setpoint' is DISABLED (OFF) "},
+    {171, "Test Function"},
+    {172, "Function"},
+    {173, "Ramp"},
+    {174, "Step"},
+    {175, "Multistep"},
+    {176, "Ramp- /Step-Time / sec"},
+    {177, "Calibration"},
+    {178, "Calibration Matrix Values"},
+    {179, "Span dP DAC"},
+    {180, "Span P2 DAC"},
+    {181, "Disabled"},
+    {182, "Enabled"},
+    {183, "Overvoltage"},
+    {184, "Undervoltage"},
+    {185, "Overtemperature"},
+    {186, "Digital Out"},
+    {187, "Jumper"},
+    {188, "Key Lock"},
+    {189, "Manual Setpoint"},
+    {190, "Reserve"},
+    {191, "Parameters"},
+    {192, "Parameter Setting"},
+    {193, "Copy"},
+    {194, "Forward Offset / %"},
+    {195, "Control"},
+    {196, "Forward Gain"},
+    {197, "Proportional Gain"},
+    {198, "Derivation Time / msec"},
+    {199, "Integration Time / sec"},
+    {200, "Integration Limit / %"},
+    {201, "Dead Band / %"},
+    {202, "PWM Frequency / Hz"},
+    {203, "Control Cycle Time / msec"},
+    {204, "Controller Structure"},
+    {205, "P-Controller"},
+    {206, "PI-Controller"},
+    {207, "PD-Controller"},
+    {208, "PID-Controller"},
+    {209, "3 Range Pulse Controller"},
+    {210, "3 Range Proportional Pulse Controller"},
+    {211, "Cascaded control"},
+    {212, "Flow control"},
+    {213, "Setpoint Signal"},
+    {214, "Setpoint"},
+    {215, "Inverse (100% - 0)"},
+    {216, "Normal (0 - 100%)"},
+    {217, "Setpoint Direction"},
+    {218, "Shut Off"},
+    {219, "Shut Off Level / %"},
+    {220, "Setpoint Adjustment"},
+    {221, "Setpoint Offset / %"},
+    {222, "Setpoint Span / %"},
+    {223, "Setpoint Selection"},
+    {224, "Setpoint 1"},
+    {225, "Analog Input 2"},
+    {226, "Ramp Function"},
+    {227, "Rising Ramp"},
+    {228, "Falling Ramp"},
+    {229, "Rising + Falling Ramp"},
+    {230, "No Ramp"},
+    {231, "Ramp Rise Time / sec"},
+    {232, "Ramp Fall Time / sec"},
+    {233, "Analog OUT Select"},
+    {234, "Feedback (x)"},
+    {235, "Setpoint (w)"},
+    {236, "Control Deviation (xd)"},
+    {237, "Control Output (y)"},
+    {238, "P-Value (yp)"},
+    {239, "I-Value (yi)"},
+    {240, "D-Value (yd)"},
+    {241, "Forward Value (yf)"},
+    {242, "Analog IN/OUT"},
+    {243, "Analog IN 2"},
+    {244, "Feedback Select"},
+    {245, "Flow"},
+    {246, "Analog In 2"},
+    {247, "Auto Zero (P2)"},
+    {248, "Auto Zero Value"},
+    {249, "Value is updated only\n after Power Up"},
+    {250, "Signal"},
+    {251, "Direction"},
+    {252, "Autosafe"},
+    {253, "Temperature Limit / °C"},
+    {254, "Autosafe Source"},
+    {255, "Outside Window"},
+    {256, "Current Limit Level / mA"},
+    {257, "Option: Inlet Pressure Sensor"},
+    {258, "Outlet Pressure Decrease"},
+    {259, "Coil OFF"},
+    {260, "Inlet Pressure Limit / %"},
+    {261, "Autosafe Timing"},
+    {262, "Delay Time / sec"},
+    {263, "Coil ON Time / sec"},
+    {264, "Coil OFF Time / sec"},
+    {265, "Digital Input"},
+    {266, "Select Function (active / inactive)"},
+    {267, "Select Setpoint"},
+    {268, "Manual / Setpoint 1"},
+    {269, "Analog In 2 / Setpoint 1"},
+    {270, "Select Feedback"},
+    {271, "Analog In 2 / Flow"},
+    {272, "Select Outlet Pressure"},
+    {273, "Hold / Setpoint"},
+    {274, "Zero / Setpoint"},
+    {275, "Max / Setpoint"},
+    {276, "Select Polarity"},
+    {277, "high active"},
+    {278, "low active"},
+    {279, "Display / Keys"},
+    {280, "Display Select"},
+    {281, "Pressure in bar"},
+    {282, "Pressure in psi"},
+    {283, "Pressure in MPa"},
+    {284, "Flow in l/min"},
+    {285, "Flow in m³/min"},
+    {286, "Flow in cf/min"},
+    {287, "Analog In2 in %"},
+    {288, "Analog Out in %"},
+    {289, "Key Lock"},
+    {290, "Key Function"},
+    {291, "Manual Setpoint"},
+    {292, "Menu"},
+    {293, "Reserve"},
+    {294, "LED Activiation"},
+    {295, "GREEN"},
+    {296, "YELLOW"},
+    {297, "RED"},
+    {298, "Digital OUT"},
+    {299, "Supply Volt."},
+    {300, "Overtemp."},
+    {301, "Communication"},
+    {302, "Manual Setpoint"},
+    {303, "ERROR Signal"},
+    {304, "Range Signal"},
+    {305, "Und.-Over. Volt."},
+    {306, "Output Source"},
+    {307, "Inside Window"},
+    {308, "Inside Window + under Alert Threshold"},
+    {309, "ERROR + Outside Window"},
+    {310, "Window Delay / sec"},
+    {311, "Output Mode"},
+    {312, "Normal (high active)"},
+    {313, "Inverse (low active)"},
+    {314, "Flow Window / %"},
+    {315, "Alert Threshold P2 "},
+    {316, "Alert Hysteresis / %"},
+    {317, "ERROR Select"},
+    {318, "Range"},
+    {319, "Inactive (Manual)"},
+    {320, "Alert Threshold"},
+    {321, "Range + Inactive"},
+    {322, "Range + Inactive + Overtemperature"},
+    {323, "Range + Inactive + Overtemperature + Alert Threshold"},
+    {324, "Setpoint Range Detection"},
+    {325, "LED"},
+    {326, "Calibration Matrix"},
+    {327, "Display Factor"},
+    {328, "Decimal Point"},
+    {329, "No"},
+    {330, "Right"},
+    {331, "Middle"},
+    {332, "Left"},
     {333, "Baudrate Error"},
+    {334, "Close"},
+    {335, "Overcurrent"},
+    {336, "Digital Out"},
+    {337, "none"},
+    {338, "Setpoint(S)"},
+    {339, "Control Deviation(S)"},
+    {340, "PID-Out(S)"},
+    {341, "Control Out(S)"},
+    {342, "P-Value(S)"},
+    {343, "I-Value(S)"},
+    {344, "D-Value(S)"},
+    {345, "Forward Control(S)"},
+    {346, "Hold"},
+    {347, "Reset"},
     {348, "Controller Firmware must be greater 0.00"},
+    {349, "Slave Offset / %"},
+    {350, "Slave Gain"},
+    {351, "I-Value"},
+    {352, "Master/Slave"},
+    {353, "Master"},
+    {354, "Slave"},
+    {355, "Copy"},
+    {356, "Limit"},
+    {357, " !!! Caution !!! \n Only authorized personnel is allowed to make adjustments on this valve. \n Provide for protection against uncontrolled movement of equipment when putting the valve into operation. \n Modifications to the valve settings may create conditions hazardous to persons or damage to property."},
+    {358, "I-Search"},
+    {359, "On"},
+    {360, "Off"},
+    {361, "Ramp Time / msec"},
+    {362, "Feedb. Threshold / %"},
+    {363, "Auto Zero (dP)"},
+    {364, "Auto Zero Value"},
+    {365, "Value is updated only\n after Power Up"},
+    {366, "Auto-Tune"},
+    {367, " !!! Caution !!! \n This funktion can create dangerous setting \n on your machine \n and may create conditions hazardous \n to persons or damage to property"},
+    {368, " !!! Caution !!! \n Are you sure to start Auto-Tune ? "},
+    {369, "Flow"},
+    {370, "Diff. Pressure(dP)"},
+    {371, "Out. Pressure(P2)"},
+    {372, "Offset P2 PWM"},
+    {373, "Offset dP PWM"},
+    {374, "internal Sensor"},
     {32024, "Quillon Software"},
 };
+// clang-format on
+
+constexpr bool SortedAndUnique() {
+    for (std::size_t i = 1; i < std::size(TEXTS); ++i)
+        if (TEXTS[i - 1].id >= TEXTS[i].id) return false;
+    return true;
+}
+static_assert(SortedAndUnique(), "the string table must stay sorted by id (BuiltinText searches it)");
 
 std::string NotFound(unsigned id) {
     char buf[40];
     std::snprintf(buf, sizeof buf, " IDS %u not found ", id);
     return buf;
 }
+
+bool IsOneOf(char c, const char* set) {
+    return c != '\0' && std::strchr(set, c) != nullptr;
+}
+
 } // namespace
 
 const char* BuiltinText(unsigned id) {
-    for (const auto& t : TEXTS)
-        if (t.id == id) return t.text;
-    return nullptr;
+    const auto* end = std::end(TEXTS);
+    const auto* it = std::lower_bound(std::begin(TEXTS), end, id,
+                                      [](const BuiltinTextEntry& e, unsigned v) { return e.id < v; });
+    return it != end && it->id == id ? it->text : nullptr;
+}
+
+std::span<const BuiltinTextEntry> BuiltinTexts() {
+    return TEXTS;
+}
+
+std::vector<std::string> PrintfConversions(std::string_view text) {
+    // The grammar of the C library's printf: flags, width, precision, length, conversion. Anything
+    // else after a '%' is not a conversion (the '%' of "Value / %" or "(0 - 100%)").
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') continue;
+        if (i + 1 < text.size() && text[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        auto at = [&](std::size_t k) { return k < text.size() ? text[k] : '\0'; };
+        while (IsOneOf(at(j), "-+ #0'"))
+            ++j;
+        if (at(j) == '*')
+            ++j;
+        else
+            while (IsOneOf(at(j), "0123456789"))
+                ++j;
+        if (at(j) == '.') {
+            ++j;
+            if (at(j) == '*')
+                ++j;
+            else
+                while (IsOneOf(at(j), "0123456789"))
+                    ++j;
+        }
+        if ((at(j) == 'h' && at(j + 1) == 'h') || (at(j) == 'l' && at(j + 1) == 'l'))
+            j += 2;
+        else if (IsOneOf(at(j), "hlLjztq"))
+            ++j;
+        if (IsOneOf(at(j), "diouxXeEfFgGaAcspnCS")) {
+            out.emplace_back(text.substr(i, j + 1 - i));
+            i = j;
+        }
+    }
+    return out;
 }
 
 std::string TextSource::Builtin(unsigned id) {

@@ -1,19 +1,43 @@
 #pragma once
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Text identifiers the core uses by name.
 enum TextId : unsigned {
     IDS_DATA_CHANGED = 1,
+    IDS_PROJECT_INFO = 30,
+    IDS_SAVE_MODIFIED = 32,
+    IDS_CHARACTER_NOT_ALLOWED = 33,
     IDS_COMMUNICATION_ERROR = 106,
+    IDS_COMMUNICATION_ACTIVE = 113,
     IDS_BAUDRATE_ERROR = 333,
     IDS_FIRMWARE_ZERO = 348,
+    IDS_CAUTION = 357,
+    IDS_AUTOTUNE_CAUTION = 367,
+    IDS_AUTOTUNE_CONFIRM = 368,
     IDS_APP_TITLE = 32024,
+};
+
+// One entry of the program's own string table. Texts are UTF-8.
+struct BuiltinTextEntry {
+    unsigned id;
+    const char* text;
 };
 
 // The program's own text for an id, or nullptr when it has none.
 const char* BuiltinText(unsigned id);
+
+// The whole table, sorted by id (for translators' tools and for checking a translation).
+std::span<const BuiltinTextEntry> BuiltinTexts();
+
+// The printf conversions in a text, in order ("%d", "%1.2f", "%s", ...; "%%" is not one). A text
+// that is ever used as a format must keep exactly these in a translation, or the formatting call
+// would read arguments that were never passed.
+std::vector<std::string> PrintfConversions(std::string_view text);
 
 // A source of translated texts by id (the language library). Returns nothing when it lacks the id.
 class ITextLibrary {
