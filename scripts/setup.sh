@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang clang-format libclang-rt-dev
+  qt6-base-dev qt6-qpa-plugins libgl-dev xvfb xauth
   locales
 )
 
@@ -21,4 +22,16 @@ if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The widget tests run once under a comma-decimal locale, so that locale must exist.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  if grep -q '^# *de_DE.UTF-8 UTF-8' /etc/locale.gen; then
+    $SUDO sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  elif ! grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen; then
+    echo 'de_DE.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  fi
+  $SUDO locale-gen
 fi

@@ -1,0 +1,119 @@
+#pragma once
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "app/ComSettings.h"
+#include "app/MainFrameRules.h"
+#include "app/StartUp.h"
+#include "engine/EngineThreads.h"
+
+class CChildView;
+class CNotifiedDialog;
+class IMessageBox;
+class LanguageLibrary;
+class QLabel;
+class QStatusBar;
+class QTimer;
+class QtNotifier;
+struct QlnState;
+
+// Everything the window needs from start-up.
+struct FrameSetup {
+    QlnState* state = nullptr;
+    Switches switches{};
+    std::string programFolder; // where the settings files, the help file and the trace log lie
+    std::string buildStamp;
+    const LanguageLibrary* library = nullptr;
+    IMessageBox* messages = nullptr;
+    int screenWidth = 0; // 0: the primary screen's
+    // Called when the window starts to close, before the threads are stopped.
+    std::function<void()> onClosing;
+};
+
+// The one top-level window: menu, two status bars, the scope view, the four engine threads and
+// the routing of the engine's notifications.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    // Shows the safety caution, then builds the window (not yet shown), reads and rewrites both
+    // settings files, opens the trace log when asked to and starts the engine threads.
+    explicit CMainFrame(const FrameSetup& setup);
+    ~CMainFrame() override;
+
+    void OnCommand(unsigned command);
+    void OnMsgReceive(uint32_t code, intptr_t value);
+
+    // The action of a command in the menu or key table, or nullptr when the command is not there.
+    QAction* CommandAction(unsigned command) const;
+    CChildView* View() const { return view_; }
+    QString StatusText(int bar, int pane) const;
+    QtNotifier& Notifier() { return *notifier_; }
+    EngineThreads& Threads() { return *threads_; }
+    const std::string& BuildStamp() const { return buildStamp_; }
+    const std::string& ProgramFolder() const { return folder_; }
+    const ComSettings& PortSettings() const { return com_; }
+    bool Closing() const { return closing_; }
+    bool ProjectModified() const { return modified_; }
+    void SetProjectModified(bool modified);
+
+    // A dialog open in a slot receives the engine's notifications for it; nullptr closes the slot.
+    void SetSlot(DialogSlot slot, CNotifiedDialog* dialog);
+
+    // The once-a-second tick: status bars and the commands that wait for an idle engine.
+    void UpdateStatusBars();
+    void UpdateCommandEnabling();
+    void RebuildTitle();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    // Saving comes with the project files; until then nothing can be saved.
+    virtual bool SaveProject() { return false; }
+
+private:
+    void BuildMenu(std::vector<LangMenuItem> menu);
+    void AddItems(QMenu* menu, const std::vector<LangMenuItem>& items);
+    QAction* MakeAction(unsigned command, const QString& text);
+    void BuildStatusBars(int screenClass);
+    void ReadSettingsFiles();
+    void OnExit();
+    void OnSerialPort();
+    void OnAutoTune();
+    void OnStopAcquisition();
+    void OnHelp();
+    void OnAbout();
+    void OnDebugDialog();
+    void Shutdown();
+    const TextSource& Texts() const;
+
+    QlnState& s_;
+    const Switches switches_;
+    const std::string folder_;
+    const std::string buildStamp_;
+    const LanguageLibrary* library_;
+    std::function<void()> onClosing_;
+    IMessageBox& messages_;
+
+    bool closing_ = false;
+    bool exitApproved_ = false;
+    bool shutDown_ = false;
+    bool modified_ = false;
+    ProjectNames project_;
+    ComSettings com_;
+
+    CChildView* view_ = nullptr;
+    std::array<QStatusBar*, 2> bars_{};
+    std::array<std::array<QLabel*, 2>, 2> panes_{};
+    QTimer* statusTimer_ = nullptr;
+    std::map<unsigned, QAction*> actions_;
+    std::array<QPointer<CNotifiedDialog>, SLOT_COUNT> slots_{};
+
+    std::unique_ptr<QtNotifier> notifier_;
+    std::unique_ptr<EngineThreads> threads_;
+};

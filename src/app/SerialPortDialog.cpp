@@ -1,0 +1,99 @@
+#include "app/SerialPortDialog.h"
+
+#include <QButtonGroup>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/MessageBox.h"
+#include "app/SerialPortRules.h"
+#include "engine/QlnState.h"
+
+CSerialPortDialog::CSerialPortDialog(QWidget* parent, QlnState& state,
+                                     const std::array<std::string, kComPortCount>& devices,
+                                     const TextSource& texts, IMessageBox& messages)
+    : QDialog(parent), state_(state), texts_(texts), messages_(messages) {
+    setWindowTitle(QString::fromStdString(texts.Get(2)));
+
+    auto* portBox = new QGroupBox(QString::fromStdString(texts.Get(38)), this);
+    auto* portLayout = new QVBoxLayout(portBox);
+    auto* group = new QButtonGroup(this);
+    const int current = state.link.PortIndex.load();
+    for (int i = 0; i < kComPortCount; ++i) {
+        auto* b = new QRadioButton(QStringLiteral("Com %1   (%2)")
+                                       .arg(i + 1)
+                                       .arg(QString::fromStdString(devices[static_cast<size_t>(i)])),
+                                   portBox);
+        b->setObjectName(QStringLiteral("COM%1").arg(i + 1));
+        b->setChecked(i == current);
+        group->addButton(b, i);
+        portLayout->addWidget(b);
+        ports_[static_cast<size_t>(i)] = b;
+    }
+
+    auto* baudBox = new QGroupBox(QStringLiteral("Baudrate"), this);
+    auto* baudLayout = new QVBoxLayout(baudBox);
+    // Exclusive within their own box, and never clickable: they only show what the engine found.
+    baud19200_ = new QRadioButton(QStringLiteral("19200"), baudBox);
+    baud57600_ = new QRadioButton(QStringLiteral("57600"), baudBox);
+    baud19200_->setAutoExclusive(false);
+    baud57600_->setAutoExclusive(false);
+    const int baud = state.link.BaudIndex.load();
+    baud19200_->setChecked(baud == 2);
+    baud57600_->setChecked(baud == 3);
+    baud19200_->setEnabled(false);
+    baud57600_->setEnabled(false);
+    baudLayout->addWidget(baud19200_);
+    baudLayout->addWidget(baud57600_);
+    baudLayout->addStretch();
+
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(QString::fromStdString(texts.Get(7)), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QString::fromStdString(texts.Get(39)), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CSerialPortDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CSerialPortDialog::reject);
+
+    auto* groups = new QHBoxLayout;
+    groups->addWidget(portBox);
+    groups->addWidget(baudBox);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(groups);
+    layout->addWidget(buttons);
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(5000);
+    connect(timer_, &QTimer::timeout, this, &CSerialPortDialog::RefreshEnabling);
+    timer_->start();
+    RefreshEnabling();
+}
+
+int CSerialPortDialog::Selected() const {
+    for (int i = 0; i < kComPortCount; ++i)
+        if (ports_[static_cast<size_t>(i)]->isChecked()) return i;
+    return -1;
+}
+
+void CSerialPortDialog::RefreshEnabling() {
+    const bool enable = PortButtonsEnabled(state_.THREAD_CMD.load());
+    for (QRadioButton* b : ports_)
+        b->setEnabled(enable);
+}
+
+void CSerialPortDialog::accept() {
+    changed_ = ApplySerialPortChoice(Selected(), state_.link);
+    timer_->stop();
+    QDialog::accept();
+}
+
+void CSerialPortDialog::reject() {
+    if (CancelNeedsConfirmation(Selected(), state_.link) &&
+        messages_.Show(texts_.Get(1), texts_.Get(2), MbIcon::Question, MbButtons::YesNo, MbResult::Yes) !=
+            MbResult::Yes)
+        return;
+    timer_->stop();
+    QDialog::reject();
+}
