@@ -107,6 +107,12 @@ void ActionEngine::StepDispatch(uint32_t) {
     retry_ = 0;
     if (s_.THREAD_CMD.load() == 0) return;
     if ((s_.THREAD_CMD.load() & (CMD_BAUDRATE_TEST | CMD_HARD_STOP)) == 0) {
+        if (l_.PortLost.load()) {
+            // The device vanished while the engine was idle: open it afresh, as after an action
+            // that failed on a lost device, instead of sending into the dead port.
+            CloseComPort(l_);
+            l_.BaudIndex.store(0);
+        }
         if (l_.BaudIndex.load() == 0) {
             s_.THREAD_CMD.fetch_or(CMD_BAUDRATE_TEST);
         } else {

@@ -1,0 +1,55 @@
+// A full parameter read (36 exchanges) through the real threads, a pseudo-terminal and a valve
+// that answers at once, on the real clock: what a user waits for when the editor reads the valve.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+
+#include "engine/DeviceCommands.h"
+#include "engine/EngineThreads.h"
+#include "support/EngineHarness.h"
+#include "support/ScriptedValve.h"
+
+using namespace qln_test;
+
+namespace {
+void BM_ParameterRead(benchmark::State& state) {
+    ValveModel model;
+    ScriptedValve valve(model.Behaviour());
+    RealClock clock;
+    auto qln = std::make_unique<QlnState>(clock);
+    QlnState& s = *qln;
+    s.link.PortIndex.store(0);
+    s.link.DevicePath[0] = valve.SlavePath();
+    RecordingNotifier notifier;
+    EngineThreads threads(s, notifier);
+    threads.Start();
+
+    // Find the line speed once, outside the measurement.
+    s.THREAD_CMD.fetch_or(CMD_BAUDRATE_TEST);
+    if (!WaitUntil([&] { return s.THREAD_CMD.load() == 0; }) || s.link.BaudIndex.load() == 0) {
+        state.SkipWithError("the baud-rate test failed");
+        return;
+    }
+
+    size_t reads = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        s.THREAD_CMD.fetch_or(CMD_READ_PARAMETER);
+        if (!notifier.WaitForCount(reads + 1) || notifier.Codes().back() != NOTIFY_PARAMETERS_READ) {
+            state.SkipWithError("a parameter read failed");
+            break;
+        }
+        ++reads;
+        // The window only requests when the engine is idle again.
+        WaitUntil([&] { return s.THREAD_CMD.load() == 0; });
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    threads.Stop();
+    if (reads == 0) return;
+    state.counters["reads_per_s"] = static_cast<double>(reads) / seconds;
+    state.counters["us_per_exchange"] = seconds * 1e6 / static_cast<double>(reads * PARAM_ROW_COUNT);
+}
+} // namespace
+
+BENCHMARK(BM_ParameterRead)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
