@@ -438,18 +438,18 @@ std::vector<std::string> PrintfConversions(std::string_view text) {
         auto at = [&](std::size_t k) { return k < text.size() ? text[k] : '\0'; };
         while (IsOneOf(at(j), "-+ #0'"))
             ++j;
-        if (at(j) == '*')
-            ++j;
-        else
-            while (IsOneOf(at(j), "0123456789"))
-                ++j;
-        if (at(j) == '.') {
-            ++j;
+        // A width or precision: '*' or digits.
+        auto skipCount = [&] {
             if (at(j) == '*')
                 ++j;
             else
                 while (IsOneOf(at(j), "0123456789"))
                     ++j;
+        };
+        skipCount();
+        if (at(j) == '.') {
+            ++j;
+            skipCount();
         }
         if ((at(j) == 'h' && at(j + 1) == 'h') || (at(j) == 'l' && at(j + 1) == 'l'))
             j += 2;

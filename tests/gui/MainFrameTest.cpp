@@ -341,6 +341,10 @@ void GuiTest::exitGuard() {
     CMainFrame& f = p.Start({false, false, true});
     f.show();
     p.boxes.shown.clear();
+    // The engine is stopped first, so that the acquisition request stays pending whatever the
+    // engine would make of it.
+    p.state->link.RunStates[THREAD_ACTION].store(RUN_STOP_REQUESTED);
+    QVERIFY(WaitWithoutEvents([&] { return p.state->link.RunStates[THREAD_ACTION].load() == RUN_STOPPED; }));
     p.state->THREAD_CMD.fetch_or(CMD_STEP_MODE);
     f.OnCommand(ID_EXIT);
     QCOMPARE(p.boxes.shown.size(), size_t{1});
