@@ -27,6 +27,8 @@
 #include "dialogs/AboutDialog.h"
 #include "dialogs/DebugDialog.h"
 #include "dialogs/NotifiedDialog.h"
+#include "dialogs/StatusInfoDialog.h"
+#include "dialogs/ValveInfoDialog.h"
 #include "engine/QlnState.h"
 #include "link/SerialPort.h"
 #include "params/ParameterIni.h"
@@ -44,7 +46,8 @@ std::string InFolder(const std::string& folder, const char* name) {
 // Commands that work in this version; the rest are shown but stay disabled until their dialogs
 // and actions exist.
 const std::set<unsigned> AVAILABLE{ID_SERIAL_PORT, ID_EXIT,  ID_AUTOTUNE, ID_STOP_ACQUISITION,
-                                   ID_SHOW_GRID,   ID_ABOUT, ID_HELP,     ID_DEBUG_DIALOG};
+                                   ID_SHOW_GRID,   ID_ABOUT, ID_HELP,     ID_DEBUG_DIALOG,
+                                   ID_VALVE_INFO,  ID_STATUS};
 } // namespace
 
 CMainFrame::CMainFrame(const FrameSetup& setup)
@@ -303,6 +306,17 @@ void CMainFrame::OnCommand(unsigned command) {
     case ID_DEBUG_DIALOG:
         OnDebugDialog();
         break;
+    case ID_VALVE_INFO: {
+        CValveInfoDialog dlg(this, s_, Texts());
+        RunInSlot(SLOT_VALVE_INFO, dlg);
+        break;
+    }
+    case ID_STATUS: {
+        PublishValid(s_.statusInfo.Valid, 0);
+        CStatusInfoDialog dlg(this, s_, Texts());
+        RunInSlot(SLOT_STATUS_INFO, dlg);
+        break;
+    }
     default:
         break;
     }
@@ -355,6 +369,14 @@ void CMainFrame::OnAbout() {
 void CMainFrame::OnDebugDialog() {
     CDebugDialog dlg(this, s_.link.DebugVars);
     dlg.exec();
+}
+
+// The dialog receives the engine's notifications for its slot only while its modal loop runs.
+// Valve info and status info change nothing of the project, so title and modified flag stay.
+void CMainFrame::RunInSlot(DialogSlot slot, CNotifiedDialog& dlg) {
+    SetSlot(slot, &dlg);
+    dlg.exec();
+    SetSlot(slot, nullptr);
 }
 
 // ---- notifications ------------------------------------------------------------------------------

@@ -89,6 +89,7 @@ private:
     void OnHelp();
     void OnAbout();
     void OnDebugDialog();
+    void RunInSlot(DialogSlot slot, CNotifiedDialog& dlg);
     void Shutdown();
     const TextSource& Texts() const;
 

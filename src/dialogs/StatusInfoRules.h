@@ -1,0 +1,51 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <span>
+
+#include "engine/DeviceRecords.h"
+
+// The status dialog's rules that need no widget: which radio button of a pair a value checks,
+// which picture an LED shows, when the dialog may poll and when it may read the shared record.
+
+// One display-only pair: value 1 checks the first button, 2 the second. Captions come from the
+// language library when one is loaded, else the dialog keeps its own texts.
+struct StatusPair {
+    int32_t StatusInfo::*field;
+    unsigned groupText;
+    const char* groupCaption;
+    unsigned firstText;
+    const char* firstCaption;
+    unsigned secondText;
+    const char* secondCaption;
+};
+// The eight pairs in the order the dialog shows them.
+std::span<const StatusPair> StatusPairs();
+
+// -1 for no selection (record not valid, or a value other than 1 or 2), else 0 or 1.
+int RadioSelection(int32_t value, bool valid);
+
+enum class LedColour { Red, Green, Yellow };
+enum class LedPicture { NoData, Off, Question, LitRed, LitGreen, LitYellow };
+// State 0 off, 1 lit, 2 unknown to the valve, 3 blinking (lit while the phase is false). A state
+// outside 0..3 is shown as unknown rather than as a plausible light.
+LedPicture ChooseLedPicture(LedColour led, int32_t state, bool valid, bool blinkPhase);
+
+// Codes 1 to 8: the engine's communication errors.
+bool IsCommunicationError(uint32_t code);
+
+// A poll asks for a status read only into an idle request word and never again after a
+// communication error. The exchange is atomic, so a request set meanwhile by anyone is never
+// overwritten. Returns true when the read was requested.
+bool RequestStatusRead(std::atomic<uint32_t>& threadCmd, bool communicationError);
+// The valve info dialog's button: the same rule without the error stop.
+bool RequestValveInfoRead(std::atomic<uint32_t>& threadCmd);
+
+// The engine writes the status fields only while a status read is requested (the window itself
+// sets that bit). Outside of that the record is settled: copies it into `copy` (valid flag loaded
+// first, acquire) and returns true. While a read is pending the caller keeps its last copy, so
+// the display neither flickers to "no data" nor reads fields that are being written.
+bool SnapshotStatus(uint32_t threadCmd, StatusInfo& shared, StatusInfo& copy);
+// Clearing the record when the dialog opens: the flag always; the fields only when no status read
+// is pending, because otherwise the engine may be writing them right now (and will overwrite them).
+void ClearStatus(uint32_t threadCmd, StatusInfo& shared);
