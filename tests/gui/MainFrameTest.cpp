@@ -514,7 +514,7 @@ void GuiTest::aboutBox() {
     noStamp.show();
     QVERIFY(!noStamp.StampLabel()->isVisible());
     // A look at it for a person: written into the build folder.
-    withStamp.grab().save(QStringLiteral("about.png"));
+    withStamp.grab().save(QCoreApplication::applicationDirPath() + "/about.png");
 }
 
 void GuiTest::debugDialog() {
