@@ -5,7 +5,10 @@
 
 namespace {
 #define OFF(field) static_cast<uint16_t>(offsetof(ParameterBlock, field))
-#define G(field, shift, width) BitGroup{OFF(field), shift, width, false}
+#define G(field, shift, width)                                                                               \
+    BitGroup {                                                                                               \
+        OFF(field), shift, width, false                                                                      \
+    }
 
 ParamRow Plain(const char* r, uint8_t rc, const char* w, uint8_t wc, uint16_t off) {
     return {r, rc, w, wc, Conv::Plain, off, 1, 1, 0, 0, false, false, false, 0, {}};
@@ -26,14 +29,19 @@ ParamRow Held(ParamRow row) {
 }
 
 const std::array<ParamRow, PARAM_ROW_COUNT> ROWS = [] {
-    ParamRow ccr = Bits("CCR", 101, "CCS", 100,
-                        {G(CONTROLLER_STRUCTURE, 0, 3), G(SETPOINT_RANGE_DETECTION, 3, 2), G(AUTO_ZERO_FEEDBACK, 5, 1)});
+    ParamRow ccr =
+        Bits("CCR", 101, "CCS", 100,
+             {G(CONTROLLER_STRUCTURE, 0, 3), G(SETPOINT_RANGE_DETECTION, 3, 2), G(AUTO_ZERO_FEEDBACK, 5, 1)});
     ccr.testFunctionBits = true;
-    ParamRow srr{"SRR", 18, "SRS", 17, Conv::Limited, OFF(SETPOINT_SIGNAL), 1, 1, 0, 2, false, false, false, 0, {}};
+    ParamRow srr{"SRR", 18,    "SRS", 17, Conv::Limited, OFF(SETPOINT_SIGNAL), 1, 1, 0, 2, false,
+                 false, false, 0,     {}};
     ParamRow sor{"SOR", 24, "SOS", 23, Conv::Limited, OFF(SHUT_OFF), 1, 1, 0, 1, true, false, false, 0, {}};
-    ParamRow ofr{"OFR", 14, "OFS", 13, Conv::Offset, OFF(SETPOINT_OFFSET), 1, 1, 0, 50, false, false, false, 0, {}};
-    ParamRow azr{"AZR", 85, nullptr, 0, Conv::ReadOnly, OFF(AUTO_ZERO_VALUE), 1, 1, 0, 128, false, false, false, 0, {}};
-    ParamRow zpr{"ZPR", 127, nullptr, 0, Conv::ReadOnly, OFF(AUTO_ZERO_DP_VALUE), 1, 1, 0, 128, false, false, false, 0, {}};
+    ParamRow ofr{"OFR", 14,    "OFS", 13, Conv::Offset, OFF(SETPOINT_OFFSET), 1, 1, 0, 50, false,
+                 false, false, 0,     {}};
+    ParamRow azr{"AZR", 85,    nullptr, 0, Conv::ReadOnly, OFF(AUTO_ZERO_VALUE), 1, 1, 0, 128, false,
+                 false, false, 0,       {}};
+    ParamRow zpr{"ZPR", 127,   nullptr, 0, Conv::ReadOnly, OFF(AUTO_ZERO_DP_VALUE), 1, 1, 0, 128, false,
+                 false, false, 0,       {}};
     return std::array<ParamRow, PARAM_ROW_COUNT>{
         Scaled("KPR", 2, "KPS", 1, OFF(PROPORTIONAL_GAIN), 0.01, 100, 0.005),
         Scaled("TIR", 4, "TIS", 3, OFF(INTEGRATION_TIME), 0.05, 20, 0.05),
@@ -70,7 +78,8 @@ const std::array<ParamRow, PARAM_ROW_COUNT> ROWS = [] {
         Scaled("ASR", 73, "ASS", 72, OFF(CURRENT_LIMIT_LEVEL), 10, 0.1, 0.05),
         Plain("IPR", 75, "IPS", 74, OFF(INPUT_PRESSURE_LIMIT)),
         Bits("ALR", 71, "ALS", 70, {G(DELAY_TIME, 0, 3), G(COIL_OFF_TIME, 3, 3), G(COIL_ON_TIME, 6, 2)}),
-        Bits("CER", 105, "CES", 104, {G(LED_GREEN, 0, 2), G(LED_YELLOW, 2, 2), G(LED_RED, 4, 2), G(KEY_FUNCTION, 6, 2)}),
+        Bits("CER", 105, "CES", 104,
+             {G(LED_GREEN, 0, 2), G(LED_YELLOW, 2, 2), G(LED_RED, 4, 2), G(KEY_FUNCTION, 6, 2)}),
         Scaled("SDR", 65, "SDS", 64, OFF(OUTPUT_DELAY), 0.1, 10, 0.05),
         Plain("PMR", 26, "PMS", 25, OFF(OUTPUT_MODE)),
         Scaled("PSR", 12, "PSS", 11, OFF(WINDOW_SIZE), 0.1, 10, 0.05),
@@ -86,12 +95,13 @@ const std::array<ParamRow, PARAM_ROW_COUNT> ROWS = [] {
 
 const ParameterField& FieldAt(uint16_t offset) {
     for (const auto& f : ParameterFields())
-        if (f.offset == offset)
-            return f;
+        if (f.offset == offset) return f;
     return ParameterFields()[0];
 }
 
-bool IsFloat(uint16_t offset) { return FieldAt(offset).type == FieldType::Float; }
+bool IsFloat(uint16_t offset) {
+    return FieldAt(offset).type == FieldType::Float;
+}
 
 double FieldValue(const ParameterBlock& b, uint16_t offset) {
     return IsFloat(offset) ? static_cast<double>(GetFloat(b, offset)) : GetInt(b, offset);
@@ -104,15 +114,18 @@ void StoreValue(ParameterBlock& b, uint16_t offset, double v) {
         SetInt(b, offset, static_cast<int32_t>(std::lround(v)));
 }
 
-uint8_t LowByte(int64_t v) { return static_cast<uint8_t>(static_cast<uint64_t>(v) & 0xFF); }
+uint8_t LowByte(int64_t v) {
+    return static_cast<uint8_t>(static_cast<uint64_t>(v) & 0xFF);
+}
 } // namespace
 
-const std::array<ParamRow, PARAM_ROW_COUNT>& ParamRows() { return ROWS; }
+const std::array<ParamRow, PARAM_ROW_COUNT>& ParamRows() {
+    return ROWS;
+}
 
 uint8_t ScaledWriteByte(double value, double factor, double rounding) {
     const double v = value * factor + rounding;
-    if (!std::isfinite(v) || std::fabs(v) > 9.0e15)
-        return 0;
+    if (!std::isfinite(v) || std::fabs(v) > 9.0e15) return 0;
     return LowByte(static_cast<int64_t>(std::trunc(v)));
 }
 
@@ -146,7 +159,9 @@ uint8_t ControllerConfigByte(const ParameterBlock& edit, int32_t testFunctionSel
     return static_cast<uint8_t>(PackBits(ccr, edit) | (tf << 6));
 }
 
-uint8_t ConfigurationByte(const ParameterBlock& edit) { return PackBits(ROWS[11], edit); }
+uint8_t ConfigurationByte(const ParameterBlock& edit) {
+    return PackBits(ROWS[11], edit);
+}
 
 uint8_t ParamWriteData(const ParamRow& row, const ParameterBlock& edit, const TestFunctionData& tf) {
     switch (row.conv) {
@@ -157,8 +172,7 @@ uint8_t ParamWriteData(const ParamRow& row, const ParameterBlock& edit, const Te
     case Conv::Offset:
         return LowByte(static_cast<int64_t>(GetInt(edit, row.offset)) + row.add);
     case Conv::Limited:
-        if (row.writeAsFlag)
-            return GetInt(edit, row.offset) == 1 ? 1 : 0;
+        if (row.writeAsFlag) return GetInt(edit, row.offset) == 1 ? 1 : 0;
         return LowByte(GetInt(edit, row.offset));
     case Conv::Bits:
         return row.testFunctionBits ? ControllerConfigByte(edit, tf.Selection) : PackBits(row, edit);
@@ -168,7 +182,8 @@ uint8_t ParamWriteData(const ParamRow& row, const ParameterBlock& edit, const Te
     return 0;
 }
 
-void ParamDecode(const ParamRow& row, uint8_t b, ParameterBlock& valve, ParamReadHold& hold, TestFunctionData& tf) {
+void ParamDecode(const ParamRow& row, uint8_t b, ParameterBlock& valve, ParamReadHold& hold,
+                 TestFunctionData& tf) {
     switch (row.conv) {
     case Conv::Plain:
     case Conv::Scaled: {
@@ -189,16 +204,13 @@ void ParamDecode(const ParamRow& row, uint8_t b, ParameterBlock& valve, ParamRea
         SetInt(valve, row.offset, static_cast<int32_t>(b) - row.add);
         break;
     case Conv::Limited:
-        if (b <= row.add)
-            SetInt(valve, row.offset, b);
+        if (b <= row.add) SetInt(valve, row.offset, b);
         break;
     case Conv::Bits:
         UnpackBits(row, b, valve);
         if (row.testFunctionBits) {
-            if (hold.haveForwardOffset)
-                valve.FORWARD_OFFSET = hold.forwardOffset;
-            if (hold.haveForwardGain)
-                valve.FORWARD_GAIN = hold.forwardGain;
+            if (hold.haveForwardOffset) valve.FORWARD_OFFSET = hold.forwardOffset;
+            if (hold.haveForwardGain) valve.FORWARD_GAIN = hold.forwardGain;
             hold = ParamReadHold{};
             tf.ReadBack = (b >> 6) & 3;
             tf.ReadBackValid = 1;

@@ -57,7 +57,8 @@ struct ParamReadHold {
 // The data byte of the row's write telegram, from the working block.
 uint8_t ParamWriteData(const ParamRow& row, const ParameterBlock& edit, const TestFunctionData& tf);
 // Stores a read reply's value byte into the block last read from the valve.
-void ParamDecode(const ParamRow& row, uint8_t b, ParameterBlock& valve, ParamReadHold& hold, TestFunctionData& tf);
+void ParamDecode(const ParamRow& row, uint8_t b, ParameterBlock& valve, ParamReadHold& hold,
+                 TestFunctionData& tf);
 
 // value x factor + rounding, truncated toward zero, low 8 bits; non-finite values send 0.
 uint8_t ScaledWriteByte(double value, double factor, double rounding);

@@ -10,8 +10,8 @@ struct DeviceInfo {
     int32_t PartNumberDigit[6];
     int32_t PartNumberVariant;
     int32_t SerialNumber;
-    int32_t ProductionYear;  // BCD
-    int32_t ProductionWeek;  // BCD
+    int32_t ProductionYear;   // BCD
+    int32_t ProductionWeek;   // BCD
     int32_t OperationCounter; // minutes
     int32_t CalibrationCounter;
     int32_t CalibrationYear;  // BCD
@@ -58,17 +58,25 @@ struct StatusInfo {
 
 // Test function, serial setpoint and auto-tune values that travel with the engine's actions.
 struct TestFunctionData {
-    int32_t Selection;         // 0 off, 1 ramp, 2 step, 3 multistep
-    float TestTime;            // seconds
-    int32_t ReadBack;          // selection reported by the valve
+    int32_t Selection; // 0 off, 1 ramp, 2 step, 3 multistep
+    float TestTime;    // seconds
+    int32_t ReadBack;  // selection reported by the valve
     int32_t ReadBackValid;
-    float SerialSetpoint;      // percent
+    float SerialSetpoint; // percent
     int32_t SerialSetpointActive;
 };
 
 // Publishing a record: the flag is stored last with release order and loaded first with acquire
 // order, so a reader that sees it set sees the whole record.
-inline void PublishValid(uint8_t& flag, uint8_t v) { std::atomic_ref<uint8_t>(flag).store(v, std::memory_order_release); }
-inline uint8_t LoadValid(uint8_t& flag) { return std::atomic_ref<uint8_t>(flag).load(std::memory_order_acquire); }
-inline void PublishValid(int32_t& flag, int32_t v) { std::atomic_ref<int32_t>(flag).store(v, std::memory_order_release); }
-inline int32_t LoadValid(int32_t& flag) { return std::atomic_ref<int32_t>(flag).load(std::memory_order_acquire); }
+inline void PublishValid(uint8_t& flag, uint8_t v) {
+    std::atomic_ref<uint8_t>(flag).store(v, std::memory_order_release);
+}
+inline uint8_t LoadValid(uint8_t& flag) {
+    return std::atomic_ref<uint8_t>(flag).load(std::memory_order_acquire);
+}
+inline void PublishValid(int32_t& flag, int32_t v) {
+    std::atomic_ref<int32_t>(flag).store(v, std::memory_order_release);
+}
+inline int32_t LoadValid(int32_t& flag) {
+    return std::atomic_ref<int32_t>(flag).load(std::memory_order_acquire);
+}

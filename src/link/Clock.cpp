@@ -10,9 +10,13 @@ int64_t SteadyUs() {
 }
 } // namespace
 
-uint32_t RealClock::NowMs() { return static_cast<uint32_t>(SteadyUs() / 1000); }
+uint32_t RealClock::NowMs() {
+    return static_cast<uint32_t>(SteadyUs() / 1000);
+}
 
-void RealClock::SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void RealClock::SleepMs(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 ScaledClock::ScaledClock(double factor) : factor_(factor > 0 ? factor : 1.0), startUs_(SteadyUs()) {}
 
@@ -29,4 +33,6 @@ void ScaledClock::SleepMs(uint32_t ms) {
         std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
-void ManualClock::SleepMs(uint32_t /*ms*/) { std::this_thread::sleep_for(std::chrono::microseconds(50)); }
+void ManualClock::SleepMs(uint32_t /*ms*/) {
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+}

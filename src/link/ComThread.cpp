@@ -17,7 +17,9 @@ void PublishDebug(LinkState& s) {
     s.DebugVars[DBG_RECEIVE_STATE].store(static_cast<uint32_t>(s.RECEIVE_STATE.load()));
 }
 
-bool StopRequested(LinkState& s, ThreadIndex t) { return s.RunStates[t].load() == RUN_STOP_REQUESTED; }
+bool StopRequested(LinkState& s, ThreadIndex t) {
+    return s.RunStates[t].load() == RUN_STOP_REQUESTED;
+}
 } // namespace
 
 void LinkTick(LinkState& s) {
@@ -30,8 +32,7 @@ void LinkTick(LinkState& s) {
     }
     const uint32_t elapsed = now - s.LastTickMs; // unsigned: the clock's wrap-around is harmless
     s.LastTickMs = now;
-    if (elapsed == 0)
-        return;
+    if (elapsed == 0) return;
     const auto step = static_cast<int32_t>(std::min<uint32_t>(elapsed, 0x7FFFFFFF));
     for (auto& timer : s.LinkTimers) {
         int32_t v = timer.load();
@@ -53,22 +54,19 @@ void LinkTick(LinkState& s) {
 bool ExtractReply(LinkState& s) {
     const auto expected = static_cast<uint32_t>(std::max<int32_t>(s.ExpectedLength.load(), 0));
     uint32_t available = s.Ring.Available();
-    if (available == 0 || available < expected || expected > LINK_BUFFER_SIZE)
-        return false;
+    if (available == 0 || available < expected || expected > LINK_BUFFER_SIZE) return false;
     if (s.SampleStreamMode.load()) {
         uint32_t k = 0;
         const uint32_t look = std::min<uint32_t>(available, 10);
         while (k < look && s.Ring.Peek(k) != STX)
             ++k;
         if (k < 10 && k < look) {
-            if (available < expected + k)
-                return false;
+            if (available < expected + k) return false;
             s.Ring.Skip(k);
         } else {
             s.Ring.Skip(look);
             available -= look;
-            if (available < expected)
-                return false;
+            if (available < expected) return false;
         }
     }
     std::memset(s.ReplyBuffer, 0, sizeof s.ReplyBuffer);
@@ -93,8 +91,7 @@ void SupervisorStep(LinkState& s) {
             s.THREAD_STEP.store(5);
         break;
     case 3:
-        if (s.uTestMode.load() & 1)
-            SimulatedValveAnswer(s);
+        if (s.uTestMode.load() & 1) SimulatedValveAnswer(s);
         s.LinkTimers[0].store(SEND_TIMEOUT_MS);
         s.TransmitPending.store(1);
         s.THREAD_STEP.store(4);
@@ -160,7 +157,8 @@ void MainCtrlThread(LinkState& s) {
             s.RunStates[t].store(RUN_STOPPED);
     }
     // Waits in real time: the other threads need real time to notice, whatever the clock says.
-    while (s.RunStates[THREAD_ACTION].load() != RUN_STOPPED || s.RunStates[THREAD_WRITECOM].load() != RUN_STOPPED ||
+    while (s.RunStates[THREAD_ACTION].load() != RUN_STOPPED ||
+           s.RunStates[THREAD_WRITECOM].load() != RUN_STOPPED ||
            s.RunStates[THREAD_READCOM].load() != RUN_STOPPED)
         s.clock->SleepMs(100);
     s.RunStates[THREAD_MAINCTRL].store(RUN_STOPPED);
@@ -199,8 +197,7 @@ void ReceiverPass(LinkState& s) {
         return;
     }
     const int waiting = PortBytesWaiting(s);
-    if (waiting <= 0 || s.RECEIVE_STATE.load() != RECEIVE_AWAITED)
-        return;
+    if (waiting <= 0 || s.RECEIVE_STATE.load() != RECEIVE_AWAITED) return;
     uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(waiting), RING_CAPACITY);
     const uint32_t free = s.Ring.Free();
     uint8_t buf[LINK_BUFFER_SIZE];
@@ -214,8 +211,7 @@ void ReceiverPass(LinkState& s) {
             s.clock->SleepMs(10);
             return;
         }
-        if (PortRead(s, buf, RECORD) != static_cast<long>(RECORD))
-            return;
+        if (PortRead(s, buf, RECORD) != static_cast<long>(RECORD)) return;
         uint32_t k = 0;
         while (k < RECORD && buf[k] != STX)
             ++k;
@@ -226,11 +222,9 @@ void ReceiverPass(LinkState& s) {
         }
         return;
     }
-    if (n == 0)
-        return;
+    if (n == 0) return;
     const long got = PortRead(s, buf, n);
-    if (got > 0)
-        s.Ring.Append(buf, static_cast<uint32_t>(got));
+    if (got > 0) s.Ring.Append(buf, static_cast<uint32_t>(got));
 }
 
 void ReadComThread(LinkState& s) {

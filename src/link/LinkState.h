@@ -15,8 +15,20 @@ constexpr uint32_t LINK_BUFFER_SIZE = 20000;
 constexpr int32_t SEND_TIMEOUT_MS = 500;
 constexpr int32_t REPLY_TIMEOUT_MS = 10000;
 
-enum SendState : int32_t { SEND_IDLE = 0, SEND_REQUESTED = 1, SEND_SENT = 2, SEND_TIMEOUT = 3, SEND_WRITE_FAILED = 4, SEND_SHORT_WRITE = 5 };
-enum ReceiveState : int32_t { RECEIVE_IDLE = 0, RECEIVE_AWAITED = 1, RECEIVE_COMPLETE = 2, RECEIVE_TIMEOUT = 3 };
+enum SendState : int32_t {
+    SEND_IDLE = 0,
+    SEND_REQUESTED = 1,
+    SEND_SENT = 2,
+    SEND_TIMEOUT = 3,
+    SEND_WRITE_FAILED = 4,
+    SEND_SHORT_WRITE = 5
+};
+enum ReceiveState : int32_t {
+    RECEIVE_IDLE = 0,
+    RECEIVE_AWAITED = 1,
+    RECEIVE_COMPLETE = 2,
+    RECEIVE_TIMEOUT = 3
+};
 enum RunState : int32_t { RUN_RUNNING = 1, RUN_STOP_REQUESTED = 2, RUN_STOPPED = 3 };
 // Index of each worker thread in LinkState::RunStates.
 enum ThreadIndex { THREAD_MAINCTRL = 0, THREAD_ACTION = 1, THREAD_WRITECOM = 2, THREAD_READCOM = 3 };

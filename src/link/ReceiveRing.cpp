@@ -6,13 +6,14 @@ uint32_t ReceiveRing::Available() const {
     return (w + RING_SIZE - r) % RING_SIZE;
 }
 
-uint32_t ReceiveRing::Free() const { return RING_SIZE - 1 - Available(); }
+uint32_t ReceiveRing::Free() const {
+    return RING_SIZE - 1 - Available();
+}
 
 uint32_t ReceiveRing::Append(const uint8_t* data, uint32_t len) {
     uint32_t w = write_.load(std::memory_order_relaxed);
     const uint32_t room = Free();
-    if (len > room)
-        len = room;
+    if (len > room) len = room;
     for (uint32_t i = 0; i < len; ++i) {
         buf_[w] = data[i];
         w = (w + 1) % RING_SIZE;

@@ -16,7 +16,9 @@ namespace {
 constexpr int LINUX_TTY_QUEUE = 65536;
 constexpr int WANTED_QUEUE = 16384;
 
-bool IsVanished(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
+bool IsVanished(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
+}
 
 void MarkLost(LinkState& s) {
     if (s.PortLost.exchange(1) == 0) {
@@ -53,8 +55,7 @@ bool ApplyLine(int fd, int baud) {
     tio.c_lflag = 0;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, SpeedOf(baud)) != 0 || cfsetospeed(&tio, SpeedOf(baud)) != 0)
-        return false;
+    if (cfsetispeed(&tio, SpeedOf(baud)) != 0 || cfsetospeed(&tio, SpeedOf(baud)) != 0) return false;
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 } // namespace
@@ -135,8 +136,7 @@ bool InitComPort(LinkState& s) {
 int CloseComPort(LinkState& s) {
     s.PortOpen.store(0);
     const int fd = s.PortFd.exchange(-1);
-    if (fd < 0)
-        return 0;
+    if (fd < 0) return 0;
     QLN_TRACE_INFO(s.trace, " Close Com Port");
     ::flock(fd, LOCK_UN);
     return ::close(fd);
@@ -144,17 +144,14 @@ int CloseComPort(LinkState& s) {
 
 void ClearComPortInputBuffer(LinkState& s) {
     const int fd = s.PortFd.load();
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     long total = 0;
     uint8_t scratch[100];
     for (;;) {
         int waiting = 0;
-        if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0)
-            break;
+        if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0) break;
         const ssize_t n = ::read(fd, scratch, sizeof scratch);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         total += n;
     }
     QLN_TRACE_INFO(s.trace, "ClearComPortInputBuffer: %ld", total);
@@ -167,8 +164,7 @@ void ClearRcvQueue(LinkState& s) {
 
 int PortBytesWaiting(LinkState& s) {
     const int fd = s.PortFd.load();
-    if (fd < 0)
-        return 0;
+    if (fd < 0) return 0;
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         MarkLost(s);
@@ -176,8 +172,7 @@ int PortBytesWaiting(LinkState& s) {
     }
     int waiting = 0;
     if (::ioctl(fd, FIONREAD, &waiting) != 0) {
-        if (IsVanished(errno))
-            MarkLost(s);
+        if (IsVanished(errno)) MarkLost(s);
         return -1;
     }
     return waiting;
@@ -185,14 +180,11 @@ int PortBytesWaiting(LinkState& s) {
 
 long PortRead(LinkState& s, uint8_t* buf, size_t len) {
     const int fd = s.PortFd.load();
-    if (fd < 0)
-        return -1;
+    if (fd < 0) return -1;
     const ssize_t n = ::read(fd, buf, len);
     if (n < 0) {
-        if (errno == EAGAIN || errno == EINTR)
-            return 0;
-        if (IsVanished(errno))
-            MarkLost(s);
+        if (errno == EAGAIN || errno == EINTR) return 0;
+        if (IsVanished(errno)) MarkLost(s);
         return -1;
     }
     if (n == 0 && len > 0) {
@@ -205,8 +197,7 @@ long PortRead(LinkState& s, uint8_t* buf, size_t len) {
 
 long PortWrite(LinkState& s, const uint8_t* buf, size_t len) {
     const int fd = s.PortFd.load();
-    if (fd < 0)
-        return -1;
+    if (fd < 0) return -1;
     size_t done = 0;
     // The port is non-blocking; a write waits (politely) until the driver has taken everything,
     // as a write without time-out does.
@@ -218,19 +209,19 @@ long PortWrite(LinkState& s, const uint8_t* buf, size_t len) {
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 100) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-                continue;
+            if (::poll(&p, 1, 100) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) continue;
             MarkLost(s);
             return done > 0 ? static_cast<long>(done) : -1;
         }
-        if (n < 0 && IsVanished(errno))
-            MarkLost(s);
+        if (n < 0 && IsVanished(errno)) MarkLost(s);
         return done > 0 ? static_cast<long>(done) : -1;
     }
     return static_cast<long>(done);
 }
 
-int LastOpenError(const LinkState& s) { return s.LastOpenErrno.load(); }
+int LastOpenError(const LinkState& s) {
+    return s.LastOpenErrno.load();
+}
 
 std::string PortOpenAdvice(int err, const std::string& device) {
     std::string msg = "Cannot open serial port " + device + ": " + std::strerror(err) + ".";
@@ -240,11 +231,11 @@ std::string PortOpenAdvice(int err, const std::string& device) {
         struct stat st {};
         std::string groupName = "dialout";
         if (::stat(device.c_str(), &st) == 0) {
-            if (const struct group* g = ::getgrgid(st.st_gid))
-                groupName = g->gr_name;
+            if (const struct group* g = ::getgrgid(st.st_gid)) groupName = g->gr_name;
         }
-        msg += " Your user may not use it. Add yourself to the group that owns serial ports (sudo usermod -aG " +
-               groupName + " $USER), then log out and in again.";
+        msg +=
+            " Your user may not use it. Add yourself to the group that owns serial ports (sudo usermod -aG " +
+            groupName + " $USER), then log out and in again.";
         break;
     }
     case EBUSY:

@@ -28,11 +28,11 @@ struct Row {
 // The reads FTR (45), IRR (77), OPR (148) and ODR (150) and the writes ORS (147) and ODS (149)
 // are answered like their neighbours, so that every action can complete in test mode.
 const Row TABLE[] = {
-    {Reply::Value40, 0x40, {2,  4,  6,  8,  10, 12, 14,  16,  18,  20,  24,  26, 49, 51, 53, 55, 57, 59,
-                            61, 65, 67, 69, 71, 73, 75, 85, 97, 99, 101, 103, 105, 107, 127, 45, 77, 148, 150}},
-    {Reply::Ack, 0, {1,  3,  5,  7,  9,  11, 13, 15, 17, 19, 23, 25, 29, 31, 33, 36, 37, 38, 39,
-                     40, 42, 44, 48, 50, 52, 54, 56, 58, 60, 62, 64, 66, 68, 70, 72, 74, 76, 80,
-                     83, 86, 87, 89, 91, 93, 96, 98, 100, 102, 104, 106, 115, 145, 147, 149}},
+    {Reply::Value40, 0x40, {2,  4,  6,  8,  10, 12, 14, 16, 18, 20,  24,  26,  49,  51,  53, 55, 57,  59, 61,
+                            65, 67, 69, 71, 73, 75, 85, 97, 99, 101, 103, 105, 107, 127, 45, 77, 148, 150}},
+    {Reply::Ack, 0, {1,  3,  5,  7,  9,  11, 13, 15, 17, 19, 23,  25,  29,  31,  33,  36,  37,  38,
+                     39, 40, 42, 44, 48, 50, 52, 54, 56, 58, 60,  62,  64,  66,  68,  70,  72,  74,
+                     76, 80, 83, 86, 87, 89, 91, 93, 96, 98, 100, 102, 104, 106, 115, 145, 147, 149}},
     {Reply::AckIfIdle, 0, {41}},
     {Reply::AckLong, 0, {116}},
     {Reply::Value, 0x1B, {30, 32, 34, 43, 63, 82, 84}},
@@ -50,12 +50,13 @@ const Row TABLE[] = {
 
 const Row* Find(uint8_t cmd) {
     for (const Row& row : TABLE)
-        if (std::find(row.commands.begin(), row.commands.end(), cmd) != row.commands.end())
-            return &row;
+        if (std::find(row.commands.begin(), row.commands.end(), cmd) != row.commands.end()) return &row;
     return nullptr;
 }
 
-void Append(LinkState& s, std::vector<uint8_t> bytes) { s.Ring.Append(bytes.data(), static_cast<uint32_t>(bytes.size())); }
+void Append(LinkState& s, std::vector<uint8_t> bytes) {
+    s.Ring.Append(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
 
 std::vector<uint8_t> Framed(std::vector<uint8_t> data) {
     const uint8_t bcc = Bcc(data.data(), data.size());
@@ -70,15 +71,18 @@ void AppendSamples(LinkState& s) {
     out.reserve(expected + 6);
     while (out.size() < expected) {
         const uint32_t c = s.SimSampleCounter;
-        uint8_t rec[6] = {STX, static_cast<uint8_t>(static_cast<int>((std::sin(0.01 * c) * 50 + 50) * 2.55)),
-                          static_cast<uint8_t>(static_cast<int>((201.0 - c) * 2.55) & 0xFF), 0xC0, 0x80, 0x02};
+        uint8_t rec[6] = {STX,
+                          static_cast<uint8_t>(static_cast<int>((std::sin(0.01 * c) * 50 + 50) * 2.55)),
+                          static_cast<uint8_t>(static_cast<int>((201.0 - c) * 2.55) & 0xFF),
+                          0xC0,
+                          0x80,
+                          0x02};
         s.SimSampleCounter = c + 1;
         if (s.SimSampleCounter < 100) {
             rec[2] = 0;
             rec[5] = 0;
         }
-        if (s.SimSampleCounter > 3000)
-            s.SimSampleCounter = 0;
+        if (s.SimSampleCounter > 3000) s.SimSampleCounter = 0;
         out.insert(out.end(), rec, rec + 6);
     }
     out.resize(expected);

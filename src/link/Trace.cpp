@@ -22,8 +22,7 @@ void WriteAll(int fd, const std::string& s) {
     size_t left = s.size();
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
-        if (n <= 0)
-            return;
+        if (n <= 0) return;
         p += n;
         left -= static_cast<size_t>(n);
     }
@@ -49,18 +48,18 @@ std::string TraceHead(int kind, const std::string& time) {
 const char* TraceFileName(const char* path) {
     const char* name = path;
     for (const char* p = path; *p; ++p)
-        if (*p == '/' || *p == '\\')
-            name = p + 1;
+        if (*p == '/' || *p == '\\') name = p + 1;
     return name;
 }
 
-Trace::~Trace() { CloseTrace(); }
+Trace::~Trace() {
+    CloseTrace();
+}
 
 void Trace::OpenTrace(const std::string& path, const std::string& title, uint32_t testMode) {
     CloseTrace();
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     std::string header = title + "  'Release 1.01' DEBUG-File " + FormatNow("%x %X") + " \r\n";
     if (testMode != 0) {
         char buf[64];
@@ -75,22 +74,19 @@ void Trace::OpenTrace(const std::string& path, const std::string& title, uint32_
 void Trace::CloseTrace() {
     enabled_.store(false);
     int fd = fd_.exchange(-1);
-    if (fd >= 0)
-        ::close(fd);
+    if (fd >= 0) ::close(fd);
 }
 
 void Trace::WriteLine(const std::string& body, const char* file, unsigned line) {
     int fd = fd_.load();
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     char tail[300];
     std::snprintf(tail, sizeof tail, "' \t[File: %s, Line: %u] \r\n", TraceFileName(file), line);
     WriteAll(fd, body + tail);
 }
 
 void Trace::WriteBytes(const uint8_t* bytes, size_t len, int kind, const char* file, unsigned line) {
-    if (!TraceEnabled.load(std::memory_order_relaxed) || !Active())
-        return;
+    if (!TraceEnabled.load(std::memory_order_relaxed) || !Active()) return;
     static const char hex[] = "0123456789ABCDEF";
     std::string s = TraceHead(kind, FormatNow("%X"));
     s.reserve(s.size() + 2 * len + 64);
@@ -102,17 +98,14 @@ void Trace::WriteBytes(const uint8_t* bytes, size_t len, int kind, const char* f
 }
 
 void Trace::WriteText(const char* text, int kind, const char* file, unsigned line) {
-    if (!TraceEnabled.load(std::memory_order_relaxed) || !Active())
-        return;
+    if (!TraceEnabled.load(std::memory_order_relaxed) || !Active()) return;
     std::string s = TraceHead(kind, FormatNow("%X")) + text;
-    if (kind == TRACE_RCV_ERROR)
-        s += " STX/BCC Error";
+    if (kind == TRACE_RCV_ERROR) s += " STX/BCC Error";
     WriteLine(s, file, line);
 }
 
 void Trace::Printf(int kind, const char* file, unsigned line, const char* fmt, ...) {
-    if (!TraceEnabled.load(std::memory_order_relaxed) || !Active())
-        return;
+    if (!TraceEnabled.load(std::memory_order_relaxed) || !Active()) return;
     char buf[512];
     va_list ap;
     va_start(ap, fmt);

@@ -5,7 +5,8 @@
 
 namespace {
 using T = FieldType;
-#define F(name, type, unit, fmt, mn, mx, st, def) {#name, offsetof(ParameterBlock, name), type, unit, fmt, mn, mx, st, def}
+#define F(name, type, unit, fmt, mn, mx, st, def)                                                            \
+    { #name, offsetof(ParameterBlock, name), type, unit, fmt, mn, mx, st, def }
 const std::array<ParameterField, 62> FIELDS = {{
     F(BLOCK_VALID, T::Int, "", "%d", 0, 1, 1, 0),
     F(PARAMETER_SET, T::Int, "", "", 0, 1, 1, 0),
@@ -73,12 +74,13 @@ const std::array<ParameterField, 62> FIELDS = {{
 #undef F
 } // namespace
 
-const std::array<ParameterField, 62>& ParameterFields() { return FIELDS; }
+const std::array<ParameterField, 62>& ParameterFields() {
+    return FIELDS;
+}
 
 const ParameterField* FindParameterField(const std::string& name) {
     for (const auto& f : FIELDS)
-        if (name == f.name)
-            return &f;
+        if (name == f.name) return &f;
     return nullptr;
 }
 
@@ -136,8 +138,9 @@ struct FieldOptions {
 
 const FieldOptions OPTIONS[] = {
     {"PARAMETER_SET", "Custom|Factory"},
-    {"CONTROLLER_STRUCTURE", "P-Controller|PI-Controller|PD-Controller|PID-Controller|3 Range Pulse Controller|"
-                             "3 Range Proportional Pulse Controller|Cascaded control|Flow control"},
+    {"CONTROLLER_STRUCTURE",
+     "P-Controller|PI-Controller|PD-Controller|PID-Controller|3 Range Pulse Controller|"
+     "3 Range Proportional Pulse Controller|Cascaded control|Flow control"},
     {"SETPOINT_SIGNAL", "0 - 10 V|0 - 20 mA|4 - 20 mA"},
     {"SETPOINT_DIRECTION", "Normal (0 - 100%)|Inverse (100% - 0)"},
     {"SHUT_OFF", "Off|On"},
@@ -155,8 +158,9 @@ const FieldOptions OPTIONS[] = {
     {"DELAY_TIME", "5 s|10 s|15 s|20 s|25 s|30 s|35 s|40 s"},
     {"COIL_ON_TIME", "0.5 s|1.0 s|2.0 s|4.0 s"},
     {"COIL_OFF_TIME", "2 s|4 s|6 s|8 s|10 s|12 s|14 s|16 s"},
-    {"SELECT_FUNCTION", "Disabled|Manual / Setpoint 1|Analog In 2 / Setpoint 1|Analog In 2 / Flow|Hold / Setpoint|"
-                        "Zero / Setpoint|Max / Setpoint|Auto-Tune"},
+    {"SELECT_FUNCTION",
+     "Disabled|Manual / Setpoint 1|Analog In 2 / Setpoint 1|Analog In 2 / Flow|Hold / Setpoint|"
+     "Zero / Setpoint|Max / Setpoint|Auto-Tune"},
     {"SELECT_POLARITY", "high active|low active"},
     {"DISPLAY_SELECT", "Pressure in bar|Pressure in psi|Pressure in MPa|Flow in l/min|Flow in m\xC2\xB3/min|"
                        "Flow in cf/min|Analog In 2 in %|Analog Out in %"},
@@ -165,10 +169,12 @@ const FieldOptions OPTIONS[] = {
     {"LED_YELLOW", "Disabled|Communication|Manual Setpoint|Autosafe"},
     {"LED_GREEN", "Disabled|Digital OUT|Supply Volt.|Overtemp."},
     {"LED_RED", "Disabled|ERROR Signal|Range Signal|Und.-Over. Volt."},
-    {"PRESSURE_SWITCH_OUTPUT_SOURCE", "Inside Window|Inside Window + under Alert Threshold|ERROR|ERROR + Outside Window"},
+    {"PRESSURE_SWITCH_OUTPUT_SOURCE",
+     "Inside Window|Inside Window + under Alert Threshold|ERROR|ERROR + Outside Window"},
     {"OUTPUT_MODE", "Normal (high active)|Inverse (low active)"},
-    {"ERROR_SELECT", "Off|Range|Inactive (Manual)|Overtemperature|Alert Threshold|Range + Inactive|"
-                     "Range + Inactive + Overtemperature|Range + Inactive + Overtemperature + Alert Threshold"},
+    {"ERROR_SELECT",
+     "Off|Range|Inactive (Manual)|Overtemperature|Alert Threshold|Range + Inactive|"
+     "Range + Inactive + Overtemperature|Range + Inactive + Overtemperature + Alert Threshold"},
     {"SETPOINT_RANGE_DETECTION", "Off|> 20 mA|< 4 mA|> 20 mA + < 4 mA"},
     {"I_VALUE", "Hold|Reset"},
     {"I_SEARCH", "On|Off"},
@@ -178,16 +184,13 @@ const FieldOptions OPTIONS[] = {
 
 std::string OptionText(const ParameterField& f, int32_t value) {
     for (const auto& o : OPTIONS) {
-        if (std::strcmp(o.name, f.name) != 0)
-            continue;
+        if (std::strcmp(o.name, f.name) != 0) continue;
         const char* p = o.options;
         for (int32_t i = 0; i < value && p; ++i) {
             p = std::strchr(p, '|');
-            if (p)
-                ++p;
+            if (p) ++p;
         }
-        if (value < 0 || !p)
-            return "";
+        if (value < 0 || !p) return "";
         const char* end = std::strchr(p, '|');
         return end ? std::string(p, end) : std::string(p);
     }

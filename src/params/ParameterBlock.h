@@ -153,7 +153,7 @@ struct ParameterField {
     const char* unit;   // "" when the value is a selection
     const char* format; // printf format of the value, "" for selections shown by index
     double min, max, step;
-    double def;         // the defaults column; NaN-free, read-only values default to 0
+    double def; // the defaults column; NaN-free, read-only values default to 0
 };
 
 // Every named field in record order (the reserved areas excluded).
