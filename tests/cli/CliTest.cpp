@@ -128,18 +128,7 @@ std::vector<const ParamRow*> WriteRows() {
 // current folder.
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char buf[4096];
-        ASSERT_NE(::getcwd(buf, sizeof buf), nullptr);
-        saved_ = buf;
-        ASSERT_EQ(::chdir(dir.Path().c_str()), 0);
-    }
-    void TearDown() override { EXPECT_EQ(::chdir(saved_.c_str()), 0); }
-
-    TempDir dir;
-
-private:
-    std::string saved_;
+    InTempFolder dir;
 };
 } // namespace
 

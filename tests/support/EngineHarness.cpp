@@ -76,6 +76,16 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+InTempFolder::InTempFolder() {
+    saved_ = std::filesystem::current_path().string();
+    std::filesystem::current_path(Path());
+}
+
+InTempFolder::~InTempFolder() {
+    std::error_code ec;
+    std::filesystem::current_path(saved_, ec);
+}
+
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     std::ostringstream ss;

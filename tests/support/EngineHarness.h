@@ -69,6 +69,17 @@ private:
     std::string path_;
 };
 
+// A fresh temporary folder that is the current folder while the object lives (qln-cli reads
+// QLN_com.ini and writes debug.txt in the current folder); the previous folder is restored after.
+class InTempFolder : public TempDir {
+public:
+    InTempFolder();
+    ~InTempFolder();
+
+private:
+    std::string saved_;
+};
+
 std::string ReadWholeFile(const std::string& path);
 size_t CountOf(const std::string& haystack, const std::string& needle);
 

@@ -33,6 +33,7 @@
 #include "link/Clock.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
+#include "support/ValveProcess.h"
 
 extern char** environ;
 
@@ -46,75 +47,6 @@ using namespace std::chrono_literals;
 constexpr double TIME_SCALE = 10;
 constexpr size_t PROJECT_FILE_SIZE = 173624;
 constexpr size_t EDIT_BLOCK_OFFSET = 1280;
-
-// A started qln-valve with the first line of its output (the terminal's path) read. It is ended
-// with SIGTERM and reaped however the test ends.
-class ValveProcess {
-public:
-    explicit ValveProcess(std::vector<std::string> args) {
-        args.insert(args.begin(), QLN_VALVE_PATH);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, QLN_VALVE_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        stdout_ = out[0];
-        path_ = ReadLine(5s);
-    }
-    ValveProcess(const ValveProcess&) = delete;
-    ValveProcess& operator=(const ValveProcess&) = delete;
-    ~ValveProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            if (WaitExit(5s) < 0 && pid_ > 0) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-            }
-        }
-        if (stdout_ >= 0) ::close(stdout_);
-    }
-
-    const std::string& SlavePath() const { return path_; }
-
-    // The exit status, or -1 if the program has not ended within `limit`.
-    int WaitExit(std::chrono::milliseconds limit) {
-        const auto end = SteadyClock::now() + limit;
-        while (pid_ > 0 && SteadyClock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-        return -1;
-    }
-
-private:
-    std::string ReadLine(std::chrono::milliseconds limit) {
-        std::string line;
-        const auto end = SteadyClock::now() + limit;
-        while (SteadyClock::now() < end) {
-            pollfd p{stdout_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            char c;
-            if (::read(stdout_, &c, 1) != 1 || c == '\n') break;
-            line += c;
-        }
-        return line;
-    }
-
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    std::string path_;
-};
 
 // Engine time for tests against the real valve, which runs in real time. Time runs at most
 // TIME_SCALE times as fast as real time, and, as on the lockstep clock, it only moves when every
@@ -319,14 +251,6 @@ std::set<uint16_t> WrittenOffsets() {
 // qln-cli runs in a folder of its own: it reads QLN_com.ini and writes debug.txt there.
 class ValveEndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char buf[4096];
-        ASSERT_NE(::getcwd(buf, sizeof buf), nullptr);
-        saved_ = buf;
-        ASSERT_EQ(::chdir(dir.Path().c_str()), 0);
-    }
-    void TearDown() override { EXPECT_EQ(::chdir(saved_.c_str()), 0); }
-
     static CliRun Cli(const ValveProcess& valve, std::vector<std::string> args) {
         args.insert(args.begin(), {"--device", valve.SlavePath()});
         PacedClock clock;
@@ -336,10 +260,7 @@ protected:
     }
     std::string Trace() const { return ReadWholeFile(dir.File("debug.txt")); }
 
-    TempDir dir;
-
-private:
-    std::string saved_;
+    InTempFolder dir;
 };
 
 struct Fault {
