@@ -54,6 +54,14 @@ void LinkTick(LinkState& s) {
 bool ExtractReply(LinkState& s) {
     const auto expected = static_cast<uint32_t>(std::max<int32_t>(s.ExpectedLength.load(), 0));
     uint32_t available = s.Ring.Available();
+    if (available > 0 && available < expected && !s.SampleStreamMode.load() && s.Ring.Peek(0) == NAK) {
+        // A valve refuses a request with a lone NAK whatever reply was asked for: hand it over at
+        // once as the (bad) reply instead of waiting ten seconds for bytes that never come.
+        std::memset(s.ReplyBuffer, 0, sizeof s.ReplyBuffer);
+        s.Ring.Take(s.ReplyBuffer, 1);
+        s.trace.WriteBytes(s.ReplyBuffer, 1, TRACE_RCV_BYTES, __FILE__, __LINE__);
+        return true;
+    }
     if (available == 0 || available < expected || expected > LINK_BUFFER_SIZE) return false;
     if (s.SampleStreamMode.load()) {
         uint32_t k = 0;

@@ -68,6 +68,18 @@ TEST_F(LinkReplyExtraction, LeadingJunkOutsideSampleStreamIsTheStartOfTheReply) 
     EXPECT_EQ(s->Ring.Available(), 1u);
 }
 
+TEST_F(LinkReplyExtraction, LoneNakIsHandedOverAtOnceAsARefusal) {
+    s->ExpectedLength.store(3);
+    Feed({NAK});
+    ASSERT_TRUE(ExtractReply(*s));
+    EXPECT_EQ(ReplyBytes(*s, 3), (Bytes{NAK, 0, 0})); // the engine sees the wrong STX: a bad reply
+    // In the sample stream a NAK byte is just data to skip.
+    s->SampleStreamMode.store(1);
+    s->ExpectedLength.store(6);
+    Feed({NAK});
+    EXPECT_FALSE(ExtractReply(*s));
+}
+
 TEST_F(LinkReplyExtraction, SampleStreamSkipsUpToNineBytesToTheStx) {
     s->SampleStreamMode.store(1);
     s->ExpectedLength.store(6);
