@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/EngineHarness.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,17 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteAll(const std::string& path, std::string_view text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
+using qln_test::ReadWholeFile;
+using qln_test::WriteWholeFile;
 
 class ComSettingsFile : public ::testing::Test {
 protected:
@@ -37,7 +30,7 @@ protected:
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
-    void Write(std::string_view text) { WriteAll(path_, text); }
+    void Write(std::string_view text) { WriteWholeFile(path_, text); }
     int PortIn(std::string_view text) {
         Write(text);
         return ReadComSettings(dir_).PortIndex;
@@ -153,7 +146,7 @@ TEST_F(ComSettingsFile, UnreadableFileGivesDefaultsAndSaysWhy) {
 TEST_F(ComSettingsFile, WriteCreatesAMissingFile) {
     std::string error;
     ASSERT_TRUE(WriteComSettings(dir_, 2, &error)) << error;
-    EXPECT_EQ(ReadAll(path_), "[SERIAL-PORT]\r\nPORT=COM3\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "[SERIAL-PORT]\r\nPORT=COM3\r\n");
     EXPECT_EQ(ReadComSettings(dir_).PortIndex, 2);
 }
 
@@ -164,7 +157,7 @@ TEST_F(ComSettingsFile, EveryIndexRoundTripsAndOthersBecomeCom1) {
     }
     for (int bad : {-1, 8, 1000}) {
         ASSERT_TRUE(WriteComSettings(dir_, bad));
-        EXPECT_EQ(ReadAll(path_), "[SERIAL-PORT]\r\nPORT=COM1\r\n") << bad;
+        EXPECT_EQ(ReadWholeFile(path_), "[SERIAL-PORT]\r\nPORT=COM1\r\n") << bad;
     }
 }
 
@@ -173,7 +166,7 @@ TEST_F(ComSettingsFile, InvalidNameIsRewrittenInPlace) {
     ComSettings s = ReadComSettings(dir_);
     ASSERT_EQ(s.PortIndex, 0);
     ASSERT_TRUE(WriteComSettings(dir_, s.PortIndex));
-    EXPECT_EQ(ReadAll(path_), "[serial-port]\r\nport=COM1\r\nBAUD=legacy\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "[serial-port]\r\nport=COM1\r\nBAUD=legacy\r\n");
 }
 
 TEST_F(ComSettingsFile, RewriteKeepsDevicesAndEverythingElse) {
@@ -189,16 +182,16 @@ TEST_F(ComSettingsFile, RewriteKeepsDevicesAndEverythingElse) {
                                "A=2\n";
     Write(before);
     ASSERT_TRUE(WriteComSettings(dir_, 1));
-    EXPECT_EQ(ReadAll(path_), "; serial settings\r\n"
-                              "[DEVICES]\r\n"
-                              "COM2=/dev/ttyUSB0\r\n"
-                              "\r\n"
-                              "[SERIAL-PORT]\r\n"
-                              "PORT=COM2\r\n"
-                              "\r\n"
-                              "[VENDOR]\r\n"
-                              "Z=1\r\n"
-                              "A=2\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "; serial settings\r\n"
+                                    "[DEVICES]\r\n"
+                                    "COM2=/dev/ttyUSB0\r\n"
+                                    "\r\n"
+                                    "[SERIAL-PORT]\r\n"
+                                    "PORT=COM2\r\n"
+                                    "\r\n"
+                                    "[VENDOR]\r\n"
+                                    "Z=1\r\n"
+                                    "A=2\r\n");
     ComSettings s = ReadComSettings(dir_);
     EXPECT_EQ(s.PortIndex, 1);
     EXPECT_EQ(s.DevicePath[1], "/dev/ttyUSB0");
@@ -207,7 +200,7 @@ TEST_F(ComSettingsFile, RewriteKeepsDevicesAndEverythingElse) {
 TEST_F(ComSettingsFile, WriteAddsTheSectionToAFileWithoutIt) {
     Write("[DEVICES]\nCOM1=/dev/ttyUSB0");
     ASSERT_TRUE(WriteComSettings(dir_, 4));
-    EXPECT_EQ(ReadAll(path_), "[DEVICES]\r\nCOM1=/dev/ttyUSB0\r\n\r\n[SERIAL-PORT]\r\nPORT=COM5\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "[DEVICES]\r\nCOM1=/dev/ttyUSB0\r\n\r\n[SERIAL-PORT]\r\nPORT=COM5\r\n");
     ComSettings s = ReadComSettings(dir_);
     EXPECT_EQ(s.PortIndex, 4);
     EXPECT_EQ(s.DevicePath[0], "/dev/ttyUSB0");
@@ -219,7 +212,7 @@ TEST_F(ComSettingsFile, WriteKeepsGarbageItCannotUnderstand) {
         if (c != '\n' && c != '\r') garbage += static_cast<char>(c);
     Write(garbage);
     ASSERT_TRUE(WriteComSettings(dir_, 6));
-    std::string after = ReadAll(path_);
+    std::string after = ReadWholeFile(path_);
     EXPECT_EQ(after.substr(0, garbage.size()), garbage);
     EXPECT_EQ(ReadComSettings(dir_).PortIndex, 6);
 }

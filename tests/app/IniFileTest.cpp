@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/EngineHarness.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,17 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteAll(const std::string& path, std::string_view text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
+using qln_test::ReadWholeFile;
+using qln_test::WriteWholeFile;
 
 std::vector<std::string> Names(const std::string& dir) {
     std::vector<std::string> names;
@@ -334,7 +327,7 @@ TEST_F(IniFileFiles, LoadSetSaveKeepsEverythingElse) {
                              "PORT=COM5\n"
                              "Tail=t";
     const std::string path = Path("s.ini");
-    WriteAll(path, text);
+    WriteWholeFile(path, text);
 
     IniFile ini;
     ASSERT_TRUE(ini.Load(path));
@@ -343,16 +336,16 @@ TEST_F(IniFileFiles, LoadSetSaveKeepsEverythingElse) {
     std::string error;
     ASSERT_TRUE(ini.Save(path, &error)) << error;
 
-    EXPECT_EQ(ReadAll(path), "; settings\r\n"
-                             "[FOREIGN]\r\n"
-                             "z=26\r\n"
-                             "a=1\r\n"
-                             "\r\n"
-                             "[serial-port]\r\n"
-                             "Other = kept\r\n"
-                             "PORT=COM2\r\n"
-                             "Tail=t\r\n"
-                             "NEW=n\r\n");
+    EXPECT_EQ(ReadWholeFile(path), "; settings\r\n"
+                                   "[FOREIGN]\r\n"
+                                   "z=26\r\n"
+                                   "a=1\r\n"
+                                   "\r\n"
+                                   "[serial-port]\r\n"
+                                   "Other = kept\r\n"
+                                   "PORT=COM2\r\n"
+                                   "Tail=t\r\n"
+                                   "NEW=n\r\n");
     IniFile again;
     ASSERT_TRUE(again.Load(path));
     EXPECT_EQ(again.Keys("FOREIGN"), (std::vector<std::string>{"z", "a"}));
@@ -365,13 +358,13 @@ TEST_F(IniFileFiles, SaveCreatesAMissingFile) {
     IniFile ini;
     ASSERT_TRUE(ini.Set("A", "k", "v"));
     ASSERT_TRUE(ini.Save(Path("new.ini")));
-    EXPECT_EQ(ReadAll(Path("new.ini")), "[A]\r\nk=v\r\n");
+    EXPECT_EQ(ReadWholeFile(Path("new.ini")), "[A]\r\nk=v\r\n");
     EXPECT_EQ(Names(dir_), std::vector<std::string>{"new.ini"});
 }
 
 TEST_F(IniFileFiles, SaveKeepsThePermissionsOfTheReplacedFile) {
     const std::string path = Path("s.ini");
-    WriteAll(path, "[A]\nk=v\n");
+    WriteWholeFile(path, "[A]\nk=v\n");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     IniFile ini;
     ASSERT_TRUE(ini.Load(path));
@@ -385,14 +378,14 @@ TEST_F(IniFileFiles, SaveKeepsThePermissionsOfTheReplacedFile) {
 TEST_F(IniFileFiles, SaveThroughASymbolicLinkUpdatesTheFileItPointsTo) {
     const std::string real = Path("real.ini");
     const std::string link = Path("link.ini");
-    WriteAll(real, "[A]\nk=v\n");
+    WriteWholeFile(real, "[A]\nk=v\n");
     ASSERT_EQ(::symlink("real.ini", link.c_str()), 0);
     IniFile ini;
     ASSERT_TRUE(ini.Load(link));
     ASSERT_TRUE(ini.Set("A", "k", "w"));
     ASSERT_TRUE(ini.Save(link));
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(ReadAll(real), "[A]\r\nk=w\r\n");
+    EXPECT_EQ(ReadWholeFile(real), "[A]\r\nk=w\r\n");
     EXPECT_EQ(Names(dir_), (std::vector<std::string>{"link.ini", "real.ini"}));
 }
 
@@ -405,7 +398,7 @@ TEST_F(IniFileFiles, LoadRefusesWhatIsNoSettingsFile) {
 
     // Far too large to be settings; made sparse, so it costs no disk space.
     const std::string big = Path("big.ini");
-    WriteAll(big, "[A]\nk=v\n");
+    WriteWholeFile(big, "[A]\nk=v\n");
     ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(IniFile::kMaxFileSize) + 1), 0);
     error.clear();
     EXPECT_FALSE(ini.Load(big, &error));
@@ -421,7 +414,7 @@ TEST_F(IniFileFiles, LoadRefusesWhatIsNoSettingsFile) {
 
 TEST_F(IniFileFiles, LoadOfAnUnreadableFileFailsWithTheReason) {
     const std::string path = Path("secret.ini");
-    WriteAll(path, "[A]\nk=v\n");
+    WriteWholeFile(path, "[A]\nk=v\n");
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     int result = RunUnprivileged([&] {
         IniFile ini;
@@ -438,7 +431,7 @@ TEST_F(IniFileFiles, FailedSaveIntoAReadOnlyFolderKeepsTheOldFile) {
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     const std::string path = folder + "/s.ini";
     const std::string old = "[A]\r\nk=old\r\n";
-    WriteAll(path, old);
+    WriteWholeFile(path, old);
     ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
 
     IniFile ini = Parsed(old);
@@ -449,7 +442,7 @@ TEST_F(IniFileFiles, FailedSaveIntoAReadOnlyFolderKeepsTheOldFile) {
     });
     if (result < 0) GTEST_SKIP() << "cannot drop root rights";
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(ReadAll(path), old);
+    EXPECT_EQ(ReadWholeFile(path), old);
     EXPECT_EQ(Names(folder), std::vector<std::string>{"s.ini"});
 }
 
@@ -460,7 +453,7 @@ TEST_F(IniFileFiles, ReadOnlySettingsFileIsNotReplaced) {
     ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
     const std::string path = folder + "/s.ini";
     const std::string old = "[A]\r\nk=old\r\n";
-    WriteAll(path, old);
+    WriteWholeFile(path, old);
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
 
     IniFile ini = Parsed(old);
@@ -471,7 +464,7 @@ TEST_F(IniFileFiles, ReadOnlySettingsFileIsNotReplaced) {
     });
     if (result < 0) GTEST_SKIP() << "cannot drop root rights";
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(ReadAll(path), old);
+    EXPECT_EQ(ReadWholeFile(path), old);
     EXPECT_EQ(Names(folder), std::vector<std::string>{"s.ini"});
 }
 
@@ -479,7 +472,7 @@ TEST_F(IniFileFiles, FailedReplaceRemovesTheTemporaryFile) {
     // A folder in the target's place: the temporary file is written, the rename fails.
     const std::string target = Path("taken.ini");
     ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
-    WriteAll(target + "/inside", "x");
+    WriteWholeFile(target + "/inside", "x");
     IniFile ini = Parsed("[A]\nk=v\n");
     std::string error;
     EXPECT_FALSE(ini.Save(target, &error));

@@ -93,6 +93,11 @@ std::string ReadWholeFile(const std::string& path) {
     return ss.str();
 }
 
+void WriteWholeFile(const std::string& path, std::string_view text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
 size_t CountOf(const std::string& haystack, const std::string& needle) {
     size_t n = 0;
     for (size_t pos = haystack.find(needle); pos != std::string::npos; pos = haystack.find(needle, pos + 1))

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/EngineThreads.h"
@@ -81,6 +82,7 @@ private:
 };
 
 std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, std::string_view text);
 size_t CountOf(const std::string& haystack, const std::string& needle);
 
 // One program's worth of engine: its own state on a lockstep clock, the four threads and a
