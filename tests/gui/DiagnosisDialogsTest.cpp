@@ -226,6 +226,7 @@ void DiagnosisTest::statusPollWaitsWhileTheEngineIsBusy() {
     ManualClock clock;
     QlnState s(clock);
     CStatusInfoDialog d(nullptr, s, *s.texts);
+    d.show();
     d.PollTimer()->stop();
     d.BlinkTimer()->stop();
     s.THREAD_CMD = CMD_READ_PARAMETER;
