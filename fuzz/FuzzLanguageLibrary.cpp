@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/LanguageLibrary.h"
+#include "text/LanguageLibrary.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/LanguageLibrary.h"
-#include "app/Texts.h"
 #include "params/ParameterBlock.h"
+#include "text/LanguageLibrary.h"
+#include "text/Texts.h"
 
 // The main window's rules that need no widget: commands, menu, title, status bars, notification
 // routing, the exit guard and the request-word updates of its commands.

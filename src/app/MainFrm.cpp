@@ -19,20 +19,20 @@
 #include <iostream>
 #include <thread>
 
-#include "app/Artwork.h"
-#include "app/LanguageLibrary.h"
 #include "app/MessageBox.h"
 #include "app/QtNotifier.h"
 #include "app/SerialPortDialog.h"
 #include "dialogs/AboutDialog.h"
+#include "dialogs/Artwork.h"
 #include "dialogs/DebugDialog.h"
 #include "dialogs/NotifiedDialog.h"
 #include "dialogs/StatusInfoDialog.h"
 #include "dialogs/ValveInfoDialog.h"
 #include "engine/QlnState.h"
 #include "link/SerialPort.h"
-#include "params/ParameterIni.h"
 #include "scope/ChildView.h"
+#include "settings/ParameterIni.h"
+#include "text/LanguageLibrary.h"
 
 namespace {
 QString Q(const std::string& s) {

@@ -8,10 +8,10 @@
 #include <set>
 #include <string>
 
-#include "app/ComSettings.h"
 #include "app/MainFrameRules.h"
 #include "app/StartUp.h"
 #include "engine/EngineThreads.h"
+#include "settings/ComSettings.h"
 
 class CChildView;
 class CNotifiedDialog;

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "app/ComSettings.h"
+#include "settings/ComSettings.h"
 
 class IMessageBox;
 class QRadioButton;

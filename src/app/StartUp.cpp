@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/LanguageLibrary.h"
+#include "text/LanguageLibrary.h"
 
 namespace {
 

@@ -5,14 +5,14 @@
 #include <clocale>
 #include <memory>
 
-#include "app/Artwork.h"
-#include "app/LanguageLibrary.h"
 #include "app/MainFrm.h"
 #include "app/QtMessageBox.h"
 #include "app/QtNotifier.h"
 #include "app/StartUp.h"
+#include "dialogs/Artwork.h"
 #include "engine/QlnState.h"
 #include "link/Clock.h"
+#include "text/LanguageLibrary.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/Artwork.h"
-#include "app/Texts.h"
+#include "dialogs/Artwork.h"
+#include "text/Texts.h"
 
 CAboutDialog::CAboutDialog(QWidget* parent, const TextSource& texts, const std::string& version,
                            const std::string& buildStamp)

@@ -12,8 +12,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/Texts.h"
 #include "engine/QlnState.h"
+#include "text/Texts.h"
 
 namespace {
 constexpr unsigned TEXT_TITLE = 116;

@@ -9,9 +9,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/Texts.h"
 #include "dialogs/StatusInfoRules.h"
 #include "engine/QlnState.h"
+#include "text/Texts.h"
 
 namespace {
 constexpr unsigned TEXT_TITLE = 107;

@@ -2,7 +2,7 @@
 #include <array>
 
 #include "dialogs/NotifiedDialog.h"
-#include "dialogs/ValveInfoFormat.h"
+#include "engine/ValveInfoFormat.h"
 
 class QLineEdit;
 class QPushButton;

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Texts.h"
 #include "engine/DeviceCommands.h"
 #include "link/SerialPort.h"
+#include "text/Texts.h"
 
 namespace {
 struct ActionEntry {

@@ -2,10 +2,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/Texts.h"
 #include "engine/DeviceRecords.h"
 #include "link/LinkState.h"
 #include "params/ParameterBlock.h"
+#include "text/Texts.h"
 
 // Action request bits of THREAD_CMD.
 enum ThreadCmdBit : uint32_t {

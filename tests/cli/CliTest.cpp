@@ -14,11 +14,11 @@
 #include <sstream>
 
 #include "Cli.h"
-#include "app/Texts.h"
 #include "engine/DeviceCommands.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
 #include "support/ScriptedValve.h"
+#include "text/Texts.h"
 
 using namespace qln_test;
 

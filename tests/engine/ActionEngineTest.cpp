@@ -2,9 +2,9 @@
 // dispatcher's handling of requests and steps it does not know.
 #include <gtest/gtest.h>
 
-#include "app/Texts.h"
 #include "engine/Action.h"
 #include "support/EngineHarness.h"
+#include "text/Texts.h"
 
 using namespace qln_test;
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/Texts.h"
+#include "text/Texts.h"
 
 namespace qln_test {
 

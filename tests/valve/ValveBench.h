@@ -4,6 +4,19 @@
 
 #include "Valve.h"
 
+// The framing bytes, written out here rather than taken from the valve under test.
+constexpr uint8_t STX = 0x02;
+constexpr uint8_t ACK = 0x06;
+constexpr uint8_t NAK = 0x15;
+
+// The block check, the 8-bit sum of the bytes after STX, computed here as the test's own reading.
+inline uint8_t Bcc(const uint8_t* bytes, size_t len) {
+    unsigned sum = 0;
+    for (size_t i = 0; i < len; ++i)
+        sum += bytes[i];
+    return static_cast<uint8_t>(sum);
+}
+
 // Drives a valve through its byte interface with time under the test's control: requests go in
 // at the bench's time, and the line is read in 1 ms steps as a receiver would.
 class ValveBench {

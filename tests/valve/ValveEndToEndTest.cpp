@@ -27,13 +27,13 @@
 #include <vector>
 
 #include "Cli.h"
-#include "app/Texts.h"
 #include "engine/DeviceCommands.h"
 #include "engine/EngineThreads.h"
 #include "link/Clock.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
 #include "support/ValveProcess.h"
+#include "text/Texts.h"
 
 extern char** environ;
 

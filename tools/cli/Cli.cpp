@@ -12,12 +12,12 @@
 #include <sstream>
 #include <utility>
 
-#include "app/ComSettings.h"
-#include "app/Texts.h"
-#include "dialogs/ValveInfoFormat.h"
 #include "engine/DeviceCommands.h"
 #include "engine/EngineThreads.h"
+#include "engine/ValveInfoFormat.h"
 #include "link/SerialPort.h"
+#include "settings/ComSettings.h"
+#include "text/Texts.h"
 
 namespace {
 constexpr size_t PROJECT_EDIT_BLOCK_OFFSET = 1280;

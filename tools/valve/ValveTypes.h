@@ -1,12 +1,25 @@
 #pragma once
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include "link/LinkState.h"
-
 namespace valve {
+
+// The line's framing bytes, as the valve's firmware knows them: a telegram starts with STX, a write
+// is answered with ACK or refused with NAK.
+constexpr uint8_t STX = 0x02;
+constexpr uint8_t ACK = 0x06;
+constexpr uint8_t NAK = 0x15;
+
+// The block check: the 8-bit sum of the bytes after STX.
+inline uint8_t Bcc(const uint8_t* bytes, size_t len) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < len; ++i)
+        sum = static_cast<uint8_t>(sum + bytes[i]);
+    return sum;
+}
 
 using Bytes = std::vector<uint8_t>;
 // The valve's own time base: microseconds since it was switched on.

@@ -1,4 +1,4 @@
-#include "dialogs/ValveInfoFormat.h"
+#include "engine/ValveInfoFormat.h"
 
 #include "engine/QlnState.h"
 

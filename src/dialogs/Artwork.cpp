@@ -1,4 +1,4 @@
-#include "app/Artwork.h"
+#include "dialogs/Artwork.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -1,11 +1,11 @@
-#include "params/ParameterIni.h"
+#include "settings/ParameterIni.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <limits>
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 namespace {
 #define ROW(section, key, type, def)                                                                         \

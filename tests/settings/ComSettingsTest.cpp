@@ -1,4 +1,4 @@
-#include "app/ComSettings.h"
+#include "settings/ComSettings.h"
 
 #include <gtest/gtest.h>
 

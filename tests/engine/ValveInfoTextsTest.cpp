@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "dialogs/ValveInfoFormat.h"
 #include "engine/QlnState.h"
+#include "engine/ValveInfoFormat.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Texts.h"
+#include "text/Texts.h"
 
 // One entry of the library's menu 32024: a popup (children, no command), a command, or a separator.
 struct LangMenuItem {

@@ -1,4 +1,4 @@
-#include "params/ParameterIni.h"
+#include "settings/ParameterIni.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 namespace fs = std::filesystem;
 

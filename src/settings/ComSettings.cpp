@@ -1,6 +1,6 @@
-#include "app/ComSettings.h"
+#include "settings/ComSettings.h"
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <climits>
 

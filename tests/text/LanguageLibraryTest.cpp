@@ -1,4 +1,4 @@
-#include "app/LanguageLibrary.h"
+#include "text/LanguageLibrary.h"
 
 #include <gtest/gtest.h>
 
