@@ -48,7 +48,7 @@ void BM_ParameterRead(benchmark::State& state) {
     threads.Stop();
     if (reads == 0) return;
     state.counters["reads_per_s"] = static_cast<double>(reads) / seconds;
-    state.counters["us_per_exchange"] = seconds * 1e6 / static_cast<double>(reads * PARAM_ROW_COUNT);
+    state.counters["us_per_exchange"] = seconds * 1e6 / static_cast<double>(reads * PARAM_TELEGRAM_COUNT);
 }
 } // namespace
 

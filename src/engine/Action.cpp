@@ -33,13 +33,6 @@ constexpr uint32_t STEP_BAUDRATE = 0x330;
 constexpr uint32_t ERROR_TEXT_LIMIT = 140000;
 constexpr uint8_t CMD_VERSION = 0x23;
 
-const ParamRow& WriteRow(uint32_t index) {
-    uint32_t k = 0;
-    for (const ParamRow& row : ParamRows())
-        if (row.writeName && k++ == index) return row;
-    return ParamRows()[0];
-}
-
 // The information telegrams of Read Device Info, in order.
 const InfoTelegram DEVICE_INFO_TELEGRAMS[] = {DIR, VER, OCR, VTR, CTR};
 const InfoTelegram STATUS_TELEGRAMS[] = {STR, LER};
@@ -367,9 +360,10 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
 // ---- device commands ------------------------------------------------------------------------
 
 void ActionEngine::StepReadParameter(uint32_t offset) {
-    constexpr uint32_t exchanges = PARAM_ROW_COUNT * 3;
+    constexpr uint32_t exchanges = PARAM_TELEGRAM_COUNT * 3;
     if (offset < exchanges) {
-        const ParamRow& row = ParamRows()[offset / 3];
+        const auto t = static_cast<ParamTelegram>(offset / 3);
+        const ParamTelegramInfo& row = TelegramInfo(t);
         if (offset == 0 && LinkIdle()) {
             PublishValid(s_.params.ValveBlock.BLOCK_VALID, 0);
             QLN_TRACE_INFO(l_.trace, "Read Parameter");
@@ -377,8 +371,7 @@ void ActionEngine::StepReadParameter(uint32_t offset) {
         }
         const Ex r = Exchange(offset % 3, row.readName, row.readCmd, 0, 3);
         if (r != Ex::Next) return;
-        if (offset % 3 == 2)
-            ParamDecode(row, l_.ReplyBuffer[1], s_.params.ValveBlock, hold_, s_.testFunction);
+        if (offset % 3 == 2) ParamDecode(t, l_.ReplyBuffer[1], s_.params.ValveBlock, hold_, s_.testFunction);
         Advance();
     } else if (offset == exchanges) {
         retry_ = 0;
@@ -392,10 +385,11 @@ void ActionEngine::StepReadParameter(uint32_t offset) {
 void ActionEngine::StepWriteParameter(uint32_t offset) {
     constexpr uint32_t exchanges = PARAM_WRITE_COUNT * 3;
     if (offset < exchanges) {
-        const ParamRow& row = WriteRow(offset / 3);
+        const ParamTelegram t = WriteTelegram(offset / 3);
+        const ParamTelegramInfo& row = TelegramInfo(t);
         if (offset == 0 && LinkIdle()) QLN_TRACE_INFO(l_.trace, " Write Parameter ");
-        const uint8_t data = ParamWriteData(row, s_.params.EditBlock, s_.testFunction);
-        if (Exchange(offset % 3, row.writeName, row.writeCmd, data, 1) == Ex::Next) Advance();
+        const uint8_t data = ParamWriteData(t, s_.params.EditBlock, s_.testFunction);
+        if (Exchange(offset % 3, row.writeName, row.WriteCmd(), data, 1) == Ex::Next) Advance();
     } else {
         Finish(CMD_WRITE_PARAMETER, NOTIFY_PARAMETERS_WRITTEN);
     }

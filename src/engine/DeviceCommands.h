@@ -3,67 +3,22 @@
 #include <cstdint>
 
 #include "engine/DeviceRecords.h"
-#include "params/ParameterBlock.h"
+#include "params/ParameterTable.h"
 
-// How a parameter telegram's value byte relates to its field(s).
-enum class Conv : uint8_t {
-    Plain,    // b; write the value's low 8 bits
-    Scaled,   // b x readFactor; write value x writeFactor + rounding, truncated
-    Offset,   // b - add; write value + add
-    Limited,  // b when b <= limit, else the field keeps its value
-    Bits,     // bit groups
-    ReadOnly, // b - add, never written
-};
+// The parameter telegrams come from the parameter table (params/ParameterTable.h); here they meet
+// the test function record, whose selection and read-back travel in bits 6..7 of the CCS/CCR byte.
 
-// One bit group of a packed byte. A group of width w holds its field's value when it lies in
-// 1..2^w-1 and 0 otherwise; an inverted one-bit flag is set when its field is 0.
-struct BitGroup {
-    uint16_t offset;
-    uint8_t shift;
-    uint8_t width;
-    bool inverted;
-};
-
-struct ParamRow {
-    const char* readName;
-    uint8_t readCmd;
-    const char* writeName; // nullptr: the valve's value is only read
-    uint8_t writeCmd;
-    Conv conv;
-    uint16_t offset; // the field of every kind but Bits
-    double readFactor;
-    double writeFactor;
-    double rounding;
-    int32_t add;           // Offset and ReadOnly: the bias; Limited: the largest accepted value
-    bool writeAsFlag;      // Limited: send 1 when the field is 1, else 0
-    bool heldUntilCcr;     // FOR and FGR take effect with the CCR reply of the same read
-    bool testFunctionBits; // CCR/CCS: bits 6..7 carry the test function
-    uint8_t groupCount;
-    std::array<BitGroup, 8> groups;
-};
-
-constexpr int PARAM_ROW_COUNT = 36;
 constexpr int PARAM_WRITE_COUNT = 34;
-const std::array<ParamRow, PARAM_ROW_COUNT>& ParamRows();
 
-// Values of FOR and FGR waiting for the CCR reply of the same read.
-struct ParamReadHold {
-    bool haveForwardOffset = false;
-    bool haveForwardGain = false;
-    int32_t forwardOffset = 0;
-    float forwardGain = 0;
-};
-
-// The data byte of the row's write telegram, from the working block.
-uint8_t ParamWriteData(const ParamRow& row, const ParameterBlock& edit, const TestFunctionData& tf);
-// Stores a read reply's value byte into the block last read from the valve.
-void ParamDecode(const ParamRow& row, uint8_t b, ParameterBlock& valve, ParamReadHold& hold,
+// The data byte of a parameter write telegram, from the working block.
+uint8_t ParamWriteData(ParamTelegram t, const ParameterBlock& edit, const TestFunctionData& tf);
+// Stores a read reply's value byte into the block last read from the valve (and the test function
+// read-back for CCR).
+void ParamDecode(ParamTelegram t, uint8_t b, ParameterBlock& valve, ParamReadHold& hold,
                  TestFunctionData& tf);
+// The write telegram `index` (0..33) of a full write, in table order.
+ParamTelegram WriteTelegram(uint32_t index);
 
-// value x factor + rounding, truncated toward zero, low 8 bits; non-finite values send 0.
-uint8_t ScaledWriteByte(double value, double factor, double rounding);
-uint8_t PackBits(const ParamRow& row, const ParameterBlock& b);
-void UnpackBits(const ParamRow& row, uint8_t byte, ParameterBlock& b);
 // The CCS byte: controller structure, range detection and auto zero from the block, bits 6..7
 // the test function selection (1..3, else 0).
 uint8_t ControllerConfigByte(const ParameterBlock& edit, int32_t testFunctionSelection);

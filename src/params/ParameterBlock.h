@@ -1,8 +1,6 @@
 #pragma once
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 // The valve's parameter set: a fixed 620-byte record of 155 little-endian 32-bit slots. Project
 // files store it byte for byte, so its layout is a file format.
@@ -143,44 +141,11 @@ QLN_CHECK_OFFSET(AUTO_ZERO_DP_VALUE, 248);
 QLN_CHECK_OFFSET(RESERVED_252, 252);
 #undef QLN_CHECK_OFFSET
 
-enum class FieldType { Int, Float };
-
-// One named field of the block: where it lies, how it is shown and what the editor allows.
-struct ParameterField {
-    const char* name;
-    uint16_t offset;
-    FieldType type;
-    const char* unit;   // "" when the value is a selection
-    const char* format; // printf format of the value, "" for selections shown by index
-    double min, max, step;
-    double def; // the defaults column; NaN-free, read-only values default to 0
-};
-
-// Every named field in record order (the reserved areas excluded).
-const std::array<ParameterField, 62>& ParameterFields();
-const ParameterField* FindParameterField(const std::string& name);
-
-int32_t GetInt(const ParameterBlock& b, uint16_t offset);
-float GetFloat(const ParameterBlock& b, uint16_t offset);
-void SetInt(ParameterBlock& b, uint16_t offset, int32_t v);
-void SetFloat(ParameterBlock& b, uint16_t offset, float v);
-// The field's value as a double, whatever its type.
-double GetValue(const ParameterBlock& b, const ParameterField& f);
-// The value in its display format ("1.00", "-50"), without unit.
-std::string FormatValue(const ParameterBlock& b, const ParameterField& f);
-
-// The selection text of a field's value ("PI-Controller"), or "" when the field is a number or
-// the value is outside the list.
-std::string OptionText(const ParameterField& f, int32_t value);
-
-// A block holding the defaults column.
-ParameterBlock DefaultParameterBlock();
-
 // The three instances: last read from the valve, being edited, defaults from the settings file.
 struct ParameterBlocks {
     ParameterBlock ValveBlock{};
     ParameterBlock EditBlock{};
     ParameterBlock IniBlock{};
-    uint8_t VisibilityFlags[57] = {};
+    uint8_t VisibilityFlags[57] = {}; // one per row of the settings file, in its order
     uint8_t WriteEnabled = 0;
 };

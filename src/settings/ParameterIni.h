@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "params/ParameterBlock.h"
+#include "params/ParameterTable.h"
 
 class IniFile;
 
@@ -14,28 +14,10 @@ class IniFile;
 // lists all 57 parameters for the user to edit.
 
 constexpr const char* kParameterIniFile = "QLN_para.ini";
-constexpr int kIniParameterCount = 57;
+constexpr int kIniParameterCount = INI_PARAMETER_COUNT;
 
-enum class IniValueType {
-    Int,            // "%d"
-    Fixed2,         // two decimals, e.g. "1.00"
-    Fixed1,         // one decimal, e.g. "0.5"
-    DelaySeconds,   // file: 5, 10, .. 40 s; block: index 0..7
-    CoilOnSeconds,  // file: 0.5, 1.0, 2.0, 4.0 s; block: index 0..3
-    CoilOffSeconds, // file: 2, 4, .. 16 s; block: index 0..7
-};
-
-struct IniParameterRow {
-    const char* section;
-    const char* key; // the flag key; the value key is "VALUE_" + key
-    IniValueType type;
-    const char* def; // the value text used when VALUE_K is missing
-    uint16_t offset; // the ParameterBlock field it fills
-};
-
-// The 57 rows in the order the file is written; VisibilityFlags[i] belongs to row i.
-const std::array<IniParameterRow, kIniParameterCount>& IniParameterRows();
-
+// The rows are the parameter table's first INI_PARAMETER_COUNT rows (IniParameters()), in the order
+// the file is written; VisibilityFlags[i] belongs to row i. Section = the row's page, key = its name.
 using VisibilityFlagArray = uint8_t[kIniParameterCount];
 
 // folder + "/QLN_para.ini", or "QLN_para.ini" in the working folder when folder is empty.

@@ -117,13 +117,6 @@ std::vector<uint8_t> ProjectImage(const ParameterBlock& edit) {
     return image;
 }
 
-std::vector<const ParamRow*> WriteRows() {
-    std::vector<const ParamRow*> out;
-    for (const ParamRow& row : ParamRows())
-        if (row.writeName) out.push_back(&row);
-    return out;
-}
-
 // Every test runs in a folder of its own: qln-cli reads QLN_com.ini and writes debug.txt in the
 // current folder.
 class Cli : public ::testing::Test {
@@ -158,7 +151,7 @@ TEST_F(Cli, TestModeReadParamsPrintsEveryFieldOfTheBlock) {
     ASSERT_EQ(r.status, 0) << r.err;
     const auto json = ParseFlatJson(r.out);
     ASSERT_TRUE(json) << r.out;
-    for (const ParameterField& f : ParameterFields())
+    for (const ParameterDescription& f : ParameterTable())
         EXPECT_EQ(json->count(f.name), 1u) << f.name;
     EXPECT_EQ(json->at("BLOCK_VALID"), "1");
     EXPECT_EQ(json->at("PROPORTIONAL_GAIN"), "0.64");
@@ -279,16 +272,18 @@ TEST_F(Cli, WriteParamsSendsExactlyTheBlockStoredInTheProjectFile) {
     ASSERT_EQ(r.status, 0) << r.err;
 
     const auto requests = valve.Requests();
-    const auto rows = WriteRows();
-    ASSERT_EQ(requests.size(), 1u + rows.size());
-    const TestFunctionData noTestFunction{};
-    for (size_t k = 0; k < rows.size(); ++k) {
-        const ParamRow& row = *rows[k];
-        const uint8_t data = ParamWriteData(row, edit, noTestFunction);
-        EXPECT_EQ(requests[1 + k].bytes,
-                  (std::vector<uint8_t>{0x02, row.writeCmd, data, static_cast<uint8_t>(row.writeCmd + data)}))
-            << row.writeName;
+    // The 34 write commands in the order a full write sends them.
+    const std::vector<uint8_t> writeOrder = {1,  3,  5,   7,  50, 52, 54, 56,  58, 100, 17,  96,
+                                             23, 48, 13,  15, 98, 9,  66, 102, 19, 68,  106, 72,
+                                             74, 70, 104, 64, 25, 11, 60, 76,  44, 62};
+    ASSERT_EQ(requests.size(), 1u + writeOrder.size());
+    for (size_t k = 0; k < writeOrder.size(); ++k) {
+        const auto& t = requests[1 + k].bytes;
+        ASSERT_EQ(t.size(), 4u);
+        EXPECT_EQ(t[1], writeOrder[k]) << "write " << k;
+        EXPECT_EQ(t[3], static_cast<uint8_t>(t[1] + t[2])) << "write " << k;
     }
+    EXPECT_EQ(model.Value(101), 0x25) << "structure 5, auto zero on (bit 5), no test function";
     EXPECT_EQ(model.Value(2), 123) << "gain 1.23";
     EXPECT_EQ(model.Value(8), 2) << "dead band 0.25";
     EXPECT_EQ(model.Value(14), 0) << "offset -50";

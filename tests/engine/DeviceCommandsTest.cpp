@@ -10,32 +10,48 @@
 
 namespace {
 
-const ParameterField& Field(const char* name) {
-    const ParameterField* f = FindParameterField(name);
+const ParameterDescription& Field(const char* name) {
+    const ParameterDescription* f = FindParameter(name);
     EXPECT_NE(f, nullptr) << name;
-    return f ? *f : ParameterFields()[0];
+    return f ? *f : ParameterTable()[0];
 }
 
 void SetField(ParameterBlock& b, const char* name, double v) {
-    const ParameterField& f = Field(name);
+    const ParameterDescription& f = Field(name);
     if (f.type == FieldType::Float)
         SetFloat(b, f.offset, static_cast<float>(v));
     else
         SetInt(b, f.offset, static_cast<int32_t>(v));
 }
 
-const ParamRow& Row(const std::string& readName) {
-    for (const ParamRow& r : ParamRows())
-        if (readName == r.readName) return r;
-    ADD_FAILURE() << "no row " << readName;
-    return ParamRows()[0];
+ParamTelegram Row(const std::string& readName) {
+    for (int i = 0; i < PARAM_TELEGRAM_COUNT; ++i)
+        if (readName == ParamTelegrams()[static_cast<size_t>(i)].readName)
+            return static_cast<ParamTelegram>(i);
+    ADD_FAILURE() << "no telegram " << readName;
+    return ParamTelegram::KPR;
+}
+
+// The one field a single-field telegram carries.
+const ParameterDescription& FieldOf(ParamTelegram t) {
+    for (const ParameterDescription& p : ParameterTable())
+        if (p.telegram == t) return p;
+    ADD_FAILURE() << "no field on telegram " << static_cast<int>(t);
+    return ParameterTable()[0];
+}
+
+size_t FieldCount(ParamTelegram t) {
+    size_t n = 0;
+    for (const ParameterDescription& p : ParameterTable())
+        n += p.telegram == t;
+    return n;
 }
 
 // Decodes one read reply the way a read pass does: FOR and FGR only take effect with the CCR reply.
-void Decode(const ParamRow& row, uint8_t b, ParameterBlock& valve, TestFunctionData& tf) {
+void Decode(ParamTelegram t, uint8_t b, ParameterBlock& valve, TestFunctionData& tf) {
     ParamReadHold hold;
-    ParamDecode(row, b, valve, hold, tf);
-    if (row.heldUntilCcr) ParamDecode(Row("CCR"), 0, valve, hold, tf);
+    ParamDecode(t, b, valve, hold, tf);
+    if (t == ParamTelegram::FOR || t == ParamTelegram::FGR) ParamDecode(Row("CCR"), 0, valve, hold, tf);
 }
 
 // One parameter row: its telegrams, and for the single-field rows a read and a write example.
@@ -49,7 +65,7 @@ struct RowCase {
     double fieldValue;
     int writeByte;
 };
-const RowCase EXPECTED_ROWS[PARAM_ROW_COUNT] = {
+const RowCase EXPECTED_ROWS[PARAM_TELEGRAM_COUNT] = {
     {"KPR", 2, "KPS", "PROPORTIONAL_GAIN", 123, 1.23, 1.23, 123},
     {"TIR", 4, "TIS", "INTEGRATION_TIME", 7, 0.35, 0.35, 7},
     {"TDR", 6, "TDS", "DERIVATION_TIME", 255, 255, 300, 44},
@@ -124,32 +140,38 @@ const std::map<std::string, std::vector<GroupCase>> BIT_ROWS = {
 
 TEST(DeviceCommandsTest, ParameterTelegramsFollowTheTable) {
     int writes = 0;
-    for (int i = 0; i < PARAM_ROW_COUNT; ++i) {
-        const ParamRow& row = ParamRows()[i];
+    for (int i = 0; i < PARAM_TELEGRAM_COUNT; ++i) {
+        const auto t = static_cast<ParamTelegram>(i);
+        const ParamTelegramInfo& row = TelegramInfo(t);
         const RowCase& want = EXPECTED_ROWS[i];
         EXPECT_STREQ(row.readName, want.read) << "row " << i + 1;
         EXPECT_EQ(row.readCmd, want.readCmd) << want.read;
         if (want.write) {
             ASSERT_NE(row.writeName, nullptr) << want.read;
             EXPECT_STREQ(row.writeName, want.write);
-            EXPECT_EQ(row.writeCmd, want.readCmd - 1) << want.write;
+            EXPECT_EQ(row.WriteCmd(), want.readCmd - 1) << want.write;
             ++writes;
         } else {
             EXPECT_EQ(row.writeName, nullptr) << want.read << " is never written";
         }
-        EXPECT_EQ(row.conv == Conv::Bits, want.field == nullptr) << want.read;
+        if (want.field) {
+            EXPECT_EQ(FieldCount(t), 1u) << want.read;
+            EXPECT_STREQ(FieldOf(t).name, want.field) << want.read;
+        } else {
+            EXPECT_EQ(FieldCount(t), BIT_ROWS.at(want.read).size()) << want.read;
+        }
     }
     EXPECT_EQ(writes, PARAM_WRITE_COUNT);
     EXPECT_EQ(writes, 34);
-    EXPECT_EQ(CAS.cmd, Row("CAR").writeCmd);
+    EXPECT_EQ(CAS.cmd, TelegramInfo(Row("CAR")).WriteCmd());
 }
 
 TEST(DeviceCommandsTest, SingleFieldRowsReadAndWriteTheirField) {
-    for (int i = 0; i < PARAM_ROW_COUNT; ++i) {
+    for (int i = 0; i < PARAM_TELEGRAM_COUNT; ++i) {
         const RowCase& want = EXPECTED_ROWS[i];
         if (!want.field) continue;
-        const ParamRow& row = ParamRows()[i];
-        const ParameterField& f = Field(want.field);
+        const auto row = static_cast<ParamTelegram>(i);
+        const ParameterDescription& f = Field(want.field);
         ParameterBlock valve{};
         TestFunctionData tf{};
         Decode(row, static_cast<uint8_t>(want.replyByte), valve, tf);
@@ -174,23 +196,25 @@ TEST(DeviceCommandsTest, ScaledWritesRoundWithTheirOwnTerm) {
     for (const Case& c : {Case{"KPR", 0.1296, 12}, Case{"FGR", 0.1296, 13}, Case{"TIR", 0.648, 13},
                           Case{"DBR", 1.296, 13}, Case{"SHR", 1.296, 13}, Case{"LSR", 6.48, 13}}) {
         ParameterBlock edit{};
-        SetFloat(edit, Row(c.read).offset, static_cast<float>(c.value));
+        SetFloat(edit, FieldOf(Row(c.read)).offset, static_cast<float>(c.value));
         EXPECT_EQ(ParamWriteData(Row(c.read), edit, TestFunctionData{}), c.byte) << c.read;
     }
 }
 
 TEST(DeviceCommandsTest, EveryLosslessByteSurvivesReadThenWrite) {
     const std::map<std::string, int> accepted = {{"SRR", 2}, {"SOR", 1}}; // larger replies are ignored
-    for (const ParamRow& row : ParamRows()) {
+    for (int i = 0; i < PARAM_TELEGRAM_COUNT; ++i) {
+        const auto t = static_cast<ParamTelegram>(i);
+        const ParamTelegramInfo& row = TelegramInfo(t);
         if (!row.writeName) continue;
         const auto it = accepted.find(row.readName);
         const int last = it == accepted.end() ? 255 : it->second;
         for (int b = 0; b <= last; ++b) {
             ParameterBlock block{};
             TestFunctionData tf{};
-            Decode(row, static_cast<uint8_t>(b), block, tf);
+            Decode(t, static_cast<uint8_t>(b), block, tf);
             tf.Selection = tf.ReadBack; // CCR bits 6..7 go out again as the selection
-            ASSERT_EQ(ParamWriteData(row, block, tf), b) << row.readName << " " << row.writeName;
+            ASSERT_EQ(ParamWriteData(t, block, tf), b) << row.readName << " " << row.writeName;
         }
     }
 }
@@ -214,7 +238,7 @@ TEST(DeviceCommandsTest, ReadingBitRowsTakesEachGroupUnsigned) {
 
 TEST(DeviceCommandsTest, PackingKeepsOnlyValuesInTheGroupsRange) {
     for (const auto& [name, groups] : BIT_ROWS) {
-        const ParamRow& row = Row(name);
+        const ParamTelegram row = Row(name);
         ParameterBlock edit{};
         edit.PARAMETER_SET = 1; // a clear inverted flag, so the untouched byte is 0
         const TestFunctionData tf{};
@@ -340,17 +364,14 @@ TEST(DeviceCommandsTest, ControllerConfigurationCarriesTheTestFunctionSelection)
 
 TEST(DeviceCommandsTest, UnrepresentableValuesSendZero) {
     const TestFunctionData tf{};
-    for (const ParamRow& row : ParamRows()) {
-        if (row.conv != Conv::Scaled) continue;
-        for (const ParameterField& field : ParameterFields()) {
-            if (field.offset != row.offset || field.type != FieldType::Float) continue;
-            for (float v : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                            -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::max(),
-                            -std::numeric_limits<float>::max()}) {
-                ParameterBlock edit{};
-                SetFloat(edit, field.offset, v);
-                EXPECT_EQ(ParamWriteData(row, edit, tf), 0) << row.writeName << " of " << v;
-            }
+    for (const ParameterDescription& field : ParameterTable()) {
+        if (field.wire != Wire::Scaled || field.type != FieldType::Float) continue;
+        for (float v : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                        -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::max(),
+                        -std::numeric_limits<float>::max()}) {
+            ParameterBlock edit{};
+            SetFloat(edit, field.offset, v);
+            EXPECT_EQ(ParamWriteData(field.telegram, edit, tf), 0) << field.name << " of " << v;
         }
     }
     EXPECT_EQ(ScaledWriteByte(1e300, 100, 0.005), 0);

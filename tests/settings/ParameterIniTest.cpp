@@ -29,8 +29,8 @@ Loaded ReadText(const std::string& text) {
 }
 
 int RowOf(const char* key) {
-    for (size_t i = 0; i < IniParameterRows().size(); ++i)
-        if (std::string(IniParameterRows()[i].key) == key) return static_cast<int>(i);
+    for (size_t i = 0; i < IniParameters().size(); ++i)
+        if (std::string(IniParameters()[i].name) == key) return static_cast<int>(i);
     return -1;
 }
 
@@ -63,11 +63,10 @@ protected:
 
 TEST(ParameterIniRows, CoverEveryParameterOnceInEightSections) {
     std::set<std::string> keys, sections;
-    for (const IniParameterRow& r : IniParameterRows()) {
-        EXPECT_TRUE(keys.insert(r.key).second) << r.key;
-        sections.insert(r.section);
-        EXPECT_NE(FindParameterField(r.key), nullptr) << r.key << " is no field of the parameter block";
-        EXPECT_EQ(FindParameterField(r.key)->offset, r.offset) << r.key;
+    for (const ParameterDescription& r : IniParameters()) {
+        EXPECT_TRUE(keys.insert(r.name).second) << r.name;
+        sections.insert(PageSection(r.page));
+        EXPECT_NE(r.ini, IniConv::NotInFile) << r.name;
     }
     EXPECT_EQ(keys.size(), 57u);
     EXPECT_EQ(sections.size(), 8u);

@@ -239,12 +239,8 @@ void WriteProjectFile(const std::string& path, const ParameterBlock& edit) {
 // Offsets of the fields that parameter writes carry.
 std::set<uint16_t> WrittenOffsets() {
     std::set<uint16_t> out;
-    for (const ParamRow& row : ParamRows()) {
-        if (!row.writeName) continue;
-        if (row.conv != Conv::Bits) out.insert(row.offset);
-        for (uint8_t i = 0; i < row.groupCount; ++i)
-            out.insert(row.groups[i].offset);
-    }
+    for (const ParameterDescription& p : ParameterTable())
+        if (p.telegram != ParamTelegram::None && TelegramInfo(p.telegram).writeName) out.insert(p.offset);
     return out;
 }
 
@@ -298,12 +294,12 @@ TEST_F(ValveEndToEnd, ProjectParametersWrittenToTheValveReadBackFieldByField) {
     ASSERT_EQ(after.status, 0) << after.err;
     const auto old = JsonFields(before.out);
     const auto now = JsonFields(after.out);
-    ASSERT_EQ(old.size(), ParameterFields().size()) << before.out;
-    ASSERT_EQ(now.size(), ParameterFields().size()) << after.out;
+    ASSERT_EQ(old.size(), ParameterTable().size()) << before.out;
+    ASSERT_EQ(now.size(), ParameterTable().size()) << after.out;
 
     const std::set<uint16_t> written = WrittenOffsets();
     size_t compared = 0;
-    for (const ParameterField& f : ParameterFields()) {
+    for (const ParameterDescription& f : ParameterTable()) {
         SCOPED_TRACE(f.name);
         if (written.count(f.offset)) {
             ++compared;
@@ -317,7 +313,7 @@ TEST_F(ValveEndToEnd, ProjectParametersWrittenToTheValveReadBackFieldByField) {
     EXPECT_EQ(now.at("BLOCK_VALID"), "1");
     for (const char* readOnly : {"AUTO_ZERO_VALUE", "AUTO_ZERO_DP_VALUE"}) {
         EXPECT_EQ(now.at(readOnly), old.at(readOnly)) << readOnly << " is never written";
-        EXPECT_NE(now.at(readOnly), FormatValue(tuned, *FindParameterField(readOnly))) << readOnly;
+        EXPECT_NE(now.at(readOnly), FormatValue(tuned, *FindParameter(readOnly))) << readOnly;
     }
 
     // The valve works with what it was given: the key lock written shows in its status.

@@ -24,19 +24,22 @@ TEST(ValveDeviceCommands, AnswersFirmwareVersionOfAtLeastOne) {
     EXPECT_GE(r[1], 1);
 }
 
-// Every writable parameter of the table stores its byte and its read command returns it.
+// Every writable parameter stores its byte and its read command returns it. The read commands
+// of the 34 writable parameters; each write command is one less.
 TEST(ValveDeviceCommands, EveryParameterWriteReadsBack) {
+    const uint8_t reads[] = {2,  4,  6,   8,  51, 53,  55, 57, 59, 101, 18, 97, 24, 49, 14, 16, 99,
+                             10, 67, 103, 20, 69, 107, 73, 75, 71, 105, 65, 26, 12, 61, 77, 45, 63};
     ValveBench bench;
     uint8_t value = 11;
-    for (const ParamRow& row : ParamRows()) {
-        if (row.writeName == nullptr) continue;
+    for (const uint8_t read : reads) {
+        const uint8_t write = static_cast<uint8_t>(read - 1);
         value = static_cast<uint8_t>(value * 7 + 3);
         // CAS bit 6 is the set choice; keep the custom set so the other rows land in one set.
-        const uint8_t data = row.writeCmd == CAS ? static_cast<uint8_t>(value | 0x40) : value;
-        EXPECT_EQ(bench.Ask(row.writeCmd, data), Bytes{ACK}) << row.writeName;
-        const Bytes r = bench.Ask(row.readCmd);
-        ASSERT_TRUE(IsValueReply(r, 1)) << row.readName;
-        EXPECT_EQ(r[1], data) << row.readName;
+        const uint8_t data = write == CAS ? static_cast<uint8_t>(value | 0x40) : value;
+        EXPECT_EQ(bench.Ask(write, data), Bytes{ACK}) << int{write};
+        const Bytes r = bench.Ask(read);
+        ASSERT_TRUE(IsValueReply(r, 1)) << int{read};
+        EXPECT_EQ(r[1], data) << int{read};
     }
 }
 

@@ -270,18 +270,23 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
 }
 
 void PrintParams(const ParameterBlock& b, bool json, std::ostream& out) {
+    const TextSource texts;
     JsonObject j;
-    for (const ParameterField& f : ParameterFields()) {
-        const std::string value = FormatValue(b, f);
+    for (const ParameterDescription& p : ParameterTable()) {
+        const std::string value = FormatValue(b, p);
         if (json) {
-            j.Add(f.name, value);
+            j.Add(p.name, value);
             continue;
         }
         std::string line =
-            std::string(f.name) + std::string(32 - std::min<size_t>(31, std::strlen(f.name)), ' ') + value;
-        if (*f.unit) line += std::string(" ") + f.unit;
-        const std::string option = OptionText(f, static_cast<int32_t>(GetValue(b, f)));
-        if (!option.empty()) line += "  (" + option + ")";
+            std::string(p.name) + std::string(32 - std::min<size_t>(31, std::strlen(p.name)), ' ') + value;
+        const std::string unit = *p.unit ? std::string(" ") + p.unit : std::string();
+        if (HasChoices(p)) {
+            const std::string choice = ChoiceText(p, static_cast<int32_t>(GetValue(b, p)), texts);
+            if (!choice.empty()) line += "  (" + choice + unit + ")";
+        } else {
+            line += unit;
+        }
         out << line << "\n";
     }
     if (json) out << j.Str();

@@ -4,51 +4,49 @@ namespace valve {
 
 namespace {
 
-struct Default {
-    uint8_t readCmd;
-    uint8_t factory;
-    uint8_t custom;
-};
-
-// Value bytes as delivered; the custom set is the factory set after a commissioning engineer
-// tuned it a little. CAR holds the flags other than bit 6 (the set choice), CCR bits 0..5.
-constexpr Default DEFAULTS[] = {
-    {2, 100, 120},     // KPR proportional gain 1.00 / 1.20
-    {4, 5, 4},         // TIR integration time 0.25 s / 0.20 s
-    {6, 0, 5},         // TDR derivation time ms
-    {8, 2, 1},         // DBR dead band 0.2 % / 0.1 %
-    {51, 0, 2},        // FOR forward offset %
-    {53, 50, 60},      // FGR forward gain 0.50 / 0.60
-    {55, 100, 80},     // ILR integration limit %
-    {57, 30, 25},      // PFR PWM frequency 300 Hz / 250 Hz
-    {59, 1, 1},        // CYR control cycle ms
-    {101, 0x27, 0x23}, // CCR flow control / PID, auto zero on
-    {18, 0, 2},        // SRR setpoint signal 0-10 V / 4-20 mA
-    {97, 0x00, 0x20},  // CAR custom: autosafe on
-    {24, 1, 1},        // SOR shut off on
-    {49, 10, 20},      // SLR shut-off level 1.0 % / 2.0 %
-    {14, 50, 50},      // OFR setpoint offset 0 %
-    {16, 100, 100},    // SPR setpoint span 100 %
-    {99, 0x00, 0x0C},  // CBR custom: rising + falling ramp
-    {10, 0, 10},       // TRR ramp rise time s x 10
-    {67, 0, 10},       // RFR ramp fall time s x 10
-    {103, 0x00, 0x09}, // CDR analog out / error select
-    {85, 131, 131},    // AZR auto zero of the feedback, +3
-    {20, 0, 2},        // FRR analog input 2 signal
-    {69, 80, 80},      // TLR overtemperature limit deg C
-    {107, 0x60, 0x60}, // CFR display: flow in l/min
-    {73, 100, 80},     // ASR current limit 1000 mA / 800 mA
-    {75, 20, 20},      // IPR input pressure limit %
-    {71, 0x00, 0x09},  // ALR delay, coil off, coil on times
-    {105, 0x15, 0x15}, // CER green: digital out, yellow: communication, red: error
-    {65, 0, 5},        // SDR output delay s x 10
-    {26, 0, 0},        // PMR output mode
-    {12, 50, 30},      // PSR window size 5.0 % / 3.0 %
-    {61, 190, 180},    // LSR limit size 95 % / 90 %
-    {77, 0, 20},       // IRR I-search ramp time ms
-    {45, 0, 5},        // FTR I-search feedback threshold %
-    {127, 126, 126},   // ZPR auto zero of the dP feedback, -2
-    {63, 20, 20},      // SHR limit hysteresis 2.0 %
+// The valve's parameter commands, as its firmware knows them: the read command, its name, the
+// write command's name (the write command is one less; none for the two auto zero values, which
+// the valve only reports), how the byte reads as a value (value = byte x factor + bias), and the
+// bytes delivered in the factory and the custom set. The custom set is the factory set after a
+// commissioning engineer tuned it a little. CAR holds the flags other than bit 6 (the set choice),
+// CCR bits 0..5. Written from the command list, apart from the program's own table on purpose.
+constexpr ParameterCommand COMMANDS[] = {
+    {"KPR", 2, "KPS", 0.01, 0, 100, 120},     // proportional gain 1.00 / 1.20
+    {"TIR", 4, "TIS", 0.05, 0, 5, 4},         // integration time 0.25 s / 0.20 s
+    {"TDR", 6, "TDS", 1, 0, 0, 5},            // derivation time ms
+    {"DBR", 8, "DBS", 0.1, 0, 2, 1},          // dead band 0.2 % / 0.1 %
+    {"FOR", 51, "FOS", 1, 0, 0, 2},           // forward offset %
+    {"FGR", 53, "FGS", 0.01, 0, 50, 60},      // forward gain 0.50 / 0.60
+    {"ILR", 55, "ILS", 1, 0, 100, 80},        // integration limit %
+    {"PFR", 57, "PFS", 10, 0, 30, 25},        // PWM frequency 300 Hz / 250 Hz
+    {"CYR", 59, "CYS", 1, 0, 1, 1},           // control cycle ms
+    {"CCR", 101, "CCS", 1, 0, 0x27, 0x23},    // flow control / PID, auto zero on
+    {"SRR", 18, "SRS", 1, 0, 0, 2},           // setpoint signal 0-10 V / 4-20 mA
+    {"CAR", 97, "CAS", 1, 0, 0x00, 0x20},     // custom: autosafe on
+    {"SOR", 24, "SOS", 1, 0, 1, 1},           // shut off on
+    {"SLR", 49, "SLS", 0.1, 0, 10, 20},       // shut-off level 1.0 % / 2.0 %
+    {"OFR", 14, "OFS", 1, -50, 50, 50},       // setpoint offset 0 %
+    {"SPR", 16, "SPS", 1, 0, 100, 100},       // setpoint span 100 %
+    {"CBR", 99, "CBS", 1, 0, 0x00, 0x0C},     // custom: rising + falling ramp
+    {"TRR", 10, "TRS", 0.1, 0, 0, 10},        // ramp rise time s
+    {"RFR", 67, "RFS", 0.1, 0, 0, 10},        // ramp fall time s
+    {"CDR", 103, "CDS", 1, 0, 0x00, 0x09},    // analog out / error select
+    {"AZR", 85, nullptr, 1, -128, 131, 131},  // auto zero of the feedback, +3
+    {"FRR", 20, "FRS", 1, 0, 0, 2},           // analog input 2 signal
+    {"TLR", 69, "TLS", 1, 0, 80, 80},         // overtemperature limit deg C
+    {"CFR", 107, "CFS", 1, 0, 0x60, 0x60},    // display: flow in l/min
+    {"ASR", 73, "ASS", 10, 0, 100, 80},       // current limit 1000 mA / 800 mA
+    {"IPR", 75, "IPS", 1, 0, 20, 20},         // input pressure limit %
+    {"ALR", 71, "ALS", 1, 0, 0x00, 0x09},     // delay, coil off, coil on times
+    {"CER", 105, "CES", 1, 0, 0x15, 0x15},    // green: digital out, yellow: communication, red: error
+    {"SDR", 65, "SDS", 0.1, 0, 0, 5},         // output delay s
+    {"PMR", 26, "PMS", 1, 0, 0, 0},           // output mode
+    {"PSR", 12, "PSS", 0.1, 0, 50, 30},       // window size 5.0 % / 3.0 %
+    {"LSR", 61, "LSS", 0.5, 0, 190, 180},     // limit size 95 % / 90 %
+    {"IRR", 77, "IRS", 1, 0, 0, 20},          // I-search ramp time ms
+    {"FTR", 45, "FTS", 1, 0, 0, 5},           // I-search feedback threshold %
+    {"ZPR", 127, nullptr, 1, -128, 126, 126}, // auto zero of the dP feedback, -2
+    {"SHR", 63, "SHS", 0.1, 0, 20, 20},       // limit hysteresis 2.0 %
 };
 
 constexpr uint8_t TEST_FUNCTION_SHIFT = 6;
@@ -57,21 +55,19 @@ constexpr uint8_t PARAMETER_BITS = 0x3F;
 } // namespace
 
 ParameterStore::ParameterStore() {
-    for (const Default& d : DEFAULTS) {
-        sets_[FACTORY][d.readCmd] = d.factory;
-        sets_[CUSTOM][d.readCmd] = d.custom;
+    for (const ParameterCommand& c : COMMANDS) {
+        sets_[FACTORY][c.readCmd] = c.factory;
+        sets_[CUSTOM][c.readCmd] = c.custom;
     }
 }
 
-const ParamRow* ParameterStore::RowOfRead(uint8_t cmd) {
-    for (const ParamRow& row : ParamRows())
-        if (row.readCmd == cmd) return &row;
-    return nullptr;
+std::span<const ParameterCommand> ParameterStore::Commands() {
+    return COMMANDS;
 }
 
-const ParamRow* ParameterStore::RowOfWrite(uint8_t cmd) {
-    for (const ParamRow& row : ParamRows())
-        if (row.writeName != nullptr && row.writeCmd == cmd) return &row;
+const ParameterCommand* ParameterStore::OfRead(uint8_t cmd) {
+    for (const ParameterCommand& c : COMMANDS)
+        if (c.readCmd == cmd) return &c;
     return nullptr;
 }
 
@@ -100,18 +96,9 @@ void ParameterStore::Write(uint8_t writeCmd, uint8_t data) {
 }
 
 double ParameterStore::Value(uint8_t readCmd) const {
-    const ParamRow* row = RowOfRead(readCmd);
+    const ParameterCommand* c = OfRead(readCmd);
     const uint8_t b = Read(readCmd);
-    if (row == nullptr) return b;
-    switch (row->conv) {
-    case Conv::Scaled:
-        return b * row->readFactor;
-    case Conv::Offset:
-    case Conv::ReadOnly:
-        return b - row->add;
-    default:
-        return b;
-    }
+    return c == nullptr ? b : b * c->factor + c->bias;
 }
 
 } // namespace valve

@@ -1,11 +1,25 @@
 #pragma once
 #include <array>
 #include <optional>
+#include <span>
 
 #include "ValveTypes.h"
-#include "engine/DeviceCommands.h"
 
 namespace valve {
+
+// One parameter command of the valve: read command and name, write name (the write command is one
+// less; nullptr for values the valve only reports), value = byte x factor + bias, and the bytes of
+// the two sets as delivered.
+struct ParameterCommand {
+    const char* readName;
+    uint8_t readCmd;
+    const char* writeName;
+    double factor;
+    int bias;
+    uint8_t factory;
+    uint8_t custom;
+    uint8_t WriteCmd() const { return static_cast<uint8_t>(readCmd - 1); }
+};
 
 // The valve's two parameter sets, custom and factory, each as the value bytes its read commands
 // return. The configuration byte (CAS/CAR) chooses with bit 6 which set reads and writes use,
@@ -21,9 +35,9 @@ public:
 
     ParameterStore();
 
-    // The table row whose read or write command this is; nullptr for other commands.
-    static const ParamRow* RowOfRead(uint8_t cmd);
-    static const ParamRow* RowOfWrite(uint8_t cmd);
+    static std::span<const ParameterCommand> Commands();
+    // The command whose read command this is; nullptr for other commands.
+    static const ParameterCommand* OfRead(uint8_t cmd);
 
     // The reply byte of a read command, from the selected set.
     uint8_t Read(uint8_t readCmd) const;

@@ -37,9 +37,9 @@ Micros Tenths(uint8_t tenths) {
 const std::array<Valve::Command, 256>& Valve::Table() {
     static const std::array<Command, 256> table = [] {
         std::array<Command, 256> t{};
-        for (const ParamRow& row : ParamRows()) {
-            t[row.readCmd] = {row.readName, &Valve::ParamRead};
-            if (row.writeName != nullptr) t[row.writeCmd] = {row.writeName, &Valve::ParamWrite};
+        for (const ParameterCommand& c : ParameterStore::Commands()) {
+            t[c.readCmd] = {c.readName, &Valve::ParamRead};
+            if (c.writeName != nullptr) t[c.WriteCmd()] = {c.writeName, &Valve::ParamWrite};
         }
         t[CMD_CCS].handler = &Valve::ControllerConfigWrite;
         for (const RegisterDef& s : Registers::All()) {
