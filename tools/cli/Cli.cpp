@@ -16,11 +16,11 @@
 #include "engine/EngineThreads.h"
 #include "engine/ValveInfoFormat.h"
 #include "link/SerialPort.h"
+#include "project/ProjectLayout.h"
 #include "settings/ComSettings.h"
 #include "text/Texts.h"
 
 namespace {
-constexpr size_t PROJECT_EDIT_BLOCK_OFFSET = 1280;
 constexpr int EXIT_USAGE = 2;
 
 const char* USAGE =
@@ -337,7 +337,7 @@ bool LoadProjectBlock(const std::string& path, ParameterBlock& block, std::strin
         error = "cannot open project file '" + path + "': " + std::strerror(errno);
         return false;
     }
-    f.seekg(static_cast<std::streamoff>(PROJECT_EDIT_BLOCK_OFFSET));
+    f.seekg(static_cast<std::streamoff>(EDIT_BLOCK_RECORD.offset));
     f.read(reinterpret_cast<char*>(&block), sizeof block);
     if (!f || f.gcount() != static_cast<std::streamsize>(sizeof block)) {
         error = "'" + path + "' is too short to be a project file (it holds no parameter set)";
