@@ -2,23 +2,6 @@
 
 #include "engine/QlnState.h"
 
-namespace {
-const StatusPair PAIRS[] = {
-    {&StatusInfo::Overvoltage, 183, "Overvoltage", 19, "NO", 119, "YES"},
-    {&StatusInfo::Undervoltage, 184, "Undervoltage", 19, "NO", 119, "YES"},
-    {&StatusInfo::Overtemperature, 185, "Overtemperature", 19, "NO", 119, "YES"},
-    {&StatusInfo::DigitalOutput, 186, "Digital Out", 104, "High", 105, "Low"},
-    {&StatusInfo::Jumper, 187, "Jumper", 35, "ON", 36, "OFF"},
-    {&StatusInfo::KeyLock, 188, "Key Lock", 181, "Disabled", 182, "Enabled"},
-    {&StatusInfo::ManualSetpoint, 189, "Manual Setpoint", 181, "Disabled", 182, "Enabled"},
-    {&StatusInfo::Reserve, 190, "Reserve", 181, "Disabled", 182, "Enabled"},
-};
-} // namespace
-
-std::span<const StatusPair> StatusPairs() {
-    return PAIRS;
-}
-
 int RadioSelection(int32_t value, bool valid) {
     if (!valid || (value != 1 && value != 2)) return -1;
     return value - 1;

@@ -4,23 +4,10 @@
 #include <span>
 
 #include "engine/DeviceRecords.h"
+#include "engine/StatusPairs.h"
 
 // The status dialog's rules that need no widget: which radio button of a pair a value checks,
 // which picture an LED shows, when the dialog may poll and when it may read the shared record.
-
-// One display-only pair: value 1 checks the first button, 2 the second. Captions come from the
-// language library when one is loaded, else the dialog keeps its own texts.
-struct StatusPair {
-    int32_t StatusInfo::*field;
-    unsigned groupText;
-    const char* groupCaption;
-    unsigned firstText;
-    const char* firstCaption;
-    unsigned secondText;
-    const char* secondCaption;
-};
-// The eight pairs in the order the dialog shows them.
-std::span<const StatusPair> StatusPairs();
 
 // -1 for no selection (record not valid, or a value other than 1 or 2), else 0 or 1.
 int RadioSelection(int32_t value, bool valid);

@@ -14,6 +14,7 @@
 
 #include "engine/DeviceCommands.h"
 #include "engine/EngineThreads.h"
+#include "engine/StatusPairs.h"
 #include "engine/ValveInfoFormat.h"
 #include "link/SerialPort.h"
 #include "project/ProjectLayout.h"
@@ -220,23 +221,6 @@ void PrintInfo(const DeviceInfo& d, bool json, std::ostream& out) {
 }
 
 void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
-    struct Flag {
-        const char* key;
-        const char* label;
-        int32_t value;
-        const char* one;
-        const char* two;
-    };
-    const Flag flags[] = {
-        {"overvoltage", "Overvoltage", st.Overvoltage, "NO", "YES"},
-        {"undervoltage", "Undervoltage", st.Undervoltage, "NO", "YES"},
-        {"overtemperature", "Overtemperature", st.Overtemperature, "NO", "YES"},
-        {"digital_output", "Digital Out", st.DigitalOutput, "High", "Low"},
-        {"jumper", "Jumper", st.Jumper, "ON", "OFF"},
-        {"key_lock", "Key Lock", st.KeyLock, "Disabled", "Enabled"},
-        {"manual_setpoint", "Manual Setpoint", st.ManualSetpoint, "Disabled", "Enabled"},
-        {"reserve", "Reserve", st.Reserve, "Disabled", "Enabled"},
-    };
     const struct {
         const char* key;
         const char* label;
@@ -247,8 +231,8 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
     static const char* LED_STATES[] = {"off", "on", "unknown", "blinking"};
     if (json) {
         JsonObject j;
-        for (const Flag& f : flags)
-            j.Add(f.key, f.value);
+        for (const StatusPair& f : StatusPairs())
+            j.Add(f.key, st.*f.field);
         for (const auto& l : leds)
             j.Add(l.key, l.value);
         j.Add("valid", st.Valid);
@@ -256,11 +240,12 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
         return;
     }
     char buf[128];
-    for (const Flag& f : flags) {
-        std::snprintf(buf, sizeof buf, "%-17s %s\n", f.label,
-                      f.value == 1   ? f.one
-                      : f.value == 2 ? f.two
-                                     : "--");
+    for (const StatusPair& f : StatusPairs()) {
+        const int32_t v = st.*f.field;
+        std::snprintf(buf, sizeof buf, "%-17s %s\n", f.groupCaption,
+                      v == 1   ? f.firstCaption
+                      : v == 2 ? f.secondCaption
+                               : "--");
         out << buf;
     }
     for (const auto& l : leds) {
