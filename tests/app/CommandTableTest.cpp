@@ -120,10 +120,4 @@ TEST(CommandTable, CalibrationCommandsNeedTheSwitch) {
     for (unsigned id : kAllCommands)
         if (CalibrationOnly(id)) calibration.insert(id);
     EXPECT_EQ(calibration, (std::set<unsigned>{32021, 32029, 32030}));
-
-    std::vector<LangMenuItem> menu = BuiltinMenu();
-    RemoveCalibrationCommands(menu);
-    EXPECT_EQ(Render(menu).find("32021"), std::string::npos);
-    // Only the item goes: the separator under it stays where it was.
-    EXPECT_NE(Render(menu).find("&Valve: P&arameters=32020 - Valve &Info=32011"), std::string::npos);
 }

@@ -31,6 +31,7 @@
 #include "engine/QlnState.h"
 #include "link/Clock.h"
 #include "scope/ChildView.h"
+#include "text/LanguageLibrary.h"
 
 namespace {
 struct Shown {
@@ -88,10 +89,11 @@ std::string ReadAll(const QString& path) {
 struct Program {
     explicit Program(IClock& c) : clock(c), state(std::make_unique<QlnState>(c)) {}
     ~Program() { frame.reset(); }
-    CMainFrame& Start(Switches sw) {
+    CMainFrame& Start(Switches sw, const LanguageLibrary* library = nullptr) {
         FrameSetup setup;
         setup.state = state.get();
         setup.switches = sw;
+        setup.library = library;
         setup.programFolder = dir.path().toStdString();
         setup.buildStamp = "20250102 030405";
         setup.messages = &boxes;
@@ -130,7 +132,7 @@ private slots:
     void startUpCautionTitleFilesAndCleanExit();
     void menuWithoutCalibrationSwitch();
     void menuWithCalibrationSwitch();
-    void everyEnabledMenuItemHasAHandler();
+    void menuFromTheLanguageLibrary();
     void unbuiltCommandsDoNothing();
     void notificationsReachTheOpenDialogsOnly();
     void sendReturnsOnlyAfterHandlingAndNeverHangsWhenClosing();
@@ -245,31 +247,62 @@ void GuiTest::menuWithCalibrationSwitch() {
     CMainFrame& f = p.Start({false, true, false});
     QVERIFY(f.CommandAction(ID_CALIBRATION));
     QCOMPARE(f.CommandAction(ID_CALIBRATION)->text(), QStringLiteral("Ca&libration"));
-}
 
-void GuiTest::everyEnabledMenuItemHasAHandler() {
-    ScaledClock clock(20);
-    Program p(clock);
-    CMainFrame& f = p.Start({false, true, true});
+    // Every item has a name; every one that can be chosen reaches a handler.
     int items = 0, enabled = 0;
     std::function<void(const QList<QAction*>&)> walk = [&](const QList<QAction*>& actions) {
         for (QAction* a : actions) {
+            QVERIFY2(a->isSeparator() || !a->text().isEmpty(), "a menu item without a name");
             if (a->menu()) {
-                QVERIFY2(!a->text().isEmpty(), "a popup without a name");
                 walk(a->menu()->actions());
-                continue;
+            } else if (!a->isSeparator()) {
+                ++items;
+                enabled += a->isEnabled();
+                QVERIFY2(!a->isEnabled() || CMainFrame::HasHandler(a->data().toUInt()),
+                         qPrintable(a->text()));
             }
-            if (a->isSeparator()) continue;
-            ++items;
-            QVERIFY2(!a->text().isEmpty(), "a menu item without a name");
-            if (!a->isEnabled()) continue;
-            ++enabled;
-            QVERIFY2(CMainFrame::HasHandler(a->data().toUInt()), qPrintable(a->text()));
         }
     };
     walk(f.menuBar()->actions());
     QCOMPARE(items, 22);
     QCOMPARE(enabled, 7); // serial port, exit, valve info, status, grid, help, about
+}
+
+void GuiTest::menuFromTheLanguageLibrary() {
+    LanguageLibrary lib;
+    std::string error;
+    QVERIFY2(
+        lib.Parse("QLN-LANGUAGE 1\n[STRINGTABLE]\n1 \"x\"\n[MENU 32024]\n"
+                  "POPUP \"&Ventil\"\n"
+                  "  32026 \"S&tatus\\tF2\"\n"
+                  "  POPUP \"&Kalibrierung\"\n    32021 \"Ka&librierung\"\n    32029 \"&Matrix\"\n  END\n"
+                  "  32013 \"&Unbekannt\"\n"
+                  "  32031 \"A&uto-Tune\"\n"
+                  "END\n",
+                  &error),
+        error.c_str());
+    ScaledClock clock(20);
+    Program p(clock);
+    CMainFrame& f = p.Start({}, &lib);
+    const QList<QAction*> bar = f.menuBar()->actions();
+    QCOMPARE(bar.size(), 1);
+    QCOMPARE(bar[0]->text(), QStringLiteral("&Ventil"));
+    // Without the switch the calibration items go from the library's menu too, at any depth.
+    QCOMPARE(f.CommandAction(ID_CALIBRATION), nullptr);
+    QCOMPARE(f.CommandAction(ID_CALIBRATION_MATRIX), nullptr);
+    QCOMPARE(f.CommandAction(ID_NEW_PROJECT), nullptr);
+    // The library gives the text; the key stays the program's.
+    QCOMPARE(f.CommandAction(ID_STATUS)->text(), QStringLiteral("S&tatus\tF2"));
+    QCOMPARE(f.CommandAction(ID_STATUS)->shortcut(), QKeySequence(Qt::Key_F2));
+    QVERIFY(f.CommandAction(ID_STATUS)->isEnabled());
+    QVERIFY(!f.CommandAction(ID_AUTOTUNE)->isEnabled());
+    // An id the program does not know is shown, and never does anything.
+    QVERIFY(f.CommandAction(32013));
+    QVERIFY(!f.CommandAction(32013)->isEnabled());
+    // Keys of commands missing from the library's menu still work.
+    QCOMPARE(f.CommandAction(ID_HELP)->shortcut(), QKeySequence(Qt::Key_F1));
+    QVERIFY(f.CommandAction(ID_HELP)->isEnabled());
+    QCOMPARE(f.CommandAction(ID_EXIT)->shortcut(), QKeySequence(QStringLiteral("Alt+F4")));
 }
 
 void GuiTest::unbuiltCommandsDoNothing() {
