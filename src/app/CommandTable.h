@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "text/LanguageLibrary.h"
@@ -46,10 +45,9 @@ enum MenuPopup : unsigned char { MENU_NONE, MENU_PROJECT, MENU_VALVE, MENU_SCOPE
 // When a command may run. The flags combine.
 enum CommandRule : unsigned {
     RULE_ALWAYS = 0,
-    // Only while THREAD_CMD is 0: its request would otherwise queue behind a running action.
+    // Only while THREAD_CMD is 0: no action requested or running.
     RULE_IDLE_ENGINE = 1u << 0,
-    // Only with the calibration switch. Without it the command is in no menu and has no key: a
-    // factory function must not be reachable by a service engineer at all.
+    // Only with the calibration switch; without it the command is in no menu and has no key.
     RULE_CALIBRATION_MODE = 1u << 1,
     // Shown, never enabled: its dialog or its engine action does not exist yet.
     RULE_NOT_BUILT = 1u << 2,
