@@ -1,94 +1,12 @@
 #include "app/MainFrameRules.h"
 
-#include <algorithm>
-
 #include "engine/DeviceRecords.h"
 #include "engine/QlnState.h"
 
 namespace {
-LangMenuItem Cmd(const char* text, unsigned id) {
-    LangMenuItem m;
-    m.text = text;
-    m.commandId = id;
-    return m;
-}
-LangMenuItem Sep() {
-    LangMenuItem m;
-    m.separator = true;
-    return m;
-}
-LangMenuItem Popup(const char* text, std::vector<LangMenuItem> children) {
-    LangMenuItem m;
-    m.text = text;
-    m.children = std::move(children);
-    return m;
-}
-
-bool IsCalibrationCommand(unsigned id) {
-    return id == ID_CALIBRATION || id == ID_CALIBRATION_MATRIX || id == ID_DISPLAY_CALIBRATION;
-}
-
 constexpr uint32_t ACQUISITION_BITS = CMD_ROLL_TRIGGER | CMD_RAMP_MODE | CMD_STEP_MODE;
 constexpr unsigned ALL_SLOTS = (1u << SLOT_COUNT) - 1;
 } // namespace
-
-std::vector<LangMenuItem> BuiltinMenu() {
-    return {
-        Popup("&Project",
-              {Cmd("&New Project...", ID_NEW_PROJECT), Cmd("&Open Project...", ID_OPEN_PROJECT),
-               Cmd("&Save Project", ID_SAVE_PROJECT), Cmd("Save Project &as...", ID_SAVE_PROJECT_AS),
-               Cmd("Project &Info...", ID_PROJECT_INFO), Sep(), Cmd("&Print Project...", ID_PRINT_PROJECT),
-               Sep(), Cmd("Seria&l Port...", ID_SERIAL_PORT), Sep(), Cmd("&Exit \tAlt+F4", ID_EXIT)}),
-        Popup("&Valve", {Cmd("P&arameters", ID_PARAMETERS), Cmd("Ca&libration", ID_CALIBRATION), Sep(),
-                         Cmd("Valve &Info", ID_VALVE_INFO), Cmd("S&tatus\tF2", ID_STATUS), Sep(),
-                         Cmd("&Serial Setpoint", ID_SERIAL_SETPOINT), Cmd("T&est Function", ID_TEST_FUNCTION),
-                         Cmd("A&uto-Tune", ID_AUTOTUNE)}),
-        Popup("&Scope",
-              {Cmd("&Setup\tF3", ID_SCOPE_SETUP), Sep(), Cmd("St&art Acquisition\tF4", ID_START_ACQUISITION),
-               Cmd("Sto&p Acquisition\tF5", ID_STOP_ACQUISITION), Sep(), Cmd("Show G&rid", ID_SHOW_GRID),
-               Cmd("Reset &Zoom\tF10", ID_RESET_ZOOM)}),
-        Popup("&?", {Cmd("&Help...\tF1", ID_HELP), Sep(), Cmd("About &Quillon...", ID_ABOUT)}),
-    };
-}
-
-void RemoveCalibrationCommands(std::vector<LangMenuItem>& menu) {
-    std::erase_if(
-        menu, [](const LangMenuItem& m) { return m.children.empty() && IsCalibrationCommand(m.commandId); });
-    for (LangMenuItem& m : menu)
-        RemoveCalibrationCommands(m.children);
-}
-
-std::vector<unsigned> MenuCommands(const std::vector<LangMenuItem>& menu) {
-    std::vector<unsigned> ids;
-    for (const LangMenuItem& m : menu) {
-        if (!m.separator && m.children.empty() && m.commandId != 0) ids.push_back(m.commandId);
-        const std::vector<unsigned> sub = MenuCommands(m.children);
-        ids.insert(ids.end(), sub.begin(), sub.end());
-    }
-    return ids;
-}
-
-const std::vector<Accelerator>& Accelerators() {
-    static const std::vector<Accelerator> table{
-        {ID_HELP, "F1"},
-        {ID_STATUS, "F2"},
-        {ID_SCOPE_SETUP, "F3"},
-        {ID_START_ACQUISITION, "F4"},
-        {ID_STOP_ACQUISITION, "F5"},
-        {ID_RESET_ZOOM, "F10"},
-        {ID_DEBUG_DIALOG, "Ctrl+Shift+Q"},
-        {ID_NEXT_READOUT, "Tab"},
-        {ID_PREVIOUS_READOUT, "Shift+Tab"},
-        {ID_TAKE_READOUT, "Return"},
-        {ID_EXIT, "Alt+F4"},
-    };
-    return table;
-}
-
-bool CommandEnabledByEngine(unsigned command, uint32_t threadCmd) {
-    if (command == ID_START_ACQUISITION || command == ID_RESET_ZOOM) return threadCmd == 0;
-    return true;
-}
 
 std::string BuildTitle(const TextSource& texts, bool testMode, const std::string& projectPath,
                        bool modified) {

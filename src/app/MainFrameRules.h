@@ -2,69 +2,18 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "app/CommandTable.h"
 #include "params/ParameterBlock.h"
-#include "text/LanguageLibrary.h"
 #include "text/Texts.h"
 
-// The main window's rules that need no widget: commands, menu, title, status bars, notification
-// routing, the exit guard and the request-word updates of its commands.
-
-enum CommandId : unsigned {
-    ID_HELP = 32001,
-    ID_ABOUT = 32002,
-    ID_DEBUG_DIALOG = 32003,
-    ID_NEW_PROJECT = 32004,
-    ID_OPEN_PROJECT = 32005,
-    ID_SAVE_PROJECT = 32006,
-    ID_SAVE_PROJECT_AS = 32007,
-    ID_PROJECT_INFO = 32008,
-    ID_RESET_ZOOM = 32009,
-    ID_SERIAL_PORT = 32010,
-    ID_VALVE_INFO = 32011,
-    ID_SHOW_GRID = 32012,
-    ID_SERIAL_SETPOINT = 32014,
-    ID_PRINT_PROJECT = 32015,
-    ID_SCOPE_SETUP = 32016,
-    ID_START_ACQUISITION = 32017,
-    ID_STOP_ACQUISITION = 32018,
-    ID_EXIT = 32019,
-    ID_PARAMETERS = 32020,
-    ID_CALIBRATION = 32021,
-    ID_NEXT_READOUT = 32022,
-    ID_PREVIOUS_READOUT = 32023,
-    ID_TAKE_READOUT = 32025,
-    ID_STATUS = 32026,
-    ID_TEST_FUNCTION = 32027,
-    ID_CALIBRATION_MATRIX = 32029,
-    ID_DISPLAY_CALIBRATION = 32030,
-    ID_AUTOTUNE = 32031,
-};
+// The main window's rules that need no widget: title, status bars, notification routing, the exit
+// guard and the request-word updates of its commands. The commands themselves are in CommandTable.h.
 
 // The version text handed to the About box.
 constexpr const char* kVersionText = "Release 1.01";
 constexpr const char* kHelpFile = "QLN.HLP";
 constexpr const char* kTraceFile = "debug.txt";
-
-// The built-in menu (the language library may bring its own in the same form).
-std::vector<LangMenuItem> BuiltinMenu();
-// Drops the calibration commands (32021, 32029, 32030) wherever they are in the tree; without the
-// calibration switch they must not be reachable at all.
-void RemoveCalibrationCommands(std::vector<LangMenuItem>& menu);
-// Every command id in the tree, depth first.
-std::vector<unsigned> MenuCommands(const std::vector<LangMenuItem>& menu);
-
-struct Accelerator {
-    unsigned command;
-    const char* keys; // portable key text: "F4", "Ctrl+Shift+Q"
-};
-// The key table. Alt+F4 is bound here as well: without a window manager (a virtual display, a
-// kiosk session) nobody else turns it into a close request.
-const std::vector<Accelerator>& Accelerators();
-
-// Start acquisition and reset zoom wait for an idle engine; every other command is always enabled.
-bool CommandEnabledByEngine(unsigned command, uint32_t threadCmd);
 
 // "Quillon Software[ TESTMODE ] -  [ path ]" with " *]" for a modified project.
 std::string BuildTitle(const TextSource& texts, bool testMode, const std::string& projectPath, bool modified);

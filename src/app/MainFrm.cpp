@@ -42,13 +42,56 @@ QString Q(const std::string& s) {
 std::string InFolder(const std::string& folder, const char* name) {
     return folder.empty() ? std::string(name) : folder + "/" + name;
 }
-
-// Commands that work in this version; the rest are shown but stay disabled until their dialogs
-// and actions exist.
-const std::set<unsigned> AVAILABLE{ID_SERIAL_PORT, ID_EXIT,  ID_AUTOTUNE, ID_STOP_ACQUISITION,
-                                   ID_SHOW_GRID,   ID_ABOUT, ID_HELP,     ID_DEBUG_DIALOG,
-                                   ID_VALVE_INFO,  ID_STATUS};
 } // namespace
+
+// ---- command handlers ---------------------------------------------------------------------------
+
+struct CommandBinding {
+    unsigned id;
+    void (CMainFrame::*run)();
+    bool (CMainFrame::*checked)() const; // the check mark of a checkable item, else nullptr
+};
+
+// The handler of each command of the command table that has one. Auto-tune and stop acquisition
+// have theirs already; the table keeps them disabled until the engine can carry out their requests.
+struct CommandBindings {
+    static constexpr CommandBinding ROWS[] = {
+        {ID_SERIAL_PORT, &CMainFrame::OnSerialPort, nullptr},
+        {ID_EXIT, &CMainFrame::OnExit, nullptr},
+        {ID_VALVE_INFO, &CMainFrame::OnValveInfo, nullptr},
+        {ID_STATUS, &CMainFrame::OnStatus, nullptr},
+        {ID_AUTOTUNE, &CMainFrame::OnAutoTune, nullptr},
+        {ID_STOP_ACQUISITION, &CMainFrame::OnStopAcquisition, nullptr},
+        {ID_SHOW_GRID, &CMainFrame::OnShowGrid, &CMainFrame::GridShown},
+        {ID_HELP, &CMainFrame::OnHelp, nullptr},
+        {ID_ABOUT, &CMainFrame::OnAbout, nullptr},
+        {ID_DEBUG_DIALOG, &CMainFrame::OnDebugDialog, nullptr},
+    };
+
+    static constexpr const CommandBinding* Find(unsigned id) {
+        for (const CommandBinding& b : ROWS)
+            if (b.id == id) return &b;
+        return nullptr;
+    }
+
+    // Every command that is built has exactly one handler, and every handler belongs to a command.
+    static constexpr bool Complete() {
+        for (const CommandRow& row : COMMANDS) {
+            int handlers = 0;
+            for (const CommandBinding& b : ROWS)
+                handlers += b.id == row.id;
+            if (handlers > 1 || (handlers == 0 && !(row.rule & RULE_NOT_BUILT))) return false;
+        }
+        for (const CommandBinding& b : ROWS)
+            if (!FindCommand(b.id) || !b.run) return false;
+        return true;
+    }
+};
+static_assert(CommandBindings::Complete(), "each built command needs one handler, each handler a command");
+
+bool CMainFrame::HasHandler(unsigned command) {
+    return CommandBindings::Find(command) != nullptr;
+}
 
 CMainFrame::CMainFrame(const FrameSetup& setup)
     : s_(*setup.state), switches_(setup.switches), folder_(setup.programFolder),
@@ -141,9 +184,9 @@ QAction* CMainFrame::MakeAction(unsigned command, const QString& text) {
     if (auto it = actions_.find(command); it != actions_.end()) return it->second;
     auto* a = new QAction(text, this);
     a->setData(command);
-    for (const Accelerator& acc : Accelerators())
-        if (acc.command == command) a->setShortcut(QKeySequence(QString::fromLatin1(acc.keys)));
-    if (command == ID_SHOW_GRID) a->setCheckable(true);
+    if (const CommandRow* row = FindCommand(command); row && row->keys)
+        a->setShortcut(QKeySequence(QString::fromLatin1(row->keys)));
+    if (const CommandBinding* b = CommandBindings::Find(command); b && b->checked) a->setCheckable(true);
     connect(a, &QAction::triggered, this, [this, command] { OnCommand(command); });
     actions_[command] = a;
     return a;
@@ -178,9 +221,7 @@ void CMainFrame::BuildMenu(std::vector<LangMenuItem> menu) {
     // commands stay unreachable without the calibration switch, by key as by menu.
     for (const Accelerator& acc : Accelerators()) {
         if (actions_.count(acc.command)) continue;
-        if (!switches_.cal && (acc.command == ID_CALIBRATION || acc.command == ID_CALIBRATION_MATRIX ||
-                               acc.command == ID_DISPLAY_CALIBRATION))
-            continue;
+        if (!switches_.cal && CalibrationOnly(acc.command)) continue;
         addAction(MakeAction(acc.command, QString()));
     }
 }
@@ -266,9 +307,11 @@ QString CMainFrame::StatusText(int bar, int pane) const {
 
 void CMainFrame::UpdateCommandEnabling() {
     const uint32_t cmd = s_.THREAD_CMD.load();
-    for (auto& [id, action] : actions_)
-        action->setEnabled(!closing_ && AVAILABLE.count(id) && CommandEnabledByEngine(id, cmd));
-    if (QAction* grid = CommandAction(ID_SHOW_GRID)) grid->setChecked(view_->GridShown());
+    for (auto& [id, action] : actions_) {
+        action->setEnabled(!closing_ && CommandEnabled(id, cmd, switches_.cal));
+        if (const CommandBinding* b = CommandBindings::Find(id); b && b->checked)
+            action->setChecked((this->*b->checked)());
+    }
 }
 
 QAction* CMainFrame::CommandAction(unsigned command) const {
@@ -279,47 +322,10 @@ QAction* CMainFrame::CommandAction(unsigned command) const {
 // ---- commands -----------------------------------------------------------------------------------
 
 void CMainFrame::OnCommand(unsigned command) {
-    if (closing_ || !AVAILABLE.count(command)) return;
-    switch (command) {
-    case ID_EXIT:
-        OnExit();
-        break;
-    case ID_SERIAL_PORT:
-        OnSerialPort();
-        break;
-    case ID_AUTOTUNE:
-        OnAutoTune();
-        break;
-    case ID_STOP_ACQUISITION:
-        OnStopAcquisition();
-        break;
-    case ID_SHOW_GRID:
-        view_->ToggleGrid();
-        UpdateCommandEnabling();
-        break;
-    case ID_ABOUT:
-        OnAbout();
-        break;
-    case ID_HELP:
-        OnHelp();
-        break;
-    case ID_DEBUG_DIALOG:
-        OnDebugDialog();
-        break;
-    case ID_VALVE_INFO: {
-        CValveInfoDialog dlg(this, s_, Texts());
-        RunInSlot(SLOT_VALVE_INFO, dlg);
-        break;
-    }
-    case ID_STATUS: {
-        PublishValid(s_.statusInfo.Valid, 0);
-        CStatusInfoDialog dlg(this, s_, Texts());
-        RunInSlot(SLOT_STATUS_INFO, dlg);
-        break;
-    }
-    default:
-        break;
-    }
+    // The rule is checked again here: the enabling is only brought up to date once a second and
+    // when a menu opens, and a key can come in between.
+    if (closing_ || !CommandEnabled(command, s_.THREAD_CMD.load(), switches_.cal)) return;
+    if (const CommandBinding* b = CommandBindings::Find(command)) (this->*b->run)();
 }
 
 void CMainFrame::OnSerialPort() {
@@ -349,6 +355,27 @@ void CMainFrame::OnStopAcquisition() {
     else
         QLN_TRACE_INFO(s_.link.trace, " Acquisition hard stopped");
     view_->update();
+}
+
+void CMainFrame::OnShowGrid() {
+    view_->ToggleGrid();
+    UpdateCommandEnabling();
+}
+
+bool CMainFrame::GridShown() const {
+    return view_->GridShown();
+}
+
+void CMainFrame::OnValveInfo() {
+    CValveInfoDialog dlg(this, s_, Texts());
+    RunInSlot(SLOT_VALVE_INFO, dlg);
+}
+
+// The dialog must not show the record of an earlier read as if it were current.
+void CMainFrame::OnStatus() {
+    PublishValid(s_.statusInfo.Valid, 0);
+    CStatusInfoDialog dlg(this, s_, Texts());
+    RunInSlot(SLOT_STATUS_INFO, dlg);
 }
 
 void CMainFrame::OnHelp() {

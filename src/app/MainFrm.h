@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "app/MainFrameRules.h"
@@ -40,13 +39,18 @@ struct FrameSetup {
 // the routing of the engine's notifications.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
+    friend struct CommandBindings;
+
 public:
     // Shows the safety caution, then builds the window (not yet shown), reads and rewrites both
     // settings files, opens the trace log when asked to and starts the engine threads.
     explicit CMainFrame(const FrameSetup& setup);
     ~CMainFrame() override;
 
+    // Runs the command's handler when its rule allows it now; anything else does nothing.
     void OnCommand(unsigned command);
+    // Whether the window has a handler for the command.
+    static bool HasHandler(unsigned command);
     void OnMsgReceive(uint32_t code, intptr_t value);
 
     // The action of a command in the menu or key table, or nullptr when the command is not there.
@@ -82,13 +86,18 @@ private:
     QAction* MakeAction(unsigned command, const QString& text);
     void BuildStatusBars(int screenClass);
     void ReadSettingsFiles();
+    // The command handlers (bound to their ids in MainFrm.cpp).
     void OnExit();
     void OnSerialPort();
     void OnAutoTune();
     void OnStopAcquisition();
+    void OnShowGrid();
+    bool GridShown() const;
     void OnHelp();
     void OnAbout();
     void OnDebugDialog();
+    void OnValveInfo();
+    void OnStatus();
     void RunInSlot(DialogSlot slot, CNotifiedDialog& dlg);
     void Shutdown();
     const TextSource& Texts() const;

@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -28,6 +31,7 @@
 #include "engine/QlnState.h"
 #include "link/Clock.h"
 #include "scope/ChildView.h"
+#include "text/LanguageLibrary.h"
 
 namespace {
 struct Shown {
@@ -85,10 +89,11 @@ std::string ReadAll(const QString& path) {
 struct Program {
     explicit Program(IClock& c) : clock(c), state(std::make_unique<QlnState>(c)) {}
     ~Program() { frame.reset(); }
-    CMainFrame& Start(Switches sw) {
+    CMainFrame& Start(Switches sw, const LanguageLibrary* library = nullptr) {
         FrameSetup setup;
         setup.state = state.get();
         setup.switches = sw;
+        setup.library = library;
         setup.programFolder = dir.path().toStdString();
         setup.buildStamp = "20250102 030405";
         setup.messages = &boxes;
@@ -127,6 +132,8 @@ private slots:
     void startUpCautionTitleFilesAndCleanExit();
     void menuWithoutCalibrationSwitch();
     void menuWithCalibrationSwitch();
+    void menuFromTheLanguageLibrary();
+    void unbuiltCommandsDoNothing();
     void notificationsReachTheOpenDialogsOnly();
     void sendReturnsOnlyAfterHandlingAndNeverHangsWhenClosing();
     void exitGuard();
@@ -221,11 +228,12 @@ void GuiTest::menuWithoutCalibrationSwitch() {
     QCOMPARE(f.CommandAction(ID_DEBUG_DIALOG)->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+Q")));
     QCOMPARE(f.CommandAction(ID_EXIT)->shortcut(), QKeySequence(QStringLiteral("Alt+F4")));
     QCOMPARE(f.CommandAction(ID_RESET_ZOOM)->shortcut(), QKeySequence(Qt::Key_F10));
-    // Commands whose dialogs are still to come are there but disabled; these work.
+    // Commands whose dialogs or actions are still to come are there but disabled; these work.
     QVERIFY(!f.CommandAction(ID_PARAMETERS)->isEnabled());
     QVERIFY(!f.CommandAction(ID_NEW_PROJECT)->isEnabled());
-    for (unsigned id :
-         {ID_SERIAL_PORT, ID_EXIT, ID_AUTOTUNE, ID_STOP_ACQUISITION, ID_ABOUT, ID_HELP, ID_DEBUG_DIALOG})
+    QVERIFY(!f.CommandAction(ID_AUTOTUNE)->isEnabled());
+    QVERIFY(!f.CommandAction(ID_STOP_ACQUISITION)->isEnabled());
+    for (unsigned id : {ID_SERIAL_PORT, ID_EXIT, ID_ABOUT, ID_HELP, ID_DEBUG_DIALOG})
         QVERIFY(f.CommandAction(id)->isEnabled());
     // The grid item is checked while the grid is shown.
     f.CommandAction(ID_SHOW_GRID)->trigger();
@@ -239,6 +247,92 @@ void GuiTest::menuWithCalibrationSwitch() {
     CMainFrame& f = p.Start({false, true, false});
     QVERIFY(f.CommandAction(ID_CALIBRATION));
     QCOMPARE(f.CommandAction(ID_CALIBRATION)->text(), QStringLiteral("Ca&libration"));
+
+    // Every item has a name; every one that can be chosen reaches a handler.
+    int items = 0, enabled = 0;
+    std::function<void(const QList<QAction*>&)> walk = [&](const QList<QAction*>& actions) {
+        for (QAction* a : actions) {
+            QVERIFY2(a->isSeparator() || !a->text().isEmpty(), "a menu item without a name");
+            if (a->menu()) {
+                walk(a->menu()->actions());
+            } else if (!a->isSeparator()) {
+                ++items;
+                enabled += a->isEnabled();
+                QVERIFY2(!a->isEnabled() || CMainFrame::HasHandler(a->data().toUInt()),
+                         qPrintable(a->text()));
+            }
+        }
+    };
+    walk(f.menuBar()->actions());
+    QCOMPARE(items, 22);
+    QCOMPARE(enabled, 7); // serial port, exit, valve info, status, grid, help, about
+}
+
+void GuiTest::menuFromTheLanguageLibrary() {
+    LanguageLibrary lib;
+    std::string error;
+    QVERIFY2(
+        lib.Parse("QLN-LANGUAGE 1\n[STRINGTABLE]\n1 \"x\"\n[MENU 32024]\n"
+                  "POPUP \"&Ventil\"\n"
+                  "  32026 \"S&tatus\\tF2\"\n"
+                  "  POPUP \"&Kalibrierung\"\n    32021 \"Ka&librierung\"\n    32029 \"&Matrix\"\n  END\n"
+                  "  32013 \"&Unbekannt\"\n"
+                  "  32031 \"A&uto-Tune\"\n"
+                  "END\n",
+                  &error),
+        error.c_str());
+    ScaledClock clock(20);
+    Program p(clock);
+    CMainFrame& f = p.Start({}, &lib);
+    const QList<QAction*> bar = f.menuBar()->actions();
+    QCOMPARE(bar.size(), 1);
+    QCOMPARE(bar[0]->text(), QStringLiteral("&Ventil"));
+    // Without the switch the calibration items go from the library's menu too, at any depth.
+    QCOMPARE(f.CommandAction(ID_CALIBRATION), nullptr);
+    QCOMPARE(f.CommandAction(ID_CALIBRATION_MATRIX), nullptr);
+    QCOMPARE(f.CommandAction(ID_NEW_PROJECT), nullptr);
+    // The library gives the text; the key stays the program's.
+    QCOMPARE(f.CommandAction(ID_STATUS)->text(), QStringLiteral("S&tatus\tF2"));
+    QCOMPARE(f.CommandAction(ID_STATUS)->shortcut(), QKeySequence(Qt::Key_F2));
+    QVERIFY(f.CommandAction(ID_STATUS)->isEnabled());
+    QVERIFY(!f.CommandAction(ID_AUTOTUNE)->isEnabled());
+    // An id the program does not know is shown, and never does anything.
+    QVERIFY(f.CommandAction(32013));
+    QVERIFY(!f.CommandAction(32013)->isEnabled());
+    // Keys of commands missing from the library's menu still work.
+    QCOMPARE(f.CommandAction(ID_HELP)->shortcut(), QKeySequence(Qt::Key_F1));
+    QVERIFY(f.CommandAction(ID_HELP)->isEnabled());
+    QCOMPARE(f.CommandAction(ID_EXIT)->shortcut(), QKeySequence(QStringLiteral("Alt+F4")));
+}
+
+void GuiTest::unbuiltCommandsDoNothing() {
+    ScaledClock clock(20);
+    Program p(clock);
+    CMainFrame& f = p.Start({false, false, true});
+    f.show();
+    f.activateWindow();
+    QVERIFY2(QTest::qWaitForWindowActive(&f), "the main window never became active");
+    p.boxes.shown.clear();
+    QCOMPARE(f.CommandAction(ID_AUTOTUNE)->text(), QStringLiteral("A&uto-Tune"));
+    QCOMPARE(f.CommandAction(ID_STOP_ACQUISITION)->shortcut(), QKeySequence(Qt::Key_F5));
+
+    // A working key first, so that a silent F5 below means something: help, whose file is missing.
+    QTest::keyClick(&f, Qt::Key_F1);
+    QCOMPARE(p.boxes.shown.size(), size_t{1});
+    QVERIFY(p.boxes.shown.back().text.find("QLN.HLP") != std::string::npos);
+    p.boxes.shown.clear();
+
+    // Neither sets a request bit, so the engine has nothing to answer with a box later either.
+    f.UpdateCommandEnabling();
+    for (unsigned id : {ID_AUTOTUNE, ID_STOP_ACQUISITION}) {
+        QAction* a = f.CommandAction(id);
+        QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+        a->trigger();
+        f.OnCommand(id);
+    }
+    QTest::keyClick(&f, Qt::Key_F5);
+    QVERIFY(p.boxes.shown.empty());
+    QCOMPARE(p.state->THREAD_CMD.load(), 0u);
 }
 
 void GuiTest::notificationsReachTheOpenDialogsOnly() {
@@ -357,9 +451,9 @@ void GuiTest::exitGuard() {
     QVERIFY(f.isVisible());
     QCOMPARE(p.boxes.shown.size(), size_t{2});
 
-    // Stopping the acquisition allows leaving before the engine has finished; a modified project
-    // asks first: Cancel stays, a failed save stays, No leaves.
-    f.OnCommand(ID_STOP_ACQUISITION);
+    // A requested stop allows leaving before the engine has finished; a modified project asks
+    // first: Cancel stays, a failed save stays, No leaves.
+    QVERIFY(RequestStopAcquisition(p.state->THREAD_CMD));
     QVERIFY(p.state->THREAD_CMD.load() & CMD_STOP_ACQUISITION);
     f.SetProjectModified(true);
     QVERIFY(f.windowTitle().endsWith(QStringLiteral(" *]")));
