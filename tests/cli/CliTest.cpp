@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -225,12 +227,58 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndShowTheUsage) {
 TEST_F(Cli, WriteParamsRefusesAProjectFileItCannotUse) {
     WriteFile("short.qpj", std::vector<uint8_t>(EDIT_BLOCK_OFFSET + sizeof(ParameterBlock) - 1, 0));
     ASSERT_EQ(::mkdir("folder.qpj", 0755), 0);
-    for (const char* file : {"missing.qpj", "short.qpj", "folder.qpj"}) {
+    ASSERT_EQ(::mkfifo("pipe.qpj", 0644), 0);
+    // A pipe nobody writes to and a device are refused at once: opening them must not block.
+    const std::pair<const char*, const char*> cases[] = {{"missing.qpj", "No such file"},
+                                                         {"short.qpj", "too short"},
+                                                         {"folder.qpj", "is a folder"},
+                                                         {"pipe.qpj", "not a regular file"},
+                                                         {"/dev/zero", "not a regular file"}};
+    for (const auto& [file, reason] : cases) {
         const CliRun r = RunTool({"--test-mode", "write-params", file});
         EXPECT_EQ(r.status, 2) << file;
         EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
+}
+
+// ---- values outside their ranges never reach a valve unasked -------------------------------------
+
+TEST_F(Cli, WriteParamsRefusesValuesOutsideTheirRangesAndSendsNothing) {
+    WriteFile("zero.qpj", std::vector<uint8_t>(PROJECT_FILE_SIZE, 0));
+    ParameterBlock odd = DefaultParameterBlock();
+    odd.OUTPUT_MODE = 231;
+    odd.PROPORTIONAL_GAIN = std::numeric_limits<float>::quiet_NaN();
+    WriteFile("odd.qpj", ProjectImage(odd));
+    ScriptedValve valve(ValveModel().Behaviour());
+
+    const CliRun zero = RunTool({"--device", valve.SlavePath(), "write-params", "zero.qpj"});
+    EXPECT_EQ(zero.status, 2);
+    EXPECT_NE(zero.err.find("CURRENT_LIMIT_LEVEL is 0, allowed 100 to 2000 mA"), std::string::npos)
+        << zero.err;
+    EXPECT_NE(zero.err.find("SETPOINT_SPAN is 0, allowed 10 to 150 %"), std::string::npos) << zero.err;
+    EXPECT_NE(zero.err.find("nothing was written"), std::string::npos) << zero.err;
+    EXPECT_EQ(zero.err.find("SLAVE_GAIN"), std::string::npos) << "never sent, so never refused";
+
+    const CliRun oddRun = RunTool({"--device", valve.SlavePath(), "write-params", "odd.qpj"});
+    EXPECT_EQ(oddRun.status, 2);
+    EXPECT_NE(oddRun.err.find("OUTPUT_MODE is 231, allowed 0 to 1\n"), std::string::npos) << oddRun.err;
+    EXPECT_NE(oddRun.err.find("PROPORTIONAL_GAIN is nan"), std::string::npos) << oddRun.err;
+    EXPECT_EQ(valve.RequestCount(), 0u) << "not a single telegram before the check";
+}
+
+TEST_F(Cli, WriteParamsWithForceWritesTheSetAsItStandsAndSaysSo) {
+    ParameterBlock odd = DefaultParameterBlock();
+    odd.OUTPUT_MODE = 231;
+    WriteFile("odd.qpj", ProjectImage(odd));
+    ValveModel model;
+    LockstepClock clock;
+    ScriptedValve valve(model.Behaviour(), clock);
+    const CliRun r = RunTool({"--device", valve.SlavePath(), "--force", "write-params", "odd.qpj"}, clock);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("because --force was given"), std::string::npos) << r.err;
+    EXPECT_EQ(model.Value(26), 231) << "PMS sent as the telegram table packs it";
 }
 
 TEST_F(Cli, MissingDeviceIsABaudrateErrorWithAdvice) {

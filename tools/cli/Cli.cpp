@@ -12,11 +12,16 @@
 #include <sstream>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/DeviceCommands.h"
 #include "engine/EngineThreads.h"
 #include "engine/StatusPairs.h"
 #include "engine/ValveInfoFormat.h"
 #include "link/SerialPort.h"
+#include "params/ParameterCheck.h"
 #include "project/ProjectLayout.h"
 #include "settings/ComSettings.h"
 #include "text/Texts.h"
@@ -37,12 +42,14 @@ const char* USAGE =
     "  --port COMn          use COMn as mapped in QLN_com.ini of the current folder\n"
     "  --device PATH        use this serial device\n"
     "  --trace              write the trace log debug.txt in the current folder\n"
-    "  --json               print one JSON object\n";
+    "  --json               print one JSON object\n"
+    "  --force              write-params: write values outside their ranges too (for tests of a valve)\n";
 
 struct Options {
     bool testMode = false;
     bool trace = false;
     bool json = false;
+    bool force = false;
     std::optional<int> port;
     std::optional<std::string> device;
     std::string command;
@@ -74,6 +81,8 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
             o.trace = true;
         } else if (a == "--json") {
             o.json = true;
+        } else if (a == "--force") {
+            o.force = true;
         } else if (a == "--port" || a == "--device") {
             if (i + 1 >= args.size()) return a + " needs a value";
             const std::string& v = args[++i];
@@ -317,18 +326,48 @@ int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std:
 }
 
 bool LoadProjectBlock(const std::string& path, ParameterBlock& block, std::string& error) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
+    // Opened without blocking and checked before reading: a FIFO or a device given by mistake must
+    // be refused at once, not wait for a writer or read a device's bytes as parameters.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         error = "cannot open project file '" + path + "': " + std::strerror(errno);
         return false;
     }
-    f.seekg(static_cast<std::streamoff>(EDIT_BLOCK_RECORD.offset));
-    f.read(reinterpret_cast<char*>(&block), sizeof block);
-    if (!f || f.gcount() != static_cast<std::streamsize>(sizeof block)) {
-        error = "'" + path + "' is too short to be a project file (it holds no parameter set)";
-        return false;
+    struct stat st {};
+    std::string problem;
+    if (::fstat(fd, &st) != 0)
+        problem = std::string("cannot read it: ") + std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        problem = "is a folder, not a project file";
+    else if (!S_ISREG(st.st_mode))
+        problem = "is not a regular file (a device, a pipe or a socket), so it is no project file";
+    else if (static_cast<size_t>(st.st_size) < EDIT_BLOCK_RECORD.offset + EDIT_BLOCK_RECORD.size)
+        problem = "is too short to be a project file (it holds no parameter set)";
+    else if (::pread(fd, &block, sizeof block, static_cast<off_t>(EDIT_BLOCK_RECORD.offset)) !=
+             static_cast<ssize_t>(sizeof block))
+        problem = std::string("cannot read it: ") + std::strerror(errno);
+    ::close(fd);
+    if (problem.empty()) return true;
+    error = "'" + path + "' " + problem;
+    return false;
+}
+
+// A set with values outside their ranges is refused before a single telegram goes out, unless the
+// user asks for it with --force (deliberate tests of a valve's own checks).
+bool CheckBeforeWriting(const ParameterBlock& edit, const Options& o, std::ostream& err) {
+    const auto problems = CheckWrittenFields(edit);
+    if (problems.empty()) return true;
+    for (const RangeProblem& p : problems)
+        err << "qln-cli: " << DescribeProblem(p) << "\n";
+    if (o.force) {
+        err << "qln-cli: writing " << problems.size()
+            << " value(s) outside their ranges as they stand, because --force was given.\n";
+        return true;
     }
-    return true;
+    err << "qln-cli: '" << o.file << "' holds " << problems.size()
+        << " value(s) outside their ranges, so nothing was written. Correct the project in qln, or use "
+           "--force to write it as it is.\n";
+    return false;
 }
 } // namespace
 
@@ -352,6 +391,7 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
             err << "qln-cli: " << error << "\n";
             return EXIT_USAGE;
         }
+        if (!CheckBeforeWriting(s.params.EditBlock, o, err)) return EXIT_USAGE;
     }
     const ComSettings com = ReadComSettings("");
     for (int i = 0; i < 8; ++i)
