@@ -143,6 +143,8 @@ CMainFrame::CMainFrame(const FrameSetup& setup)
     statusTimer_ = new QTimer(this);
     statusTimer_->setInterval(1000);
     connect(statusTimer_, &QTimer::timeout, this, [this] {
+        const std::string traceError = s_.link.trace.TakeWriteError();
+        if (!traceError.empty()) bars_[1]->showMessage(Q(traceError), 30000);
         UpdateStatusBars();
         UpdateCommandEnabling();
     });
@@ -152,8 +154,9 @@ CMainFrame::CMainFrame(const FrameSetup& setup)
     ReadSettingsFiles();
     if (switches_.log) {
         s_.link.trace.TraceEnabled.store(1);
-        s_.link.trace.OpenTrace(InFolder(folder_, kTraceFile), Texts().Get(IDS_APP_TITLE),
-                                s_.link.uTestMode.load());
+        const std::string error = s_.link.trace.OpenTrace(
+            InFolder(folder_, kTraceFile), Texts().Get(IDS_APP_TITLE), s_.link.uTestMode.load());
+        if (!error.empty()) bars_[1]->showMessage(Q(error), 30000);
     }
     RebuildTitle();
     UpdateStatusBars();
@@ -259,6 +262,8 @@ void CMainFrame::ReadSettingsFiles() {
         messages_.Show(std::string(kComSettingsFile) + ": " + error +
                            "\nThe program uses COM1 until the file can be read.",
                        Texts().Get(IDS_APP_TITLE), MbIcon::Exclamation);
+    // Shown once, where the user looks for the port; the fallback to COM1 and the rewrite stay.
+    if (!com_.warning.empty()) bars_[0]->showMessage(Q(com_.warning), 30000);
     s_.link.PortIndex.store(com_.PortIndex);
     for (size_t i = 0; i < com_.DevicePath.size(); ++i)
         s_.link.DevicePath[i] = com_.DevicePath[i];

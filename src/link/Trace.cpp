@@ -1,5 +1,6 @@
 #include "link/Trace.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -17,15 +18,31 @@ std::string FormatNow(const char* fmt) {
     return std::string(buf, n);
 }
 
-void WriteAll(int fd, const std::string& s) {
+// 0, or the errno of the write that failed.
+int WriteAll(int fd, const std::string& s) {
     const char* p = s.data();
     size_t left = s.size();
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
-        if (n <= 0) return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : ENOSPC;
         p += n;
         left -= static_cast<size_t>(n);
     }
+    return 0;
+}
+
+// Opens the trace file without ever following a symbolic link at its place.
+int OpenNoFollow(const std::string& path) {
+    const int flags = O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0 && errno == ELOOP) {
+        // A link: remove the link itself (not what it points to) and create our own file. O_EXCL
+        // makes sure nobody slipped a new link in between.
+        if (::unlink(path.c_str()) != 0) return -1;
+        fd = ::open(path.c_str(), flags | O_EXCL, 0644);
+    }
+    return fd;
 }
 } // namespace
 
@@ -56,19 +73,36 @@ Trace::~Trace() {
     CloseTrace();
 }
 
-void Trace::OpenTrace(const std::string& path, const std::string& title, uint32_t testMode) {
+std::string Trace::OpenTrace(const std::string& path, const std::string& title, uint32_t testMode) {
     CloseTrace();
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
+    path_ = path;
+    writeErrno_.store(0);
+    writeReported_.store(false);
+    int fd = OpenNoFollow(path);
+    if (fd < 0)
+        return "The trace log " + path + " cannot be written (" + std::strerror(errno) + "); tracing is off.";
     std::string header = title + "  'Release 1.01' DEBUG-File " + FormatNow("%x %X") + " \r\n";
     if (testMode != 0) {
         char buf[64];
         std::snprintf(buf, sizeof buf, " uTestMode Flag: %x \r\n", testMode);
         header += buf;
     }
-    WriteAll(fd, header);
+    if (const int e = WriteAll(fd, header)) NoteWriteError(e);
     fd_.store(fd);
     enabled_.store(true);
+    return "";
+}
+
+void Trace::NoteWriteError(int error) {
+    int none = 0;
+    writeErrno_.compare_exchange_strong(none, error);
+}
+
+std::string Trace::TakeWriteError() {
+    const int e = writeErrno_.load();
+    if (e == 0 || writeReported_.exchange(true)) return "";
+    return "The trace log " + path_ + " could not be written (" + std::strerror(e) +
+           "); lines are missing from it.";
 }
 
 void Trace::CloseTrace() {
@@ -82,7 +116,7 @@ void Trace::WriteLine(const std::string& body, const char* file, unsigned line) 
     if (fd < 0) return;
     char tail[300];
     std::snprintf(tail, sizeof tail, "' \t[File: %s, Line: %u] \r\n", TraceFileName(file), line);
-    WriteAll(fd, body + tail);
+    if (const int e = WriteAll(fd, body + tail)) NoteWriteError(e);
 }
 
 void Trace::WriteBytes(const uint8_t* bytes, size_t len, int kind, const char* file, unsigned line) {

@@ -22,9 +22,10 @@ public:
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;
 
-    // Creates (replacing) `path` and writes the header. A file that cannot be created leaves
-    // tracing silently off.
-    void OpenTrace(const std::string& path, const std::string& title, uint32_t testMode);
+    // Creates (replacing) `path`, mode 0644, and writes the header. A symbolic link at `path` is
+    // never followed (in a shared folder it could point at anybody's file): it is replaced by a new
+    // file. Returns "" or, when tracing stays off, the reason with the path.
+    std::string OpenTrace(const std::string& path, const std::string& title, uint32_t testMode);
     void CloseTrace();
 
     bool Active() const { return enabled_.load(std::memory_order_relaxed) && fd_.load() >= 0; }
@@ -36,9 +37,18 @@ public:
     void Printf(int kind, const char* file, unsigned line, const char* fmt, ...)
         __attribute__((format(printf, 5, 6)));
 
+    // The first failed write since the trace was opened (full disk, vanished medium), once: the
+    // reason with the path, then "" until the next failure after a new OpenTrace. The trace goes on
+    // trying, so lines written after the disk has room again are kept.
+    std::string TakeWriteError();
+
     std::atomic<uint32_t> TraceEnabled{0};
 
 private:
+    void NoteWriteError(int error);
+    std::string path_;
+    std::atomic<int> writeErrno_{0}; // the first failure's errno, 0 while none
+    std::atomic<bool> writeReported_{false};
     void WriteLine(const std::string& head, const char* file, unsigned line);
     std::atomic<bool> enabled_{false};
     std::atomic<int> fd_{-1};

@@ -4,12 +4,21 @@
 
 #include <climits>
 
+#include <sys/stat.h>
+
 namespace {
 constexpr const char* kSection = "SERIAL-PORT";
 constexpr const char* kPortKey = "PORT";
 constexpr const char* kDevicesSection = "DEVICES";
 constexpr const char* kComNames[kComPortCount] = {"COM1", "COM2", "COM3", "COM4",
                                                   "COM5", "COM6", "COM7", "COM8"};
+// A value as it can be shown in one line: control bytes and junk become '?', long values are cut.
+std::string Printable(const std::string& v) {
+    std::string out;
+    for (char c : v.substr(0, 40))
+        out += (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) ? '?' : c;
+    return v.size() > 40 ? out + "..." : out;
+}
 } // namespace
 
 const char* ComName(int portIndex) {
@@ -30,12 +39,16 @@ std::string ComSettingsPath(const std::string& folder) {
 ComSettings ReadComSettings(const std::string& folder, std::string* error) {
     ComSettings settings;
     IniFile ini;
-    if (!ini.Load(ComSettingsPath(folder), error)) return settings;
+    const std::string path = ComSettingsPath(folder);
+    if (!ini.Load(path, error)) return settings;
 
-    const std::string port = ini.GetString(kSection, kPortKey, "COM1", 99);
+    const std::optional<std::string> port = ini.Get(kSection, kPortKey);
+    bool known = false;
     for (int i = 0; i < kComPortCount; ++i)
-        if (port == kComNames[i]) settings.PortIndex = i;
-
+        if (port && *port == kComNames[i]) {
+            settings.PortIndex = i;
+            known = true;
+        }
     for (int i = 0; i < kComPortCount; ++i) {
         std::optional<std::string> device = ini.Get(kDevicesSection, kComNames[i]);
         // A path with a NUL would be opened cut short, i.e. as some other device; one longer than
@@ -45,6 +58,14 @@ ComSettings ReadComSettings(const std::string& folder, std::string* error) {
             continue;
         settings.DevicePath[static_cast<size_t>(i)] = std::move(*device);
     }
+    struct stat st {};
+    if (!known && ::stat(path.c_str(), &st) == 0) {
+        const std::string what =
+            !port ? "names no port ([SERIAL-PORT] PORT=COM1 .. COM8 is missing)"
+                  : "names the port '" + Printable(*port) + "', which is none of COM1 .. COM8";
+        settings.warning = path + " " + what + "; COM1 (" + settings.DevicePath[0] + ") is used instead.";
+    }
+
     return settings;
 }
 

@@ -28,8 +28,11 @@ std::string ComSettingsPath(const std::string& folder);
 
 struct ComSettings {
     int PortIndex = 0; // 0..7 for COM1..COM8
+    // Set when an existing file names no port COM1..COM8: what was wrong and the port used instead,
+    // for the user to see once (a missing file is the first start, not a fault).
     std::array<std::string, kComPortCount> DevicePath{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3",
                                                       "/dev/ttyS4", "/dev/ttyS5", "/dev/ttyS6", "/dev/ttyS7"};
+    std::string warning;
 };
 
 // Reads the file in `folder`. PORT must be exactly one of "COM1".."COM8" (upper case, nothing

@@ -243,6 +243,42 @@ TEST_F(Cli, WriteParamsRefusesAProjectFileItCannotUse) {
     }
 }
 
+// ---- what could not be read or written is said ------------------------------------------------------
+
+TEST_F(Cli, ASettingsFileThatNamesNoPortIsSaidWithThePortUsedInstead) {
+    const std::string missing = dir.File("no-such-tty");
+    const std::pair<std::string, std::string> cases[] = {
+        {"[SERIAL-PORT]\nPORT=com2\n", "names the port 'com2', which is none of COM1 .. COM8"},
+        {"\x01\x02junk\xff\n", "names no port"},
+        {"[OTHER]\nPORT=COM2\n", "names no port"},
+    };
+    for (const auto& [text, what] : cases) {
+        WriteFile("QLN_com.ini", std::vector<uint8_t>(text.begin(), text.end()));
+        const std::string devices = "[DEVICES]\nCOM1=" + missing + "\n";
+        std::ofstream("QLN_com.ini", std::ios::app) << devices;
+        const CliRun r = RunTool({"info"});
+        EXPECT_EQ(r.status, 7) << text;
+        EXPECT_NE(r.err.find("warning: QLN_com.ini " + what), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("COM1 (" + missing + ") is used instead"), std::string::npos) << r.err;
+    }
+    // A good file, a port given on the command line and test mode warn of nothing.
+    std::ofstream("QLN_com.ini", std::ios::trunc)
+        << "[SERIAL-PORT]\nPORT=COM2\n[DEVICES]\nCOM2=" << missing << "\n";
+    EXPECT_EQ(RunTool({"info"}).err.find("warning"), std::string::npos);
+    std::ofstream("QLN_com.ini", std::ios::trunc) << "[SERIAL-PORT]\nPORT=junk\n";
+    EXPECT_EQ(RunTool({"--device", missing, "info"}).err.find("warning"), std::string::npos);
+    ASSERT_EQ(::unlink("QLN_com.ini"), 0);
+    EXPECT_EQ(RunTool({"--test-mode", "info"}).err.find("warning"), std::string::npos);
+}
+
+TEST_F(Cli, ATraceThatCannotBeWrittenIsSaidAndTheCommandStillWorks) {
+    ASSERT_EQ(::mkdir("debug.txt", 0755), 0);
+    const CliRun r = RunTool({"--test-mode", "--trace", "info"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: The trace log debug.txt cannot be written"), std::string::npos) << r.err;
+    EXPECT_FALSE(r.out.empty());
+}
+
 // ---- values outside their ranges never reach a valve unasked -------------------------------------
 
 TEST_F(Cli, WriteParamsRefusesValuesOutsideTheirRangesAndSendsNothing) {

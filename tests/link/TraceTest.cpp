@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <regex>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "link/LinkTestSupport.h"
 
@@ -126,4 +132,46 @@ TEST_F(LinkTrace, LinesFromSeveralThreadsNeverInterleave) {
     ASSERT_EQ(body.size(), static_cast<size_t>(kThreads * kLines));
     for (const std::string& line : body)
         ASSERT_TRUE(std::regex_match(line, whole)) << line;
+}
+
+// ---- a trace never harms another file, and its failures are said --------------------------------
+
+TEST_F(LinkTrace, ASymbolicLinkIsReplacedNotFollowed) {
+    const std::string target = dir.File("someone-elses-file");
+    {
+        std::ofstream f(target);
+        f << "keep me\n";
+    }
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+    trace.TraceEnabled.store(1);
+    EXPECT_EQ(trace.OpenTrace(path, "QLN Title", 0), "");
+    QLN_TRACE_INFO(trace, "after");
+    EXPECT_EQ(ReadFile(target), "keep me\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link gave way to a file of our own";
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_NE(ReadFile(path).find("after"), std::string::npos);
+}
+
+TEST_F(LinkTrace, ATraceThatCannotBeCreatedSaysWhyAndStaysOff) {
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0); // a folder where the file should be
+    trace.TraceEnabled.store(1);
+    const std::string error = trace.OpenTrace(path, "QLN Title", 0);
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_NE(error.find("tracing is off"), std::string::npos) << error;
+    EXPECT_FALSE(trace.Active());
+}
+
+TEST_F(LinkTrace, AFailedWriteIsReportedOnceAndTheTraceGoesOn) {
+    // /dev/full takes the open and refuses every write with ENOSPC, like a full disk.
+    trace.TraceEnabled.store(1);
+    EXPECT_EQ(trace.OpenTrace("/dev/full", "QLN Title", 0), "");
+    QLN_TRACE_INFO(trace, "lost");
+    const std::string error = trace.TakeWriteError();
+    EXPECT_NE(error.find("/dev/full"), std::string::npos) << error;
+    EXPECT_NE(error.find(std::strerror(ENOSPC)), std::string::npos) << error;
+    QLN_TRACE_INFO(trace, "lost too");
+    EXPECT_EQ(trace.TakeWriteError(), "") << "said once";
+    EXPECT_TRUE(trace.Active());
 }

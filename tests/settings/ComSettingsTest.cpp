@@ -70,6 +70,7 @@ TEST_F(ComSettingsFile, MissingFileSelectsCom1WithDefaultDevices) {
     EXPECT_EQ(s.PortIndex, 0);
     EXPECT_EQ(s.DevicePath, kDefaults.DevicePath);
     EXPECT_TRUE(error.empty()) << error;
+    EXPECT_EQ(s.warning, "") << "the first start is no fault";
 }
 
 TEST_F(ComSettingsFile, EachPortNameSelectsItsIndex) {

@@ -393,7 +393,17 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         }
         if (!CheckBeforeWriting(s.params.EditBlock, o, err)) return EXIT_USAGE;
     }
-    const ComSettings com = ReadComSettings("");
+    std::string comError;
+    const ComSettings com = ReadComSettings("", &comError);
+    // The settings file decides the port only when none is given on the command line; then a file
+    // that names no port must not silently mean COM1, which is a console port on many machines.
+    if (!o.testMode && !o.device && !o.port) {
+        if (!comError.empty())
+            err << "qln-cli: warning: " << kComSettingsFile << ": " << comError << "; COM1 ("
+                << com.DevicePath[0] << ") is used instead.\n";
+        else if (!com.warning.empty())
+            err << "qln-cli: warning: " << com.warning << "\n";
+    }
     for (int i = 0; i < 8; ++i)
         s.link.DevicePath[static_cast<size_t>(i)] = com.DevicePath[static_cast<size_t>(i)];
     s.link.PortIndex.store(o.port.value_or(com.PortIndex));
@@ -405,7 +415,9 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
     if (o.testMode) s.link.uTestMode.store(1);
     if (o.trace) {
         s.link.trace.TraceEnabled.store(1);
-        s.link.trace.OpenTrace("debug.txt", LoadText(IDS_APP_TITLE), s.link.uTestMode.load());
+        const std::string traceError =
+            s.link.trace.OpenTrace("debug.txt", LoadText(IDS_APP_TITLE), s.link.uTestMode.load());
+        if (!traceError.empty()) err << "qln-cli: warning: " << traceError << "\n";
     }
 
     CliNotifier notifier;
@@ -439,6 +451,8 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         }
     }
     threads.Stop();
+    const std::string traceWriteError = s.link.trace.TakeWriteError();
+    if (!traceWriteError.empty()) err << "qln-cli: warning: " << traceWriteError << "\n";
     s.link.trace.CloseTrace();
 
     for (const std::string& m : notifier.TakeMessages())
