@@ -223,19 +223,40 @@ int LastOpenError(const LinkState& s) {
     return s.LastOpenErrno.load();
 }
 
+std::string AccessAdvice(const std::string& device, unsigned mode, const std::string& groupName,
+                         bool rootGroup, const std::string& adapterGroup) {
+    // Joining the device's group helps only when that group may read and write it; joining root's
+    // group would be no advice at all.
+    if (!rootGroup && (mode & 060) == 060)
+        return "Your user may not use it. Add yourself to the group " + groupName +
+               " that may use it (sudo usermod -aG " + groupName + " $USER), then log out and in again.";
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", mode & 07777);
+    const std::string name = device.substr(device.rfind('/') + 1);
+    const std::string group = adapterGroup.empty() ? "dialout" : adapterGroup;
+    return std::string("Only root may open it (group ") + groupName + ", mode " + octal +
+           "). Grant access with a udev rule, e.g. a file /etc/udev/rules.d/70-qln-serial.rules holding "
+           "KERNEL==\"" +
+           name + "\", GROUP=\"" + group +
+           "\", MODE=\"0660\", then reconnect the adapter and add "
+           "yourself to the group " +
+           group + " (sudo usermod -aG " + group + " $USER).";
+}
+
 std::string PortOpenAdvice(int err, const std::string& device) {
     std::string msg = "Cannot open serial port " + device + ": " + std::strerror(err) + ".";
     switch (err) {
     case EACCES:
     case EPERM: {
         struct stat st {};
-        std::string groupName = "dialout";
-        if (::stat(device.c_str(), &st) == 0) {
-            if (const struct group* g = ::getgrgid(st.st_gid)) groupName = g->gr_name;
-        }
-        msg +=
-            " Your user may not use it. Add yourself to the group that owns serial ports (sudo usermod -aG " +
-            groupName + " $USER), then log out and in again.";
+        if (::stat(device.c_str(), &st) != 0) break;
+        const struct group* g = ::getgrgid(st.st_gid);
+        // The group of USB serial adapters on this system, for the udev rule.
+        std::string adapterGroup;
+        for (const char* name : {"dialout", "uucp", "tty"})
+            if (adapterGroup.empty() && ::getgrnam(name)) adapterGroup = name;
+        msg += " " + AccessAdvice(device, st.st_mode, g ? g->gr_name : std::to_string(st.st_gid),
+                                  st.st_gid == 0, adapterGroup);
         break;
     }
     case EBUSY:

@@ -24,3 +24,7 @@ long PortWrite(LinkState& s, const uint8_t* buf, size_t len);
 // The system error code of the last failed open, and advice for the user about it.
 int LastOpenError(const LinkState& s);
 std::string PortOpenAdvice(int err, const std::string& device);
+// What to do about a device the user may not open: join its group when that group (not root's)
+// may read and write it; otherwise a udev rule that gives `adapterGroup` access.
+std::string AccessAdvice(const std::string& device, unsigned mode, const std::string& groupName,
+                         bool rootGroup, const std::string& adapterGroup);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <atomic>
 #include <cerrno>
 #include <sys/ioctl.h>
@@ -177,4 +179,25 @@ TEST_F(LinkSerialPort, HangUpMarksThePortLostWithoutSpinning) {
     EXPECT_EQ(PortWrite(s, buf, sizeof buf), -1);
     const auto entries = link.Entries();
     EXPECT_EQ(std::count(entries.begin(), entries.end(), Info(" Com Port lost, device gone")), 1);
+}
+
+TEST(LinkSerialPortAdvice, JoiningAGroupIsAdvisedOnlyWhenThatGroupMayUseTheDevice) {
+    // crw-rw---- root:dialout: the group may read and write.
+    const std::string join = AccessAdvice("/dev/ttyUSB0", 020660, "dialout", false, "dialout");
+    EXPECT_NE(join.find("sudo usermod -aG dialout $USER"), std::string::npos) << join;
+    EXPECT_EQ(join.find("udev"), std::string::npos) << join;
+
+    // crw------- root:root and crw-r----- root:dialout: no group helps; a udev rule does.
+    for (const auto& [mode, group, root] :
+         {std::tuple{020600u, "root", true}, std::tuple{020640u, "dialout", false},
+          std::tuple{020660u, "root", true}}) {
+        const std::string rule = AccessAdvice("/dev/ttyUSB0", mode, group, root, "uucp");
+        EXPECT_EQ(rule.find("usermod -aG root"), std::string::npos) << rule;
+        EXPECT_NE(rule.find("Only root may open it"), std::string::npos) << rule;
+        EXPECT_NE(rule.find("KERNEL==\"ttyUSB0\", GROUP=\"uucp\", MODE=\"0660\""), std::string::npos) << rule;
+        EXPECT_NE(rule.find("sudo usermod -aG uucp $USER"), std::string::npos) << rule;
+    }
+    EXPECT_NE(AccessAdvice("/dev/ttyS3", 020600, "root", true, "").find("GROUP=\"dialout\""),
+              std::string::npos);
+    EXPECT_NE(AccessAdvice("/dev/ttyS3", 020600, "root", true, "").find("mode 0600"), std::string::npos);
 }
