@@ -88,6 +88,12 @@ std::string LanguageLibraryPath(const std::string& programFolder) {
     return programFolder + "/" + LanguageLibrary::FILE_NAME;
 }
 
+std::string RefusedLibraryText(const std::string& path, const std::string& error) {
+    return "The language library '" + path + "' is there but cannot be used" +
+           (error.empty() ? "" : ": " + error) +
+           "\nThe program shows its own texts. Replace or remove the file to change that.";
+}
+
 std::string MissingLibraryText(const std::string& path) {
     // Put together rather than formatted: a '%' in the path is just a character.
     return "LANGUAGE DLL missing '" + path + "' !";

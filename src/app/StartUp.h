@@ -33,3 +33,7 @@ std::string LanguageLibraryPath(const std::string& programFolder);
 
 // "LANGUAGE DLL missing '<path>' !", shown when no language library could be loaded.
 std::string MissingLibraryText(const std::string& path);
+// Shown, with the caption REFUSED_LIBRARY_CAPTION, when a language library is there but damaged or
+// refused: the file is not missing, and the user should know what to do about it.
+std::string RefusedLibraryText(const std::string& path, const std::string& error);
+constexpr const char* REFUSED_LIBRARY_CAPTION = "Language Library";

@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
         std::string error;
         haveLibrary = library.Load(libraryPath, &error);
         if (!haveLibrary)
-            boxes.Show(MissingLibraryText(libraryPath) + (error.empty() ? "" : "\n" + error),
-                       TextSource::Builtin(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok, MbResult::Ok);
+            boxes.Show(RefusedLibraryText(libraryPath, error), REFUSED_LIBRARY_CAPTION, MbIcon::Exclamation,
+                       MbButtons::Ok, MbResult::Ok);
     }
     const TextSource texts(
         haveLibrary ? &library : nullptr,

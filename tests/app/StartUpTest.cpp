@@ -53,6 +53,16 @@ TEST(StartUpSwitches, CommandLineIsTheArgumentsWithoutTheProgramPath) {
     EXPECT_EQ(CommandLineOf(0, nullptr), "");
 }
 
+TEST(StartUpTexts, ARefusedLibraryIsNotCalledMissing) {
+    const std::string text = RefusedLibraryText("/opt/qln/Lang_dll.DLL", "line 3: no [STRINGTABLE] section");
+    EXPECT_EQ(text.find("missing"), std::string::npos) << text;
+    EXPECT_NE(
+        text.find("'/opt/qln/Lang_dll.DLL' is there but cannot be used: line 3: no [STRINGTABLE] section"),
+        std::string::npos)
+        << text;
+    EXPECT_STRNE(REFUSED_LIBRARY_CAPTION, "");
+}
+
 TEST(StartUpTexts, MissingLibraryMessageAndPaths) {
     EXPECT_EQ(MissingLibraryText("/home/user/qln/Lang_dll.DLL"),
               "LANGUAGE DLL missing '/home/user/qln/Lang_dll.DLL' !");

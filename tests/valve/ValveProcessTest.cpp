@@ -123,6 +123,20 @@ TEST(ValveProgram, AnswersOnlyAtItsLineSpeedAndEndsOnSigterm) {
     ::rmdir(dir.c_str());
 }
 
+TEST(ValveProgram, EndsCleanlyOnEveryStopSignalAndRemovesItsLink) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string dir = TempDir();
+        const std::string link = dir + "/valve";
+        ValveProcess valve({"--link", link});
+        ASSERT_GT(valve.Pid(), 0);
+        ASSERT_TRUE(Exists(link));
+        ASSERT_EQ(::kill(valve.Pid(), sig), 0);
+        EXPECT_EQ(valve.WaitExit(5s), 0) << "signal " << sig;
+        EXPECT_FALSE(Exists(link)) << "signal " << sig;
+        ::rmdir(dir.c_str());
+    }
+}
+
 TEST(ValveProgram, FaultOptionsReachTheValve) {
     ValveProcess valve({"--baud", "57600", "--nak-every", "2"});
     ASSERT_GT(valve.Pid(), 0);

@@ -200,7 +200,7 @@ private:
     bool made_ = false;
 };
 
-// SIGINT and SIGTERM arrive as readable data on a descriptor, so the main loop ends them.
+// SIGINT, SIGTERM and SIGHUP arrive as readable data on a descriptor, so the main loop ends them.
 class StopSignals {
 public:
     StopSignals() {
@@ -208,6 +208,7 @@ public:
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
         sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP); // a closed terminal ends the valve as cleanly as Ctrl+C
         ::sigprocmask(SIG_BLOCK, &set, nullptr);
         fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     }
