@@ -279,6 +279,67 @@ TEST_F(Cli, ATraceThatCannotBeWrittenIsSaidAndTheCommandStillWorks) {
     EXPECT_FALSE(r.out.empty());
 }
 
+// ---- projects: read-params FILE, show, diff ---------------------------------------------------------
+
+TEST_F(Cli, ReadParamsIntoANewProjectThenShowAndDiffReadItBack) {
+    const CliRun read = RunTool({"--test-mode", "read-params", "plant.txt"});
+    ASSERT_EQ(read.status, 0) << read.err;
+    const std::string image = ReadWholeFile(dir.File("plant.QPJ"));
+    ASSERT_EQ(image.size(), 173624u) << "a new project named after the file, with the project extension";
+    EXPECT_EQ(image.substr(0, 6), std::string("plant\0", 6));
+
+    const CliRun show = RunTool({"show", "--json", "plant.QPJ"});
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_NE(show.out.find("\"format_version\": 1.01"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("\"name\": \"plant\""), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("\"PROPORTIONAL_GAIN\": 0.64"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("\"recording\": {\"samples\": 0}"), std::string::npos) << show.out;
+
+    const CliRun same = RunTool({"--test-mode", "diff", "plant.QPJ"});
+    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_EQ(same.out, "");
+}
+
+TEST_F(Cli, ReadParamsKeepsEveryOtherRecordOfAnExistingProject) {
+    std::vector<uint8_t> image = ProjectImage(DefaultParameterBlock());
+    const std::string name = "Keep me";
+    std::copy(name.begin(), name.end(), image.begin());
+    image[name.size()] = 0;
+    WriteFile("p.qpj", image);
+    ASSERT_EQ(RunTool({"--test-mode", "read-params", "p.qpj"}).status, 0);
+    const std::string after = ReadWholeFile(dir.File("p.qpj"));
+    ASSERT_EQ(after.size(), image.size());
+    EXPECT_EQ(after.substr(0, 8), std::string("Keep me\0", 8));
+    // The scope set-up but its fixed binary channels 1 and 4 (offsets 96 and 108).
+    EXPECT_EQ(after.substr(1900, 96), std::string(image.begin() + 1900, image.begin() + 1996))
+        << "scope set-up";
+    EXPECT_EQ(after.substr(2012, 400), std::string(image.begin() + 2012, image.begin() + 2412))
+        << "scope set-up";
+    EXPECT_EQ(after.substr(10424), std::string(image.begin() + 10424, image.end())) << "the recording";
+    EXPECT_NE(after.substr(1280, 620), std::string(image.begin() + 1280, image.begin() + 1900))
+        << "new parameters";
+}
+
+TEST_F(Cli, DiffListsWhatTheValveHoldsOtherwiseAndExitsOne) {
+    ParameterBlock edit = DefaultParameterBlock();
+    edit.PROPORTIONAL_GAIN = 0.64f; // as the built-in valve reports
+    WriteFile("p.qpj", ProjectImage(edit));
+    const CliRun r = RunTool({"--test-mode", "--json", "diff", "p.qpj"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out.find("PROPORTIONAL_GAIN"), std::string::npos) << "equal values are not listed";
+    EXPECT_NE(r.out.find("{\"name\": \"SETPOINT_SPAN\", \"project\": \"50\", \"valve\": \"64\"}"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("BLOCK_VALID"), std::string::npos) << "only what a write sends is compared";
+}
+
+TEST_F(Cli, AProjectThatCannotBeSavedHasItsOwnStatusAndNamesTheFile) {
+    const CliRun r = RunTool({"--test-mode", "read-params", "no-such-folder/p.QPJ"});
+    EXPECT_EQ(r.status, 9);
+    EXPECT_NE(r.err.find("no-such-folder/p.QPJ"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
+}
+
 // ---- values outside their ranges never reach a valve unasked -------------------------------------
 
 TEST_F(Cli, WriteParamsRefusesValuesOutsideTheirRangesAndSendsNothing) {

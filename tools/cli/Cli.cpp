@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -22,20 +23,26 @@
 #include "engine/ValveInfoFormat.h"
 #include "link/SerialPort.h"
 #include "params/ParameterCheck.h"
+#include "project/ProjectFile.h"
 #include "project/ProjectLayout.h"
 #include "settings/ComSettings.h"
+#include "text/Encoding.h"
 #include "text/Texts.h"
 
 namespace {
+constexpr int EXIT_DIFFERENT = 1;
 constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_PROJECT_NOT_SAVED = 9;
 
 const char* USAGE =
     "usage: qln-cli [--test-mode | --port COM1..COM8 | --device PATH] [--trace] [--json] COMMAND [FILE]\n"
     "commands:\n"
     "  info                 read the valve information\n"
     "  status               read the valve status and LEDs\n"
-    "  read-params          read all parameters\n"
+    "  read-params [FILE]   read all parameters; with FILE also keep them as the project's edited set\n"
     "  write-params FILE    write the working parameters stored in project FILE (.QPJ)\n"
+    "  diff FILE            list the parameters in which the valve differs from project FILE\n"
+    "  show FILE            print project FILE without touching a valve\n"
     "  factory | custom     switch the valve to its factory or custom parameter set\n"
     "options:\n"
     "  --test-mode          use the built-in simulated valve\n"
@@ -57,7 +64,8 @@ struct Options {
 };
 
 bool IsCommand(const std::string& c) {
-    for (const char* k : {"info", "status", "read-params", "write-params", "factory", "custom"})
+    for (const char* k :
+         {"info", "status", "read-params", "write-params", "diff", "show", "factory", "custom"})
         if (c == k) return true;
     return false;
 }
@@ -104,11 +112,11 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
     if (positional.empty()) return "no command given";
     o.command = positional[0];
     if (!IsCommand(o.command)) return "unknown command '" + o.command + "'";
-    const size_t wanted = o.command == "write-params" ? 2 : 1;
-    if (positional.size() != wanted)
-        return o.command == "write-params" ? "write-params needs exactly one project file"
-                                           : "too many arguments";
-    if (wanted == 2) o.file = positional[1];
+    const bool needsFile = o.command == "write-params" || o.command == "diff" || o.command == "show";
+    const bool takesFile = needsFile || o.command == "read-params";
+    if (positional.size() > (takesFile ? 2u : 1u)) return "too many arguments";
+    if (needsFile && positional.size() != 2) return o.command + " needs exactly one project file";
+    if (positional.size() == 2) o.file = positional[1];
     return "";
 }
 
@@ -178,12 +186,13 @@ public:
     void Add(const std::string& key, const std::string& rawValue) { items_.emplace_back(key, rawValue); }
     void Add(const std::string& key, long v) { Add(key, std::to_string(v)); }
     void AddText(const std::string& key, const std::string& v) { Add(key, JsonString(v)); }
-    std::string Str() const {
+    std::string Body() const {
         std::string out = "{";
         for (size_t i = 0; i < items_.size(); ++i)
             out += (i ? ", " : "") + JsonString(items_[i].first) + ": " + items_[i].second;
-        return out + "}\n";
+        return out + "}";
     }
+    std::string Str() const { return Body() + "\n"; }
 
 private:
     std::vector<std::pair<std::string, std::string>> items_;
@@ -263,17 +272,23 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
     }
 }
 
-void PrintParams(const ParameterBlock& b, bool json, std::ostream& out) {
-    const TextSource texts;
+JsonObject ParamsJson(const ParameterBlock& b) {
     JsonObject j;
+    for (const ParameterDescription& p : ParameterTable())
+        j.Add(p.name, FormatValue(b, p));
+    return j;
+}
+
+void PrintParams(const ParameterBlock& b, bool json, std::ostream& out) {
+    if (json) {
+        out << ParamsJson(b).Str();
+        return;
+    }
+    const TextSource texts;
     for (const ParameterDescription& p : ParameterTable()) {
-        const std::string value = FormatValue(b, p);
-        if (json) {
-            j.Add(p.name, value);
-            continue;
-        }
-        std::string line =
-            std::string(p.name) + std::string(32 - std::min<size_t>(31, std::strlen(p.name)), ' ') + value;
+        std::string line = std::string(p.name) +
+                           std::string(32 - std::min<size_t>(31, std::strlen(p.name)), ' ') +
+                           FormatValue(b, p);
         const std::string unit = *p.unit ? std::string(" ") + p.unit : std::string();
         if (HasChoices(p)) {
             const std::string choice = ChoiceText(p, static_cast<int32_t>(GetValue(b, p)), texts);
@@ -283,7 +298,92 @@ void PrintParams(const ParameterBlock& b, bool json, std::ostream& out) {
         }
         out << line << "\n";
     }
-    if (json) out << j.Str();
+}
+
+// The parameters a write sends, where the valve's value differs from the project's.
+struct Difference {
+    const char* name;
+    std::string project, valve;
+};
+std::vector<Difference> Differences(const ParameterBlock& project, const ParameterBlock& valve) {
+    std::vector<Difference> out;
+    for (const ParameterDescription& p : ParameterTable()) {
+        if (p.telegram == ParamTelegram::None || p.wire == Wire::NotSent ||
+            !TelegramInfo(p.telegram).writeName)
+            continue;
+        const std::string a = FormatValue(project, p), b = FormatValue(valve, p);
+        if (a != b) out.push_back({p.name, a, b});
+    }
+    return out;
+}
+
+void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostream& out) {
+    if (json) {
+        out << "[";
+        for (size_t i = 0; i < diffs.size(); ++i) {
+            JsonObject j;
+            j.AddText("name", diffs[i].name);
+            j.AddText("project", diffs[i].project);
+            j.AddText("valve", diffs[i].valve);
+            out << (i ? ", " : "") << j.Body();
+        }
+        out << "]\n";
+        return;
+    }
+    char buf[160];
+    for (const Difference& d : diffs) {
+        std::snprintf(buf, sizeof buf, "%-31s project %-10s valve %s\n", d.name, d.project.c_str(),
+                      d.valve.c_str());
+        out << buf;
+    }
+}
+
+// How many samples the stored recording holds: none when the buffer is empty, else what its set-up
+// records (acquisition time over the sample period, at most the buffer's 5100).
+int RecordedSamples(const ProjectFile& p) {
+    bool any = false;
+    for (uint8_t b : p.samples)
+        any = any || b != 0;
+    static const int PERIOD_MS[6] = {4, 10, 20, 40, 100, 200};
+    const ScopeSetup& s = p.scopeSetup;
+    if (!any || s.SampleRateIndex < 0 || s.SampleRateIndex > 5 || s.AcquisitionTime <= 0) return 0;
+    return static_cast<int>(
+        std::min<int64_t>(5100, int64_t{s.AcquisitionTime} * 1000 / PERIOD_MS[s.SampleRateIndex]));
+}
+
+void PrintProject(const ProjectFile& p, bool json, std::ostream& out) {
+    const ProjectInfo& i = p.info;
+    const std::pair<const char*, std::string> texts[] = {
+        {"name", FieldText(i.ProjectName)}, {"file", FieldText(i.FileName)},   {"path", FieldText(i.Path)},
+        {"company", FieldText(i.Company)},  {"address", FieldText(i.Address)}, {"city", FieldText(i.City)},
+        {"phone", FieldText(i.Phone)},      {"email", FieldText(i.Email)}};
+    char version[32];
+    std::snprintf(version, sizeof version, "%.2f", static_cast<double>(FormatVersion(p)));
+    const ScopeSetup& s = p.scopeSetup;
+    if (json) {
+        JsonObject project, scope, recording, all;
+        for (const auto& [key, text] : texts)
+            project.AddText(key, Cp1252ToUtf8(text));
+        project.Add("version", static_cast<long>(i.Version));
+        scope.Add("mode", s.Mode);
+        scope.Add("acquisition_time", s.AcquisitionTime);
+        scope.Add("sample_rate_index", s.SampleRateIndex);
+        scope.Add("trigger_channel", s.TriggerChannel);
+        recording.Add("samples", RecordedSamples(p));
+        all.Add("project", project.Body());
+        all.Add("format_version", std::isfinite(FormatVersion(p)) ? std::string(version) : "null");
+        all.Add("parameters", ParamsJson(p.editBlock).Body());
+        all.Add("scope", scope.Body());
+        all.Add("recording", recording.Body());
+        out << all.Str();
+        return;
+    }
+    for (const auto& [key, text] : texts)
+        out << key << std::string(16 - std::strlen(key), ' ') << Cp1252ToUtf8(text) << "\n";
+    out << "version         " << i.Version << "\nformat version  " << version << "\n";
+    out << "scope           mode " << s.Mode << ", " << s.AcquisitionTime << " s, sample rate index "
+        << s.SampleRateIndex << "\nrecording       " << RecordedSamples(p) << " samples\n\nparameters\n";
+    PrintParams(p.editBlock, false, out);
 }
 
 // ---- running the engine -------------------------------------------------------------------
@@ -325,31 +425,39 @@ int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std:
     return static_cast<int>(code);
 }
 
-bool LoadProjectBlock(const std::string& path, ParameterBlock& block, std::string& error) {
-    // Opened without blocking and checked before reading: a FIFO or a device given by mistake must
-    // be refused at once, not wait for a writer or read a device's bytes as parameters.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = "cannot open project file '" + path + "': " + std::strerror(errno);
+// The project named on the command line. A missing file is a new project for read-params (named
+// after the file, as New Project names it); for every other command it is an error.
+bool LoadProject(const Options& o, ProjectFile& project, std::string& error) {
+    ResetProject(project);
+    struct stat st {};
+    if (::stat(o.file.c_str(), &st) != 0 && errno == ENOENT && o.command == "read-params") {
+        const std::string name = AdjustExtension(FileNameOfPath(o.file));
+        SetFieldText(project.info.ProjectName, name.substr(0, name.rfind('.')));
+        SetFieldText(project.info.FileName, name);
+        return true;
+    }
+    if (!ReadProjectFile(o.file, project, &error)) {
+        error = "cannot use project file " + error;
         return false;
     }
+    // A file that ends before the parameter set holds none: writing or comparing the reset values
+    // in its place would mislead.
+    const bool needsParameters = o.command == "write-params" || o.command == "diff";
+    if (needsParameters &&
+        static_cast<size_t>(st.st_size) < EDIT_BLOCK_RECORD.offset + EDIT_BLOCK_RECORD.size) {
+        error = "'" + o.file + "' is too short to be a project file (it holds no parameter set)";
+        return false;
+    }
+    return true;
+}
+
+// The path read-params saves to: the file given, with the project extension for a new project.
+std::string SavePath(const Options& o) {
     struct stat st {};
-    std::string problem;
-    if (::fstat(fd, &st) != 0)
-        problem = std::string("cannot read it: ") + std::strerror(errno);
-    else if (S_ISDIR(st.st_mode))
-        problem = "is a folder, not a project file";
-    else if (!S_ISREG(st.st_mode))
-        problem = "is not a regular file (a device, a pipe or a socket), so it is no project file";
-    else if (static_cast<size_t>(st.st_size) < EDIT_BLOCK_RECORD.offset + EDIT_BLOCK_RECORD.size)
-        problem = "is too short to be a project file (it holds no parameter set)";
-    else if (::pread(fd, &block, sizeof block, static_cast<off_t>(EDIT_BLOCK_RECORD.offset)) !=
-             static_cast<ssize_t>(sizeof block))
-        problem = std::string("cannot read it: ") + std::strerror(errno);
-    ::close(fd);
-    if (problem.empty()) return true;
-    error = "'" + path + "' " + problem;
-    return false;
+    if (::stat(o.file.c_str(), &st) == 0) return o.file;
+    const size_t slash = o.file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : o.file.substr(0, slash + 1);
+    return folder + AdjustExtension(FileNameOfPath(o.file));
 }
 
 // A set with values outside their ranges is refused before a single telegram goes out, unless the
@@ -385,12 +493,20 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
 
     auto state = std::make_unique<QlnState>(clock);
     QlnState& s = *state;
-    if (o.command == "write-params") {
+    auto project = std::make_unique<ProjectFile>();
+    if (!o.file.empty()) {
         std::string error;
-        if (!LoadProjectBlock(o.file, s.params.EditBlock, error)) {
+        if (!LoadProject(o, *project, error)) {
             err << "qln-cli: " << error << "\n";
             return EXIT_USAGE;
         }
+    }
+    if (o.command == "show") {
+        PrintProject(*project, o.json, out);
+        return 0;
+    }
+    if (o.command == "write-params") {
+        s.params.EditBlock = project->editBlock;
         if (!CheckBeforeWriting(s.params.EditBlock, o, err)) return EXIT_USAGE;
     }
     std::string comError;
@@ -434,7 +550,7 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         code = request(CMD_READ_DEVICE_INFO, wanted = NOTIFY_DEVICE_INFO);
     } else if (o.command == "status") {
         code = request(CMD_READ_STATUS, wanted = NOTIFY_STATUS);
-    } else if (o.command == "read-params") {
+    } else if (o.command == "read-params" || o.command == "diff") {
         code = request(CMD_READ_PARAMETER, wanted = NOTIFY_PARAMETERS_READ);
     } else if (o.command == "write-params") {
         code = request(CMD_WRITE_PARAMETER, wanted = NOTIFY_PARAMETERS_WRITTEN);
@@ -468,8 +584,21 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
             out << "{\"written\": " << PARAM_WRITE_COUNT << "}\n";
         else
             out << "Wrote " << PARAM_WRITE_COUNT << " parameters.\n";
+    } else if (o.command == "diff") {
+        const auto diffs = Differences(project->editBlock, s.params.ValveBlock);
+        PrintDifferences(diffs, o.json, out);
+        return diffs.empty() ? 0 : EXIT_DIFFERENT;
     } else {
         PrintParams(s.params.ValveBlock, o.json, out);
+        if (o.command == "read-params" && !o.file.empty()) {
+            // Kept as the project's edited set, the way the editor's Copy takes the valve's values.
+            project->editBlock = s.params.ValveBlock;
+            std::string error;
+            if (!WriteProjectFile(SavePath(o), *project, &error)) {
+                err << "qln-cli: " << error << " The file was left as it was.\n";
+                return EXIT_PROJECT_NOT_SAVED;
+            }
+        }
     }
     return 0;
 }

@@ -1,0 +1,163 @@
+#include "project/ProjectFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr const char* UNKNOWN = "UNKNOWN";
+
+std::string Reason(int error) {
+    return std::strerror(error);
+}
+
+// The folder part of a path, for flushing the rename to the disk.
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void StorePath(ProjectFile& p, const std::string& path) {
+    SetFieldText(p.info.Path, path);
+    const std::string name = FileNameOfPath(path);
+    if (!name.empty()) SetFieldText(p.info.FileName, name);
+}
+
+// Zero-terminates every text field of the description, whatever the file held.
+void TerminateTexts(ProjectInfo& info) {
+    SetFieldText(info.ProjectName, FieldText(info.ProjectName));
+    SetFieldText(info.FileName, FieldText(info.FileName));
+    SetFieldText(info.Path, FieldText(info.Path));
+    SetFieldText(info.Company, FieldText(info.Company));
+    SetFieldText(info.Address, FieldText(info.Address));
+    SetFieldText(info.City, FieldText(info.City));
+    SetFieldText(info.Phone, FieldText(info.Phone));
+    SetFieldText(info.Email, FieldText(info.Email));
+}
+} // namespace
+
+void ResetProject(ProjectFile& p) {
+    std::memset(&p, 0, sizeof p);
+    p.scopeSetup = DefaultScopeSetup();
+    SetFieldText(p.info.ProjectName, UNKNOWN);
+    const std::string file = std::string(UNKNOWN) + "." + PROJECT_EXTENSION;
+    SetFieldText(p.info.FileName, file);
+    SetFieldText(p.info.Path, file);
+}
+
+std::string AdjustExtension(const std::string& name) {
+    const size_t dot = name.find('.');
+    const std::string stem = dot != std::string::npos && dot <= 25 ? name.substr(0, dot) : name.substr(0, 25);
+    return stem + "." + PROJECT_EXTENSION;
+}
+
+std::string FileNameOfPath(const std::string& path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+float FormatVersion(const ProjectFile& p) {
+    float v;
+    std::memcpy(&v, p.calibration + CALIBRATION_VERSION_OFFSET, sizeof v);
+    return v;
+}
+
+bool ReadProjectFile(const std::string& path, ProjectFile& p, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (error) *error = path + ": " + Reason(errno);
+        return false;
+    }
+    struct stat st {};
+    std::string refused;
+    if (::fstat(fd, &st) != 0)
+        refused = Reason(errno);
+    else if (S_ISDIR(st.st_mode))
+        refused = "is a folder, not a project file";
+    else if (!S_ISREG(st.st_mode))
+        refused = "is not a regular file (a device, a pipe or a socket)";
+    if (!refused.empty()) {
+        ::close(fd);
+        if (error) *error = path + ": " + refused;
+        return false;
+    }
+    // Read into a copy first, so a read error halfway leaves the caller's project untouched.
+    auto image = std::make_unique<ProjectFile>(p);
+    auto* bytes = reinterpret_cast<uint8_t*>(image.get());
+    size_t got = 0;
+    while (got < sizeof *image) {
+        const ssize_t n = ::read(fd, bytes + got, sizeof *image - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int e = errno;
+            ::close(fd);
+            if (error) *error = path + ": " + Reason(e);
+            return false;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    TerminateTexts(image->info);
+    SetFieldText(image->info.Path, path);
+    ForceFixedBinaryChannels(image->scopeSetup);
+    p = *image;
+    return true;
+}
+
+bool WriteProjectFile(const std::string& path, ProjectFile& p, std::string* error) {
+    StorePath(p, path);
+    std::memcpy(p.calibration + CALIBRATION_VERSION_OFFSET, &FORMAT_VERSION_BITS, sizeof FORMAT_VERSION_BITS);
+
+    // The temporary file lies beside the target, so the rename never crosses file systems.
+    std::string tempName = path + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(tempName.data());
+    auto fail = [&](int e) {
+        if (error) *error = "The project could not be saved to " + path + ": " + Reason(e) + ".";
+        return false;
+    };
+    if (fd < 0) return fail(errno);
+    const bool written = WriteAll(fd, reinterpret_cast<const uint8_t*>(&p), sizeof p) &&
+                         ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    if (::close(fd) != 0 && written) {
+        const int e = errno;
+        ::unlink(tempName.c_str());
+        return fail(e);
+    }
+    if (!written) {
+        ::unlink(tempName.c_str());
+        return fail(writeErrno);
+    }
+    if (::rename(tempName.c_str(), path.c_str()) != 0) {
+        const int e = errno;
+        ::unlink(tempName.c_str());
+        return fail(e);
+    }
+    // The rename is on the disk only once the folder is.
+    const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
