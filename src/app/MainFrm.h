@@ -10,6 +10,7 @@
 #include "app/MainFrameRules.h"
 #include "app/StartUp.h"
 #include "engine/EngineThreads.h"
+#include "project/ProjectFile.h"
 #include "settings/ComSettings.h"
 
 class CChildView;
@@ -77,8 +78,12 @@ public:
 protected:
     void closeEvent(QCloseEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
-    // Saving comes with the project files; until then nothing can be saved.
-    virtual bool SaveProject() { return false; }
+    // Saves the project under its path. False when it could not be saved (the user has been told
+    // why) or when no project is open: then Exit, New and Open must not go on.
+    virtual bool SaveProject();
+    // The file dialogs; tests answer them instead of a user. An empty path is Cancel.
+    virtual QString AskOpenPath();
+    virtual QString AskSavePath(const QString& proposed);
 
 private:
     void BuildMenu(std::vector<LangMenuItem> menu);
@@ -88,6 +93,16 @@ private:
     void ReadSettingsFiles();
     // The command handlers (bound to their ids in MainFrm.cpp).
     void OnExit();
+    void OnNewProject();
+    void OnOpenProject();
+    void OnSaveProject();
+    void OnSaveProjectAs();
+    void OnProjectInfo();
+    bool AskSaveModified();
+    bool RefuseWhileEngineBusy();
+    void ResetProjectState();
+    bool SaveProjectTo(const std::string& path);
+    void TakeProjectNames();
     void OnSerialPort();
     void OnAutoTune();
     void OnStopAcquisition();
@@ -114,7 +129,8 @@ private:
     bool exitApproved_ = false;
     bool shutDown_ = false;
     bool modified_ = false;
-    ProjectNames project_;
+    ProjectNames project_;              // as the title and the status bars show them (UTF-8)
+    std::unique_ptr<ProjectFile> file_; // the project's records; the full path is in project_.path
     ComSettings com_;
 
     CChildView* view_ = nullptr;

@@ -2,7 +2,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/MessageBox.h"
+#include "dialogs/MessageBox.h"
 
 // Message boxes with QMessageBox, owned by the given window (none before the window exists).
 class QtMessageBox : public IMessageBox {

@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/MessageBox.h"
 #include "app/SerialPortRules.h"
+#include "dialogs/MessageBox.h"
 #include "engine/QlnState.h"
 
 CSerialPortDialog::CSerialPortDialog(QWidget* parent, QlnState& state,

@@ -34,7 +34,10 @@ const std::set<unsigned> kAllCommands = {32001, 32002, 32003, 32004, 32005, 3200
                                          32011, 32012, 32014, 32015, 32016, 32017, 32018, 32019, 32020, 32021,
                                          32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031};
 // The commands whose dialogs or actions exist in this version.
-const std::set<unsigned> kWorking = {32001, 32002, 32003, 32010, 32011, 32012, 32019, 32026};
+// Help, About, Debug, the five project commands (32004..32008), Serial Port, Valve Info, Show Grid,
+// Exit, Status.
+const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007,
+                                     32008, 32010, 32011, 32012, 32019, 32026};
 } // namespace
 
 TEST(CommandTable, EachCommandOnceEachKeyOnce) {

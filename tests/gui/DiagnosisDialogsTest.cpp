@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "app/MainFrm.h"
-#include "app/MessageBox.h"
+#include "dialogs/MessageBox.h"
 #include "dialogs/StatusInfoDialog.h"
 #include "dialogs/ValveInfoDialog.h"
 #include "engine/QlnState.h"

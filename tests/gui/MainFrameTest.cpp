@@ -2,6 +2,7 @@
 // engine threads (in test mode, on a fast or manual clock) and real files in a temporary folder.
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,11 +23,11 @@
 #include <thread>
 
 #include "app/MainFrm.h"
-#include "app/MessageBox.h"
 #include "app/QtNotifier.h"
 #include "app/SerialPortDialog.h"
 #include "dialogs/AboutDialog.h"
 #include "dialogs/DebugDialog.h"
+#include "dialogs/MessageBox.h"
 #include "dialogs/NotifiedDialog.h"
 #include "engine/QlnState.h"
 #include "link/Clock.h"
@@ -230,10 +231,11 @@ void GuiTest::menuWithoutCalibrationSwitch() {
     QCOMPARE(f.CommandAction(ID_RESET_ZOOM)->shortcut(), QKeySequence(Qt::Key_F10));
     // Commands whose dialogs or actions are still to come are there but disabled; these work.
     QVERIFY(!f.CommandAction(ID_PARAMETERS)->isEnabled());
-    QVERIFY(!f.CommandAction(ID_NEW_PROJECT)->isEnabled());
+    QVERIFY(!f.CommandAction(ID_PRINT_PROJECT)->isEnabled());
     QVERIFY(!f.CommandAction(ID_AUTOTUNE)->isEnabled());
     QVERIFY(!f.CommandAction(ID_STOP_ACQUISITION)->isEnabled());
-    for (unsigned id : {ID_SERIAL_PORT, ID_EXIT, ID_ABOUT, ID_HELP, ID_DEBUG_DIALOG})
+    for (unsigned id : {ID_SERIAL_PORT, ID_EXIT, ID_ABOUT, ID_HELP, ID_DEBUG_DIALOG, ID_NEW_PROJECT,
+                        ID_OPEN_PROJECT, ID_SAVE_PROJECT, ID_SAVE_PROJECT_AS, ID_PROJECT_INFO})
         QVERIFY(f.CommandAction(id)->isEnabled());
     // The grid item is checked while the grid is shown.
     f.CommandAction(ID_SHOW_GRID)->trigger();
@@ -265,7 +267,8 @@ void GuiTest::menuWithCalibrationSwitch() {
     };
     walk(f.menuBar()->actions());
     QCOMPARE(items, 22);
-    QCOMPARE(enabled, 7); // serial port, exit, valve info, status, grid, help, about
+    QCOMPARE(enabled,
+             12); // the five project commands, serial port, exit, valve info, status, grid, help, about
 }
 
 void GuiTest::menuFromTheLanguageLibrary() {
@@ -457,7 +460,9 @@ void GuiTest::exitGuard() {
     QVERIFY(p.state->THREAD_CMD.load() & CMD_STOP_ACQUISITION);
     f.SetProjectModified(true);
     QVERIFY(f.windowTitle().endsWith(QStringLiteral(" *]")));
-    p.boxes.answers = {MbResult::Cancel, MbResult::Yes, MbResult::No};
+    // A folder where the project file should go makes the save fail.
+    QVERIFY(QDir(p.dir.path()).mkdir(QStringLiteral("UNKNOWN.QPJ")));
+    p.boxes.answers = {MbResult::Cancel, MbResult::Yes, MbResult::Ok, MbResult::No};
     f.OnCommand(ID_EXIT);
     QCoreApplication::processEvents();
     QVERIFY(f.isVisible());
