@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and starts the desktop program qln connected to the virtual valve qln-valve, in the
-# folder run/ (where its settings files and, with -LOG, its trace log debug.txt are kept).
+# folder run/ (where its settings files, the help file QLN.HLP and, with -LOG, its trace log
+# debug.txt are kept).
 #   bash scripts/run.sh            qln on COM1, which QLN_com.ini maps to the virtual valve
 #   bash scripts/run.sh -TESTSIO   qln with its built-in simulated valve (no qln-valve)
 # Further arguments go to qln (-LOG, -CAL).
@@ -9,6 +10,12 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh
 mkdir -p run
 cd run
+
+# The user guide behind F1 lies in the program folder. A copy the user keeps there stays; the
+# copy goes through a temporary file, so an interrupted start never leaves half a guide behind.
+if [ ! -e QLN.HLP ]; then
+  cp ../docs/QLN.HLP QLN.HLP.tmp && mv -f QLN.HLP.tmp QLN.HLP
+fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "qln is a desktop program and this machine has no display (DISPLAY is not set)." >&2

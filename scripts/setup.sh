@@ -5,6 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config git
+  dpkg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang clang-format libclang-rt-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev xvfb xauth
