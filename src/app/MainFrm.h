@@ -98,6 +98,7 @@ private:
     void OnDebugDialog();
     void OnValveInfo();
     void OnStatus();
+    void OnParameters();
     void RunInSlot(DialogSlot slot, CNotifiedDialog& dlg);
     void Shutdown();
     const TextSource& Texts() const;

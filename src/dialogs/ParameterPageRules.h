@@ -106,6 +106,7 @@ public:
     explicit ParameterEditor(QlnState& state);
 
     ParameterBlock& Local() { return local_; }
+    const ParameterBlock& Local() const { return local_; }
     const ParameterBlock& Valve() const { return valve_; }
     bool ValveValid() const { return valveValid_; }
     bool Changed() const { return changed_; }
