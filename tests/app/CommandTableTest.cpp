@@ -34,7 +34,7 @@ const std::set<unsigned> kAllCommands = {32001, 32002, 32003, 32004, 32005, 3200
                                          32011, 32012, 32014, 32015, 32016, 32017, 32018, 32019, 32020, 32021,
                                          32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031};
 // The commands whose dialogs or actions exist in this version.
-const std::set<unsigned> kWorking = {32001, 32002, 32003, 32010, 32011, 32012, 32019, 32026};
+const std::set<unsigned> kWorking = {32001, 32002, 32003, 32010, 32011, 32012, 32019, 32020, 32026};
 } // namespace
 
 TEST(CommandTable, EachCommandOnceEachKeyOnce) {

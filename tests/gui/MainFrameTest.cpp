@@ -264,7 +264,7 @@ void GuiTest::menuWithCalibrationSwitch() {
     };
     walk(f.menuBar()->actions());
     QCOMPARE(items, 22);
-    QCOMPARE(enabled, 7); // serial port, exit, valve info, status, grid, help, about
+    QCOMPARE(enabled, 8); // serial port, exit, parameters, valve info, status, grid, help, about
 }
 
 void GuiTest::menuFromTheLanguageLibrary() {
