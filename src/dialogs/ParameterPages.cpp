@@ -430,8 +430,13 @@ int CParameterPage::MarkProblems(const std::vector<RangeProblem>& problems) {
         label->setVisible(r != nullptr);
         if (r) marked_.push_back(r->field);
     };
-    for (const Choice& c : choices_)
-        show(c.problem, problemOf(c.p));
+    // A field the page keeps out of sight comes into view while it holds a value that stops a
+    // write, so that it can be corrected.
+    for (const Choice& c : choices_) {
+        const RangeProblem* r = problemOf(c.p);
+        show(c.problem, r);
+        c.box->setVisible(!c.item->hidden || r);
+    }
     for (const ListField& l : lists_)
         show(l.problem, problemOf(l.p));
     for (const Number& n : numbers_) {
@@ -439,6 +444,9 @@ int CParameterPage::MarkProblems(const std::vector<RangeProblem>& problems) {
         PaintBase(n.edit, r ? &OUT_OF_RANGE : nullptr);
         n.edit->setToolTip(r ? Q(DescribeProblem(*r)) : QString());
         if (r) marked_.push_back(r->field);
+        for (QWidget* w : {static_cast<QWidget*>(n.label), static_cast<QWidget*>(n.edit),
+                           static_cast<QWidget*>(n.spin), static_cast<QWidget*>(n.valve)})
+            w->setVisible(!n.item->hidden || r);
     }
     return static_cast<int>(marked_.size());
 }

@@ -578,8 +578,12 @@ void ParameterEditorTest::refusedWriteNamesAndMarksTheFields() {
     // A damaged project: a current limit of 0 mA and an output mode of 231.
     a.state.params.EditBlock.CURRENT_LIMIT_LEVEL = 0;
     a.state.params.EditBlock.OUTPUT_MODE = 231;
+    a.state.params.EditBlock.KEY_LOCK = 5; // kept out of sight on its page
     a.state.params.WriteEnabled = 1;
     auto d = a.Open();
+    CParameterPage* keys = PageOf(*d, Page::DisplayKeys);
+    QGroupBox* keyLock = keys->findChild<QGroupBox*>(QStringLiteral("1494"));
+    QVERIFY(keyLock->isVisibleTo(keys));
     // It can be looked at: the fields are marked before anything is tried.
     CParameterPage* autosafe = PageOf(*d, Page::Autosafe);
     CParameterPage* out = PageOf(*d, Page::PressureSwitch);
@@ -595,6 +599,7 @@ void ParameterEditorTest::refusedWriteNamesAndMarksTheFields() {
     const std::string& m = a.messages[0];
     QVERIFY(m.find("Autosafe: CURRENT_LIMIT_LEVEL is 0, allowed 100 to 2000 mA") != std::string::npos);
     QVERIFY(m.find("Digital Out: OUTPUT_MODE is 231, allowed 0 to 1") != std::string::npos);
+    QVERIFY(m.find("Display / Keys: KEY_LOCK is 5, allowed 0 to 1") != std::string::npos);
     QCOMPARE(d->Sheet()->currentIndex(), 3);
 
     // Corrected on its pages, it is written.
@@ -602,6 +607,8 @@ void ParameterEditorTest::refusedWriteNamesAndMarksTheFields() {
     QVERIFY(!autosafe->Marked("CURRENT_LIMIT_LEVEL"));
     out->Button("OUTPUT_MODE", 1)->click();
     QVERIFY(!out->Marked("OUTPUT_MODE"));
+    keys->Button("KEY_LOCK", 0)->click();
+    QVERIFY(!keyLock->isVisibleTo(keys));
     QVERIFY(!d->Sheet()->tabBar()->tabTextColor(3).isValid() || d->Sheet()->tabBar()->tabTextColor(3) != RED);
     d->WriteButton()->click();
     QCOMPARE(a.state.THREAD_CMD.load(), uint32_t{CMD_WRITE_PARAMETER});
