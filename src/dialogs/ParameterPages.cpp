@@ -41,14 +41,13 @@ QLineEdit* MakeValueBox(QWidget* parent, const char* id, const QString& accessib
     return box;
 }
 
+// A marked box keeps black text on its colour; an unmarked one goes back to the usual colours.
 void PaintBase(QWidget* w, const QColor* colour) {
+    const QPalette usual;
     QPalette p = w->palette();
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        p.setColor(g, QPalette::Base, colour ? *colour : QPalette().color(g, QPalette::Base));
-        if (colour)
-            p.setColor(g, QPalette::Text, Qt::black);
-        else
-            p.setColor(g, QPalette::Text, QPalette().color(g, QPalette::Text));
+        p.setColor(g, QPalette::Base, colour ? *colour : usual.color(g, QPalette::Base));
+        p.setColor(g, QPalette::Text, colour ? QColor(Qt::black) : usual.color(g, QPalette::Text));
     }
     w->setPalette(p);
 }
