@@ -78,7 +78,7 @@ inline constexpr CommandRow COMMANDS[] = {
     // Alt+F4 is a key of the program's own: without a window manager (a virtual display, a kiosk
     // session) nobody else turns it into a close request.
     {ID_EXIT,                MENU_PROJECT, true,  "&Exit \tAlt+F4",         "Alt+F4",       RULE_ALWAYS},
-    {ID_PARAMETERS,          MENU_VALVE,   false, "P&arameters",            nullptr,        RULE_NOT_BUILT},
+    {ID_PARAMETERS,          MENU_VALVE,   false, "P&arameters",            nullptr,        RULE_ALWAYS},
     {ID_CALIBRATION,         MENU_VALVE,   false, "Ca&libration",           nullptr,        RULE_CALIBRATION_MODE | RULE_NOT_BUILT},
     {ID_VALVE_INFO,          MENU_VALVE,   true,  "Valve &Info",            nullptr,        RULE_ALWAYS},
     {ID_STATUS,              MENU_VALVE,   false, "S&tatus\tF2",            "F2",           RULE_ALWAYS},

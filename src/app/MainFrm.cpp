@@ -26,6 +26,7 @@
 #include "dialogs/DebugDialog.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/NotifiedDialog.h"
+#include "dialogs/ParametersDialog.h"
 #include "dialogs/StatusInfoDialog.h"
 #include "dialogs/ValveInfoDialog.h"
 #include "engine/QlnState.h"
@@ -63,6 +64,7 @@ struct CommandBindings {
         {ID_PROJECT_INFO, &CMainFrame::OnProjectInfo, nullptr},
         {ID_SERIAL_PORT, &CMainFrame::OnSerialPort, nullptr},
         {ID_EXIT, &CMainFrame::OnExit, nullptr},
+        {ID_PARAMETERS, &CMainFrame::OnParameters, nullptr},
         {ID_VALVE_INFO, &CMainFrame::OnValveInfo, nullptr},
         {ID_STATUS, &CMainFrame::OnStatus, nullptr},
         {ID_AUTOTUNE, &CMainFrame::OnAutoTune, nullptr},
@@ -394,6 +396,16 @@ void CMainFrame::OnStatus() {
     PublishValid(s_.statusInfo.Valid, 0);
     CStatusInfoDialog dlg(this, s_, Texts());
     RunInSlot(SLOT_STATUS_INFO, dlg);
+}
+
+// What the editor stored into the project's set makes the project modified.
+void CMainFrame::OnParameters() {
+    CParametersDialog dlg(this, s_, Texts(), [this](const std::string& text, const std::string& caption) {
+        messages_.Show(text, caption, MbIcon::Exclamation, MbButtons::Ok);
+    });
+    RunInSlot(SLOT_PARAMETERS, dlg);
+    if (dlg.Changed()) SetProjectModified(true);
+    RebuildTitle();
 }
 
 void CMainFrame::OnHelp() {

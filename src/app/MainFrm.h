@@ -113,6 +113,7 @@ private:
     void OnDebugDialog();
     void OnValveInfo();
     void OnStatus();
+    void OnParameters();
     void RunInSlot(DialogSlot slot, CNotifiedDialog& dlg);
     void Shutdown();
     const TextSource& Texts() const;

@@ -189,7 +189,7 @@ const std::array<ParameterDescription, PARAMETER_COUNT> TABLE{
     Bits(Num(FIELD(COIL_ON_TIME), Autosafe, 263, "s", "%1.1f", 0, 3, 1, 0, CoilOnSeconds, "0.5"), ALR, 6, 2),
     Bits(Num(FIELD(COIL_OFF_TIME), Autosafe, 264, "s", "%d", 0, 7, 1, 0, CoilOffSeconds, "2"), ALR, 3, 3),
     Bits(Sel(FIELD(OPTION_INPUT_PRESSURE_SENSOR), Autosafe, 257, INLET_OPTIONS), CDR, 6, 2),
-    Plain(Num(FIELD(INPUT_PRESSURE_LIMIT), Autosafe, 0, "%", "%d", 0, 100, 1, 0, Int, "0"), IPR),
+    Plain(Num(FIELD(INPUT_PRESSURE_LIMIT), Autosafe, 260, "%", "%d", 0, 100, 1, 0, Int, "0"), IPR),
     Bits(Sel(FIELD(AUTOSAFE_SOURCE), Autosafe, 254, SOURCES), CFR, 0, 1),
     Scaled(Num(FIELD(CURRENT_LIMIT_LEVEL), Autosafe, 256, "mA", "%d", 100, 2000, 10, 100, Int, "100"), ASR, 10, 0.1, 0.05),
 
@@ -216,8 +216,8 @@ const std::array<ParameterDescription, PARAMETER_COUNT> TABLE{
     // Fields the settings file does not list.
     Num(FIELD(BLOCK_VALID), NotEdited, 0, "", "%d", 0, 1, 1, 0, NotInFile, ""),
     Bits(Sel(FIELD(PARAMETER_SET), NotEdited, 0, PARAMETER_SETS), CAR, 6, 1, Wire::InvertedBit),
-    Offset(Num(FIELD(AUTO_ZERO_VALUE), AnalogInOut, 0, "", "%d", -128, 127, 1, 0, NotInFile, ""), AZR, 128),
-    Offset(Num(FIELD(AUTO_ZERO_DP_VALUE), AnalogInOut, 0, "", "%d", -128, 127, 1, 0, NotInFile, ""), ZPR, 128),
+    Offset(Num(FIELD(AUTO_ZERO_VALUE), AnalogInOut, 248, "", "%d", -128, 127, 1, 0, NotInFile, ""), AZR, 128),
+    Offset(Num(FIELD(AUTO_ZERO_DP_VALUE), AnalogInOut, 364, "", "%d", -128, 127, 1, 0, NotInFile, ""), ZPR, 128),
     // Travels only in project files; 0 means not set yet (the Control page makes it 0.01).
     Num(FIELD(SLAVE_GAIN), Control, 350, "", "%1.2f", 0.01, 1.0, 0.01, 0.0, NotInFile, ""),
 };
@@ -329,6 +329,13 @@ const ParameterDescription* FindParameter(const std::string& name) {
     for (const auto& p : TABLE)
         if (name == p.name) return &p;
     return nullptr;
+}
+
+int IniIndex(const ParameterDescription& p) {
+    const auto rows = IniParameters();
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (&rows[i] == &p) return static_cast<int>(i);
+    return -1;
 }
 
 // The record is accessed by offset through memcpy: the slots are little-endian on every target we

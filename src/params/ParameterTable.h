@@ -141,6 +141,9 @@ constexpr int PARAMETER_COUNT = 62;
 std::span<const ParameterDescription, PARAMETER_COUNT> ParameterTable();
 std::span<const ParameterDescription, INI_PARAMETER_COUNT> IniParameters();
 const ParameterDescription* FindParameter(const std::string& name);
+// The row's index among the settings file's rows (its VisibilityFlags index), -1 for a field the
+// file does not list.
+int IniIndex(const ParameterDescription& p);
 
 // ---- field access ----------------------------------------------------------------------------
 int32_t GetInt(const ParameterBlock& b, uint16_t offset);

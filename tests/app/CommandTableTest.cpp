@@ -35,9 +35,9 @@ const std::set<unsigned> kAllCommands = {32001, 32002, 32003, 32004, 32005, 3200
                                          32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031};
 // The commands whose dialogs or actions exist in this version.
 // Help, About, Debug, the five project commands (32004..32008), Serial Port, Valve Info, Show Grid,
-// Exit, Status.
+// Exit, Parameters, Status.
 const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007,
-                                     32008, 32010, 32011, 32012, 32019, 32026};
+                                     32008, 32010, 32011, 32012, 32019, 32020, 32026};
 } // namespace
 
 TEST(CommandTable, EachCommandOnceEachKeyOnce) {
