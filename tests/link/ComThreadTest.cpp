@@ -24,6 +24,7 @@ public:
     void Stop() {
         if (threads_.empty()) return;
         s_.RunStates[THREAD_MAINCTRL].store(RUN_STOP_REQUESTED);
+        WakeSupervisor(s_);
         for (auto& t : threads_)
             t.join();
         threads_.clear();
@@ -127,6 +128,7 @@ TEST(LinkThreadsPty, TimedOutTelegramIsNotWrittenLater) {
     ASSERT_TRUE(InitComPort(s));
     EXPECT_TRUE(pty.Read(1, 300).empty());
     s.RunStates[THREAD_WRITECOM].store(RUN_STOP_REQUESTED);
+    WakeTransmitter(s);
     writer.join();
 }
 
@@ -152,6 +154,7 @@ TEST(LinkThreadsPty, FailedWriteStandsAsTheOutcome) {
     EXPECT_EQ(s.THREAD_STEP.load(), 0);
     EXPECT_EQ(s.PortLost.load(), 1);
     s.RunStates[THREAD_WRITECOM].store(RUN_STOP_REQUESTED);
+    WakeTransmitter(s);
     writer.join();
 }
 
