@@ -162,6 +162,52 @@ TEST(ActionEngineLine, ValveAnsweringOnlyAt57600IsFoundAfterATryAt19200AndReadIn
     EXPECT_EQ(std::vector<uint8_t>(cmds.begin() + 38, cmds.end()), ReadCommandsOfTable());
 }
 
+TEST(ActionEngineLine, AGivenLineSpeedIsTheOnlyOneTried) {
+    ValveModel model;
+    EngineRig rig;
+    ScriptedValve valve(model.Behaviour(), B57600, &rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    rig.link.FixedBaudIndex.store(3);
+    rig.Start();
+
+    ASSERT_TRUE(rig.Request(CMD_READ_STATUS, NOTIFY_STATUS));
+    ASSERT_TRUE(rig.WaitIdle());
+    const auto requests = valve.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].bytes, Telegram(0x23, 0));
+    EXPECT_EQ(requests[0].speed, B57600) << "no try at 19200 first";
+    EXPECT_TRUE(requests[0].answered);
+    const std::string trace = rig.TraceText();
+    EXPECT_EQ(CountOf(trace, " Send Baudrate Test "), 1u);
+    EXPECT_EQ(CountOf(trace, " Baudrate Test successfull "), 1u);
+    EXPECT_EQ(CountOf(trace, " Init Com Port, Baudrate 19200"), 0u);
+    EXPECT_EQ(rig.link.BaudIndex.load(), 3);
+}
+
+TEST(ActionEngineLine, AValveSilentAtTheGivenLineSpeedIsABaudrateErrorAfterOneProbe) {
+    ValveModel model;
+    EngineRig rig;
+    ScriptedValve valve(model.Behaviour(), B57600, &rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    rig.link.FixedBaudIndex.store(2);
+    rig.Start();
+
+    const uint32_t t0 = rig.NowMs();
+    ASSERT_TRUE(rig.Request(CMD_READ_STATUS, NOTIFY_BAUDRATE_ERROR));
+    const uint32_t elapsed = rig.NowMs() - t0;
+    ASSERT_TRUE(rig.WaitIdle());
+    const auto requests = valve.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].speed, B19200);
+    EXPECT_FALSE(requests[0].answered);
+    EXPECT_GE(elapsed, 300u);
+    EXPECT_LT(elapsed, 800u);
+    EXPECT_EQ(rig.notifier.Codes(), (std::vector<uint32_t>{NOTIFY_BAUDRATE_ERROR}));
+    EXPECT_EQ(rig.link.BaudIndex.load(), 0);
+    EXPECT_EQ(rig.link.PortOpen.load(), 0);
+    EXPECT_EQ(CountOf(rig.TraceText(), "Receive Timeout max retry"), 1u);
+}
+
 TEST(ActionEngineLine, WriteParameterSendsTheWorkingBlockInTableOrderAndItReadsBackEqual) {
     ValveModel model;
     EngineRig rig;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -84,6 +85,20 @@ TEST_F(LinkSerialPort, OpensRawAtTheChosenSpeed) {
     const size_t entries = link.Entries().size();
     CloseComPort(s);
     EXPECT_EQ(link.Entries().size(), entries) << "closing a closed port writes nothing";
+}
+
+// DTR and RTS are held inactive once the port is open. A pseudo-terminal has no modem lines:
+// Linux refuses TIOCMGET and TIOCMBIC on it with ENOTTY, and the open must go on regardless.
+TEST_F(LinkSerialPort, ModemLinesAreDroppedWhereThereAreAnyAndTheirAbsenceKeepsNoPortShut) {
+    ASSERT_TRUE(InitComPort(s));
+    EXPECT_EQ(s.PortOpen.load(), 1);
+    EXPECT_EQ(link.Entries().back(), Info(" Init Com Port, ok with Baudrate: 19200"));
+    int lines = 0;
+    if (::ioctl(s.PortFd.load(), TIOCMGET, &lines) == 0) {
+        EXPECT_EQ(lines & (TIOCM_DTR | TIOCM_RTS), 0);
+    } else {
+        EXPECT_TRUE(errno == ENOTTY || errno == EINVAL) << std::strerror(errno);
+    }
 }
 
 TEST_F(LinkSerialPort, SecondOpenOfTheSameDeviceIsRefused) {
