@@ -172,6 +172,10 @@ int CloseComPort(LinkState& s) {
     s.PortCloses.fetch_add(1);
     WakeReceiver(s);
     QLN_TRACE_INFO(s.trace, " Close Com Port");
+    // The terminal stays exclusive after the close while anyone else still has it open (the
+    // virtual valve keeps its own end open), and then our own next open, at the next line speed,
+    // would be refused to every user but root.
+    (void)::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     return ::close(fd);
 }

@@ -117,6 +117,22 @@ TEST_F(LinkSerialPort, SecondOpenOfTheSameDeviceIsRefused) {
     CloseComPort(*other.state);
 }
 
+// Another process may keep the terminal open (the virtual valve keeps its own end open). The port
+// is exclusive only while it is open here; left exclusive, the next open at the next line speed
+// would be refused to anyone but root.
+TEST_F(LinkSerialPort, ExclusiveOnlyWhileOpen) {
+    const int holder = ::open(pty.Slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    int exclusive = -1;
+    ASSERT_TRUE(InitComPort(s));
+    ASSERT_EQ(::ioctl(holder, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    CloseComPort(s);
+    ASSERT_EQ(::ioctl(holder, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(holder);
+}
+
 TEST_F(LinkSerialPort, UnsupportedComOrBaudRateOpensNothing) {
     s.PortIndex.store(8);
     EXPECT_FALSE(InitComPort(s));
