@@ -60,6 +60,15 @@ void TickLocked(LinkState& s) {
 // In the sample stream, records that do not fit are dropped at the port, keeping alignment.
 constexpr uint32_t STREAM_RESERVE = 3 * RECORD;
 
+// Whether the supervisor could take a reply out of the ring now (see ExtractReply). A reply that
+// trickles in byte by byte wakes it once, when it is complete, not once per byte.
+bool ReplyMayBeThere(const LinkState& s) {
+    if (s.SampleStreamMode.load()) return true;
+    const uint32_t available = s.Ring.Available();
+    const auto expected = static_cast<uint32_t>(std::max<int32_t>(s.ExpectedLength.load(), 0));
+    return available >= expected || (available > 0 && s.Ring.Peek(0) == NAK);
+}
+
 // Moves what the port holds into the ring, at most `limit` bytes, straight into the ring's free
 // space: one read, no copy.
 void ReadIntoRing(LinkState& s, uint32_t limit) {
@@ -69,7 +78,7 @@ void ReadIntoRing(LinkState& s, uint32_t limit) {
     const long got = PortReadInto(s, spans, count);
     if (got <= 0) return;
     s.Ring.Commit(static_cast<uint32_t>(got));
-    WakeSupervisor(s);
+    if (ReplyMayBeThere(s)) WakeSupervisor(s);
 }
 
 // Whether the receiver can take bytes from the port now. Otherwise it waits until the supervisor
@@ -301,10 +310,6 @@ void WriteComThread(LinkState& s) {
 }
 
 void ReceiverPass(LinkState& s) {
-    // Takes the wake-ups raised so far; whatever they announced is looked at below.
-    uint64_t raised = 0;
-    [[maybe_unused]] const ssize_t taken = ::read(s.ReceiverWakeFd, &raised, sizeof raised);
-
     const uint32_t closes = s.PortCloses.load();
     const int fd = s.PortFd.load();
     const bool listening = (s.uTestMode.load() & 1) == 0 && s.PortOpen.load() != 0 && fd >= 0;
@@ -315,7 +320,13 @@ void ReceiverPass(LinkState& s) {
     pollfd fds[2] = {{s.ReceiverWakeFd, POLLIN, 0}, {fd, static_cast<short>(room ? POLLIN : 0), 0}};
     // A full ring has room again once the supervisor has taken a reply out of it.
     const uint32_t timeout = awaiting && !room ? 10 : IClock::FOREVER;
-    if (s.clock->Poll(fds, listening ? 2 : 1, timeout) <= 0 || !listening) return;
+    if (s.clock->Poll(fds, listening ? 2 : 1, timeout) <= 0) return;
+    if (fds[0].revents) {
+        // Takes the wake-ups raised so far: the next pass looks afresh at what they announced.
+        uint64_t raised = 0;
+        [[maybe_unused]] const ssize_t taken = ::read(s.ReceiverWakeFd, &raised, sizeof raised);
+    }
+    if (!listening) return;
     const short events = fds[1].revents;
     // The port may have been closed (and its number given to the next open) meanwhile.
     if (events == 0 || s.PortCloses.load() != closes || s.PortOpen.load() == 0) return;
