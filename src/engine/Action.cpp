@@ -135,7 +135,7 @@ void ActionEngine::StepDispatch(uint32_t) {
         if (cmd & a.bit) {
             currentBit_ = a.bit;
             firstStep_ = a.firstStep;
-            if (a.bit == CMD_BAUDRATE_TEST) firmwareZeroShown_ = false;
+            if (a.bit == CMD_BAUDRATE_TEST) firmwareZeroShown_ = fixedSpeedTried_ = false;
             s_.ACTION_STEP.store(a.firstStep);
             return;
         }
@@ -299,11 +299,11 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
     case 0: {
         CloseComPort(l_);
         const int32_t fixed = l_.FixedBaudIndex.load();
-        const int32_t tried = l_.BaudIndex.load();
         if (fixed != 0) {
-            // The user named the speed: it is the only one tried. A failed try at it, or a port
-            // that would not open (which leaves BaudIndex 3), ends the test as after the last speed.
-            if (tried == 0 || tried == 1) {
+            // The user named the speed: it is the only one tried. Back here after the try (no
+            // answer, or a port that would not open), the test ends as after the last speed.
+            if (!fixedSpeedTried_) {
+                fixedSpeedTried_ = true;
                 l_.BaudIndex.store(fixed);
                 Advance();
                 break;

@@ -74,6 +74,8 @@ private:
     uint32_t firstStep_ = 0;
     const char* exchangeName_ = "";
     bool firmwareZeroShown_ = false;
+    bool fixedSpeedTried_ = false; // in this baud-rate test, when the speed is given
+
     ParamReadHold hold_;
     std::string errorText_;
 };

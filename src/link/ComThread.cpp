@@ -318,8 +318,9 @@ void ReceiverPass(LinkState& s) {
     const bool awaiting = listening && s.RECEIVE_STATE.load() == RECEIVE_AWAITED;
     const bool room = awaiting && CanReceive(s);
     pollfd fds[2] = {{s.ReceiverWakeFd, POLLIN, 0}, {fd, static_cast<short>(room ? POLLIN : 0), 0}};
-    // A full ring has room again once the supervisor has taken a reply out of it.
-    const uint32_t timeout = awaiting && !room ? 10 : IClock::FOREVER;
+    // A full ring has room again once the supervisor has taken a reply out of it. Without a
+    // wake-up descriptor (the system refused one) the receiver looks again every 100 ms.
+    const uint32_t timeout = awaiting && !room ? 10 : s.ReceiverWakeFd < 0 ? 100 : IClock::FOREVER;
     if (s.clock->Poll(fds, listening ? 2 : 1, timeout) <= 0) return;
     if (fds[0].revents) {
         // Takes the wake-ups raised so far: the next pass looks afresh at what they announced.
