@@ -9,15 +9,19 @@
 //                                  read, threads stopped
 //   BM_CliProcess/...              the same as the whole qln-cli process
 //   BM_IdleWakeups/...             wake-ups per second of the four threads while idle
+//   BM_SampleStream                CPU of the link threads while the scope's sample stream
+//                                  comes in (a 4 ms recording)
 //   BM_StartStop                   starting and stopping the four threads
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -214,12 +218,13 @@ void BM_CliProcess(benchmark::State& state) {
 }
 
 // Context switches of every thread of this process but the calling one: each one is a wake-up.
-long OtherThreadsSwitches() {
+long OtherThreadsSwitches(long except = 0) {
     const long self = ::syscall(SYS_gettid);
     long total = 0;
     std::error_code ec;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
-        if (std::stol(task.path().filename().string()) == self) continue;
+        const long tid = std::stol(task.path().filename().string());
+        if (tid == self || tid == except) continue;
         std::ifstream status(task.path() / "status");
         for (std::string line; std::getline(status, line);) {
             if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
@@ -266,6 +271,92 @@ void BM_IdleWakeups(benchmark::State& state) {
     state.counters["wakeups_per_s"] = static_cast<double>(wakeups) / seconds;
 }
 
+// CPU time the threads of this process but the calling one and `except` have run, in ns.
+int64_t OtherThreadsCpuNs(long except) {
+    const long self = ::syscall(SYS_gettid);
+    int64_t total = 0;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        const long tid = std::stol(task.path().filename().string());
+        if (tid == self || tid == except) continue;
+        std::ifstream schedstat(task.path() / "schedstat");
+        int64_t ns = 0;
+        if (schedstat >> ns) total += ns;
+    }
+    return total;
+}
+
+// The scope's sample stream: 6-byte records every 4 ms for 5 s on a pseudo-terminal, taken in
+// blocks of 49 records as a 4 ms recording takes them, through the link threads. Reports the CPU
+// the link threads spend per second of recording, and how often they wake.
+void BM_SampleStream(benchmark::State& state) {
+    constexpr int RECORDS_PER_BLOCK = 49;
+    constexpr auto PERIOD = std::chrono::milliseconds(4);
+    constexpr int RECORDS = 1250;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof name)) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    RealClock clock;
+    auto link = std::make_unique<LinkState>(clock);
+    LinkState& l = *link;
+    l.DevicePath[0] = name;
+    l.BaudIndex.store(3);
+    if (!InitComPort(l)) {
+        state.SkipWithError("the port did not open");
+        return;
+    }
+    l.SampleStreamMode.store(1);
+    LinkThreads threads(l);
+    double cpuMsPerSecond = 0, wakeupsPerSecond = 0;
+    for (auto _ : state) {
+        std::atomic<long> writerTid{0};
+        std::thread writer([&] {
+            writerTid.store(::syscall(SYS_gettid));
+            auto next = Steady::now();
+            for (int i = 0; i < RECORDS; ++i) {
+                const uint8_t record[6] = {STX, uint8_t(i), 0x80, 0x80, 0xC0, 0x01};
+                [[maybe_unused]] const ssize_t n = ::write(master, record, sizeof record);
+                next += PERIOD;
+                std::this_thread::sleep_until(next);
+            }
+        });
+        while (writerTid.load() == 0)
+            std::this_thread::yield();
+        const int64_t cpuBefore = OtherThreadsCpuNs(writerTid.load());
+        const long switchesBefore = OtherThreadsSwitches(writerTid.load());
+        const auto start = Steady::now();
+        int records = 0;
+        while (records + RECORDS_PER_BLOCK <= RECORDS) {
+            l.ExpectedLength.store(RECORDS_PER_BLOCK * 6);
+            l.RECEIVE_STATE.store(RECEIVE_AWAITED);
+            WakeSupervisor(l);
+            WakeReceiver(l);
+            AwaitOutcome(l, [&] { return l.RECEIVE_STATE.load() != RECEIVE_AWAITED; });
+            if (l.RECEIVE_STATE.load() != RECEIVE_COMPLETE) break;
+            records += RECORDS_PER_BLOCK;
+        }
+        const double seconds = std::chrono::duration<double>(Steady::now() - start).count();
+        const int64_t cpu = OtherThreadsCpuNs(writerTid.load()) - cpuBefore;
+        const long switches = OtherThreadsSwitches(writerTid.load()) - switchesBefore;
+        writer.join();
+        if (records < RECORDS - RECORDS_PER_BLOCK) {
+            state.SkipWithError("records went missing");
+            break;
+        }
+        cpuMsPerSecond = static_cast<double>(cpu) / 1e6 / seconds;
+        wakeupsPerSecond = static_cast<double>(switches) / seconds;
+    }
+    state.counters["link_cpu_ms_per_s"] = cpuMsPerSecond;
+    state.counters["wakeups_per_s"] = wakeupsPerSecond;
+    l.SampleStreamMode.store(0);
+    CloseComPort(l);
+    ::close(master);
+}
+
 void BM_StartStop(benchmark::State& state) {
     RealClock clock;
     auto qln = std::make_unique<QlnState>(clock);
@@ -306,4 +397,5 @@ BENCHMARK(BM_IdleWakeups)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);
+BENCHMARK(BM_SampleStream)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_StartStop)->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -61,12 +61,12 @@ void TickLocked(LinkState& s) {
 constexpr uint32_t STREAM_RESERVE = 3 * RECORD;
 
 // Whether the supervisor could take a reply out of the ring now (see ExtractReply). A reply that
-// trickles in byte by byte wakes it once, when it is complete, not once per byte.
+// trickles in byte by byte, or a block of sample records, wakes it once, when it can be complete.
 bool ReplyMayBeThere(const LinkState& s) {
-    if (s.SampleStreamMode.load()) return true;
     const uint32_t available = s.Ring.Available();
     const auto expected = static_cast<uint32_t>(std::max<int32_t>(s.ExpectedLength.load(), 0));
-    return available >= expected || (available > 0 && s.Ring.Peek(0) == NAK);
+    if (available >= expected) return true;
+    return !s.SampleStreamMode.load() && available > 0 && s.Ring.Peek(0) == NAK;
 }
 
 // Moves what the port holds into the ring, at most `limit` bytes, straight into the ring's free
