@@ -195,9 +195,11 @@ TEST_F(LinkSerialPort, HangUpMarksThePortLostWithoutSpinning) {
     EXPECT_TRUE(WaitFor([&] { return s.PortLost.load() == 1; }));
     EXPECT_EQ(s.PortOpen.load(), 0);
     // A lost port leaves the receiver blocked until it is woken, not retrying the dead device.
+    // Marking the loss wakes the receiver once more, which may still be under way here: one
+    // poll that returns at once and the one that blocks.
     clock.polls.store(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LE(clock.polls.load(), 1);
+    EXPECT_LE(clock.polls.load(), 2);
     s.RunStates[THREAD_READCOM].store(RUN_STOP_REQUESTED);
     WakeReceiver(s);
     reader.join();
