@@ -251,9 +251,11 @@ void SupervisorStep(LinkState& s) {
 }
 
 void MainCtrlThread(LinkState& s) {
-    while (!StopRequested(s, THREAD_MAINCTRL)) {
-        // Taken before anything is looked at: a wake-up raised from here on ends the wait below.
+    for (;;) {
+        // Taken before anything is looked at, the stop request included: a wake-up raised from
+        // here on ends the wait below.
         const uint32_t seen = s.SupervisorWake.count.load();
+        if (StopRequested(s, THREAD_MAINCTRL)) break;
         LinkTick(s);
         const int32_t step = s.THREAD_STEP.load();
         SupervisorStep(s);
@@ -283,8 +285,9 @@ void MainCtrlThread(LinkState& s) {
 }
 
 void WriteComThread(LinkState& s) {
-    while (!StopRequested(s, THREAD_WRITECOM)) {
+    for (;;) {
         const uint32_t seen = s.TransmitterWake.count.load();
+        if (StopRequested(s, THREAD_WRITECOM)) break;
         // A telegram waits while the port is closed; opening the port wakes this thread.
         if (s.PortOpen.load() == 0 || s.TransmitPending.load() == 0) {
             s.clock->Wait(s.TransmitterWake, seen, IClock::FOREVER);
