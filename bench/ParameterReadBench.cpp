@@ -26,7 +26,7 @@ void BM_ParameterRead(benchmark::State& state) {
     threads.Start();
 
     // Find the line speed once, outside the measurement.
-    s.THREAD_CMD.fetch_or(CMD_BAUDRATE_TEST);
+    RequestAction(s, CMD_BAUDRATE_TEST);
     if (!WaitUntil([&] { return s.THREAD_CMD.load() == 0; }) || s.link.BaudIndex.load() == 0) {
         state.SkipWithError("the baud-rate test failed");
         return;
@@ -35,7 +35,7 @@ void BM_ParameterRead(benchmark::State& state) {
     size_t reads = 0;
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        s.THREAD_CMD.fetch_or(CMD_READ_PARAMETER);
+        RequestAction(s, CMD_READ_PARAMETER);
         if (!notifier.WaitForCount(reads + 1) || notifier.Codes().back() != NOTIFY_PARAMETERS_READ) {
             state.SkipWithError("a parameter read failed");
             break;

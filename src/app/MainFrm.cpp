@@ -366,11 +366,13 @@ void CMainFrame::OnAutoTune() {
     if (messages_.Show(Texts().Get(368), "Auto-Tune", MbIcon::Stop, MbButtons::OkCancel, MbResult::Ok) !=
         MbResult::Ok)
         return;
-    RequestAutoTune(s_.THREAD_CMD);
+    if (RequestAutoTune(s_.THREAD_CMD)) WakeEngine(s_.link);
 }
 
 void CMainFrame::OnStopAcquisition() {
-    if (RequestStopAcquisition(s_.THREAD_CMD))
+    const bool running = RequestStopAcquisition(s_.THREAD_CMD);
+    WakeEngine(s_.link);
+    if (running)
         QLN_TRACE_INFO(s_.link.trace, " Acquisition stopped");
     else
         QLN_TRACE_INFO(s_.link.trace, " Acquisition hard stopped");

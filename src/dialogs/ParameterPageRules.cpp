@@ -239,11 +239,17 @@ void ParameterEditor::StoreToProject() {
     s_.params.EditBlock = local_;
 }
 
+bool ParameterEditor::Request(uint32_t bits, RequestMode mode) {
+    if (!RequestParameterAction(s_.THREAD_CMD, bits, mode)) return false;
+    WakeEngine(s_.link);
+    return true;
+}
+
 bool ParameterEditor::Read() {
     if (Busy()) return false;
     s_.params.WriteEnabled = 0;
     StoreToProject();
-    return RequestParameterAction(s_.THREAD_CMD, CMD_READ_PARAMETER);
+    return Request(CMD_READ_PARAMETER, RequestMode::WhenIdle);
 }
 
 bool ParameterEditor::Write(std::vector<RangeProblem>& problems) {
@@ -252,7 +258,7 @@ bool ParameterEditor::Write(std::vector<RangeProblem>& problems) {
     problems = CheckWrittenFields(local_);
     if (!problems.empty()) return false;
     StoreToProject();
-    return RequestParameterAction(s_.THREAD_CMD, CMD_WRITE_PARAMETER);
+    return Request(CMD_WRITE_PARAMETER, RequestMode::WhenIdle);
 }
 
 bool ParameterEditor::ChooseSet(int32_t set, std::vector<RangeProblem>& problems) {
@@ -268,7 +274,7 @@ bool ParameterEditor::ChooseSet(int32_t set, std::vector<RangeProblem>& problems
     local_.PARAMETER_SET = set;
     StoreToProject();
     const uint32_t which = set == 1 ? CMD_FACTORY_SET : CMD_CUSTOM_SET;
-    return RequestParameterAction(s_.THREAD_CMD, which | CMD_READ_PARAMETER);
+    return Request(which | CMD_READ_PARAMETER, RequestMode::WhenIdle);
 }
 
 bool ParameterEditor::Copy() {
@@ -294,7 +300,7 @@ void ParameterEditor::OnParametersRead() {
 }
 
 void ParameterEditor::OnParametersWritten() {
-    RequestParameterAction(s_.THREAD_CMD, CMD_READ_PARAMETER, RequestMode::AsItStands);
+    Request(CMD_READ_PARAMETER, RequestMode::AsItStands);
 }
 
 std::string RefusalText(const std::vector<RangeProblem>& problems, const TextSource& texts) {

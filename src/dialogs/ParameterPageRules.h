@@ -136,6 +136,8 @@ public:
 
 private:
     void StoreToProject();
+    // Into THREAD_CMD, and the engine woken so it starts at once.
+    bool Request(uint32_t bits, RequestMode mode);
 
     QlnState& s_;
     ParameterBlock local_;

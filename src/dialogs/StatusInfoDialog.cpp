@@ -187,7 +187,7 @@ LedPicture CStatusInfoDialog::Led(size_t led) const {
 
 void CStatusInfoDialog::OnPollTick() {
     if (!isVisible()) return;
-    RequestStatusRead(s_.THREAD_CMD, commError_);
+    if (RequestStatusRead(s_.THREAD_CMD, commError_)) WakeEngine(s_.link);
 }
 
 void CStatusInfoDialog::OnBlinkTick() {

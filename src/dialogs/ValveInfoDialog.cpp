@@ -118,7 +118,7 @@ CValveInfoDialog::CValveInfoDialog(QWidget* parent, QlnState& state, const TextS
 }
 
 void CValveInfoDialog::OnReadClicked() {
-    RequestValveInfoRead(s_.THREAD_CMD);
+    if (RequestValveInfoRead(s_.THREAD_CMD)) WakeEngine(s_.link);
     UpdateButton();
 }
 

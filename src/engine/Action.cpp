@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/DeviceCommands.h"
+#include "link/ComThread.h"
 #include "link/SerialPort.h"
 #include "text/Texts.h"
 
@@ -56,11 +57,19 @@ ActionEngine::ActionEngine(QlnState& s, INotifier& notifier) : s_(s), l_(s.link)
 
 void ActionEngine::Run() {
     for (;;) {
+        // Taken before anything is looked at: a wake-up raised from here on ends the wait below.
+        const uint32_t seen = l_.EngineWake.count.load();
         if (l_.RunStates[THREAD_ACTION].load() == RUN_STOP_REQUESTED) break;
+        CatchUpLinkTimers(l_);
+        const uint32_t step = s_.ACTION_STEP.load();
         Pass();
-        l_.clock->SleepMs(1);
+        // A pass that moved the step has more to do at once; one that did not waits for what its
+        // step waits for. The engine's own timers are 1..9; timer 0 is the supervisor's.
+        if (s_.ACTION_STEP.load() != step) continue;
+        l_.clock->Wait(l_.EngineWake, seen, NextLinkTimerMs(l_, 1, LINK_TIMER_COUNT - 1));
     }
     l_.RunStates[THREAD_ACTION].store(RUN_STOPPED);
+    WakeSupervisor(l_);
 }
 
 void ActionEngine::Pass() {
@@ -119,7 +128,7 @@ void ActionEngine::StepDispatch(uint32_t) {
         if (cmd & a.bit) {
             currentBit_ = a.bit;
             firstStep_ = a.firstStep;
-            if (a.bit == CMD_BAUDRATE_TEST) firmwareZeroShown_ = false;
+            if (a.bit == CMD_BAUDRATE_TEST) firmwareZeroShown_ = fixedSpeedTried_ = false;
             s_.ACTION_STEP.store(a.firstStep);
             return;
         }
@@ -139,7 +148,7 @@ bool ActionEngine::LinkIdle() const {
 }
 
 ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_t cmd, uint8_t data,
-                                        uint32_t replyLength) {
+                                        uint32_t replyLength, int32_t replyTimeoutMs) {
     switch (phase) {
     case 0: {
         if (!LinkIdle()) return Ex::Stay;
@@ -153,6 +162,7 @@ ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_
         l_.TransmitLength.store(4);
         if (l_.uTestMode.load() & 1) l_.ExpectedLength.store(3);
         l_.SEND_STATE.store(SEND_REQUESTED);
+        WakeSupervisor(l_);
         return Ex::Next;
     }
     case 1: {
@@ -164,7 +174,10 @@ ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_
         }
         std::memset(l_.ReplyBuffer, 0, sizeof l_.ReplyBuffer);
         l_.ExpectedLength.store(static_cast<int32_t>(replyLength));
+        l_.ReplyTimeoutMs.store(replyTimeoutMs);
         l_.RECEIVE_STATE.store(RECEIVE_AWAITED);
+        WakeSupervisor(l_);
+        WakeReceiver(l_);
         return Ex::Next;
     }
     default: {
@@ -243,7 +256,8 @@ void ActionEngine::StepRestart(uint32_t offset) {
     case 0:
         l_.SEND_STATE.store(SEND_IDLE);
         l_.RECEIVE_STATE.store(RECEIVE_IDLE);
-        l_.LinkTimers[1].store(RESTART_PAUSE_MS);
+        WakeSupervisor(l_);
+        StartLinkTimer(l_, 1, RESTART_PAUSE_MS);
         Advance();
         break;
     case 1:
@@ -275,8 +289,20 @@ void ActionEngine::StepStop(uint32_t) {
 
 void ActionEngine::StepBaudrateTest(uint32_t offset) {
     switch (offset) {
-    case 0:
+    case 0: {
         CloseComPort(l_);
+        const int32_t fixed = l_.FixedBaudIndex.load();
+        if (fixed != 0) {
+            // The user named the speed: it is the only one tried. Back here after the try (no
+            // answer, or a port that would not open), the test ends as after the last speed.
+            if (!fixedSpeedTried_) {
+                fixedSpeedTried_ = true;
+                l_.BaudIndex.store(fixed);
+                Advance();
+                break;
+            }
+            l_.BaudIndex.store(3);
+        }
         switch (l_.BaudIndex.load()) {
         case 2:
             l_.BaudIndex.store(3);
@@ -293,9 +319,11 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
         }
         Advance();
         break;
+    }
     case 1:
         l_.SEND_STATE.store(SEND_IDLE);
         l_.RECEIVE_STATE.store(RECEIVE_IDLE);
+        WakeSupervisor(l_);
         if (InitComPort(l_)) {
             ClearComPortInputBuffer(l_);
             ClearRcvQueue(l_);
@@ -322,7 +350,7 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
             s_.ACTION_STEP.store(STEP_RESTART);
             return;
         }
-        Exchange(1, "Baudrate Test", CMD_VERSION, 0, 3);
+        Exchange(1, "Baudrate Test", CMD_VERSION, 0, 3, PROBE_REPLY_TIMEOUT_MS);
         Advance();
         break;
     }
@@ -456,7 +484,7 @@ void ActionEngine::StepReadStatus(uint32_t offset) {
 void ActionEngine::StepResetOperationCounter(uint32_t offset) {
     if (offset == 0) {
         QLN_TRACE_INFO(l_.trace, " Reset Operation Counter ");
-        l_.LinkTimers[2].store(3);
+        StartLinkTimer(l_, 2, 3);
         Advance();
     } else if (l_.LinkTimers[2].load() == 0) {
         Finish(CMD_RESET_OPERATION_COUNTER, NOTIFY_OPERATION_COUNTER_RESET);

@@ -13,9 +13,11 @@ class ActionEngine {
 public:
     ActionEngine(QlnState& s, INotifier& notifier);
 
-    // The thread's loop: passes until the run-state asks it to stop.
+    // The thread's loop: passes until the run-state asks it to stop. Between passes that change
+    // nothing it blocks until it is woken (a request, an exchange outcome, stop) or one of its
+    // link timers runs out.
     void Run();
-    // One pass of the loop without its sleep (tests drive the engine with it).
+    // One pass of the loop without its wait (tests drive the engine with it).
     void Pass();
 
     uint32_t ErrorCode() const { return errorCode_; }
@@ -24,6 +26,9 @@ public:
     // Restart pause, send and reply time-outs are link timers; a restart pause is one second.
     static constexpr int32_t RESTART_PAUSE_MS = 1000;
     static constexpr uint32_t MAX_RESTARTS = 3;
+    // The baud-rate test's probe is answered within milliseconds by a valve at that speed; one at
+    // another speed never answers, and the test moves on to the next speed after this long.
+    static constexpr int32_t PROBE_REPLY_TIMEOUT_MS = 300;
 
 private:
     enum class Ex { Stay, Next, Failed };
@@ -36,7 +41,8 @@ private:
     static const StepRange STEPS[];
 
     // The three steps of one exchange. `phase` 0 sends, 1 awaits the send, 2 awaits the reply.
-    Ex Exchange(uint32_t phase, const char* name, uint8_t cmd, uint8_t data, uint32_t replyLength);
+    Ex Exchange(uint32_t phase, const char* name, uint8_t cmd, uint8_t data, uint32_t replyLength,
+                int32_t replyTimeoutMs = REPLY_TIMEOUT_MS);
     bool LinkIdle() const;
     bool ReplyValid(uint32_t replyLength) const;
     void SendFailure();
@@ -68,6 +74,8 @@ private:
     uint32_t firstStep_ = 0;
     const char* exchangeName_ = "";
     bool firmwareZeroShown_ = false;
+    bool fixedSpeedTried_ = false; // in this baud-rate test, when the speed is given
+
     ParamReadHold hold_;
     std::string errorText_;
 };

@@ -55,6 +55,7 @@ void EngineThreads::Stop() {
     if (!running_) return;
     LinkState& l = s_.link;
     l.RunStates[THREAD_MAINCTRL].store(RUN_STOP_REQUESTED);
+    WakeSupervisor(l);
     for (std::thread* t : {&mainCtrl_, &action_, &writeCom_, &readCom_})
         if (t->joinable()) t->join();
     CloseComPort(l);

@@ -76,3 +76,11 @@ struct QlnState {
     StatusInfo statusInfo{};
     TestFunctionData testFunction{};
 };
+
+// Requests an action the way the window and qln-cli do: sets its bits and wakes the engine, so
+// that it starts at once. Whoever changes THREAD_CMD in another way (compare-and-swap) wakes the
+// engine with WakeEngine(s.link) afterwards.
+inline void RequestAction(QlnState& s, uint32_t bits) {
+    s.THREAD_CMD.fetch_or(bits);
+    WakeEngine(s.link);
+}

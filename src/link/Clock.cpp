@@ -1,21 +1,49 @@
 #include "link/Clock.h"
 
+#include <algorithm>
 #include <chrono>
-#include <thread>
+#include <climits>
+#include <poll.h>
 
 namespace {
 int64_t SteadyUs() {
     using namespace std::chrono;
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
+
+// poll's time-out in whole milliseconds, rounded up so that a wait never ends before its time.
+int PollTimeout(int64_t us) {
+    if (us < 0) return -1;
+    return static_cast<int>(std::min<int64_t>((us + 999) / 1000, INT_MAX));
+}
 } // namespace
+
+void RealTimeClock::Raise(WakeUp& w) {
+    {
+        std::lock_guard<std::mutex> lock(w.m);
+        w.count.fetch_add(1);
+    }
+    w.cv.notify_all();
+}
+
+void RealTimeClock::Wait(WakeUp& w, uint32_t seen, uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(w.m);
+    const auto raised = [&] { return w.count.load() != seen; };
+    if (timeoutMs == FOREVER) {
+        w.cv.wait(lock, raised);
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(RealMicros(timeoutMs));
+    w.cv.wait_until(lock, deadline, raised);
+}
+
+int RealTimeClock::Poll(pollfd* fds, size_t count, uint32_t timeoutMs) {
+    const int timeout = timeoutMs == FOREVER ? -1 : PollTimeout(RealMicros(timeoutMs));
+    return ::poll(fds, static_cast<nfds_t>(count), timeout);
+}
 
 uint32_t RealClock::NowMs() {
     return static_cast<uint32_t>(SteadyUs() / 1000);
-}
-
-void RealClock::SleepMs(uint32_t ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 ScaledClock::ScaledClock(double factor) : factor_(factor > 0 ? factor : 1.0), startUs_(SteadyUs()) {}
@@ -25,14 +53,43 @@ uint32_t ScaledClock::NowMs() {
     return static_cast<uint32_t>(static_cast<uint64_t>(elapsedMs * factor_));
 }
 
-void ScaledClock::SleepMs(uint32_t ms) {
-    const auto us = static_cast<int64_t>(ms * 1000.0 / factor_);
-    if (us <= 0)
-        std::this_thread::yield();
-    else
-        std::this_thread::sleep_for(std::chrono::microseconds(us));
+int64_t ScaledClock::RealMicros(uint32_t ms) const {
+    // Rounded up: scaled time must have reached the deadline when the real wait ends.
+    return static_cast<int64_t>(ms * 1000.0 / factor_) + 1;
 }
 
-void ManualClock::SleepMs(uint32_t /*ms*/) {
-    std::this_thread::sleep_for(std::chrono::microseconds(50));
+void ManualClock::Raise(WakeUp& w) {
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        w.count.fetch_add(1);
+    }
+    cv_.notify_all();
+}
+
+void ManualClock::Wait(WakeUp& w, uint32_t seen, uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_);
+    const uint32_t start = now_.load();
+    cv_.wait(lock, [&] {
+        return w.count.load() != seen || (timeoutMs != FOREVER && now_.load() - start >= timeoutMs);
+    });
+}
+
+int ManualClock::Poll(pollfd* fds, size_t count, uint32_t timeoutMs) {
+    if (timeoutMs == FOREVER) return ::poll(fds, static_cast<nfds_t>(count), -1);
+    // Advance cannot interrupt a poll, so a wait with a deadline looks at the time every real
+    // millisecond. Only tests use this clock.
+    const uint32_t start = now_.load();
+    for (;;) {
+        const bool due = now_.load() - start >= timeoutMs;
+        const int r = ::poll(fds, static_cast<nfds_t>(count), due ? 0 : 1);
+        if (r != 0 || due) return r;
+    }
+}
+
+void ManualClock::Advance(uint32_t ms) {
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        now_.fetch_add(ms);
+    }
+    cv_.notify_all();
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <poll.h>
 
 #include "link/SerialPort.h"
 #include "link/SimulatedValve.h"
@@ -20,10 +21,15 @@ void PublishDebug(LinkState& s) {
 bool StopRequested(LinkState& s, ThreadIndex t) {
     return s.RunStates[t].load() == RUN_STOP_REQUESTED;
 }
-} // namespace
 
-void LinkTick(LinkState& s) {
-    s.LoopsPerSecond.fetch_add(1);
+// Ends a thread: it reports stopped and lets the supervisor, who waits for that, know.
+void ReportStopped(LinkState& s, ThreadIndex t) {
+    s.RunStates[t].store(RUN_STOPPED);
+    WakeSupervisor(s);
+}
+
+// Counts the milliseconds since the last tick off the timers. TickMutex held.
+void TickLocked(LinkState& s) {
     const uint32_t now = s.clock->NowMs();
     if (!s.TickStarted) {
         s.TickStarted = true;
@@ -49,6 +55,93 @@ void LinkTick(LinkState& s) {
         }
         s.OneSecondCounter.store(sec);
     }
+}
+
+// In the sample stream, records that do not fit are dropped at the port, keeping alignment.
+constexpr uint32_t STREAM_RESERVE = 3 * RECORD;
+
+// Whether the supervisor could take a reply out of the ring now (see ExtractReply). A reply that
+// trickles in byte by byte, or a block of sample records, wakes it once, when it can be complete.
+bool ReplyMayBeThere(const LinkState& s) {
+    const uint32_t available = s.Ring.Available();
+    const auto expected = static_cast<uint32_t>(std::max<int32_t>(s.ExpectedLength.load(), 0));
+    if (available >= expected) return true;
+    return !s.SampleStreamMode.load() && available > 0 && s.Ring.Peek(0) == NAK;
+}
+
+// Moves what the port holds into the ring, at most `limit` bytes, straight into the ring's free
+// space: one read, no copy.
+void ReadIntoRing(LinkState& s, uint32_t limit) {
+    ReceiveRing::Span spans[2];
+    const int count = s.Ring.FreeSpans(limit, spans);
+    if (count == 0) return;
+    const long got = PortReadInto(s, spans, count);
+    if (got <= 0) return;
+    s.Ring.Commit(static_cast<uint32_t>(got));
+    if (ReplyMayBeThere(s)) WakeSupervisor(s);
+}
+
+// Whether the receiver can take bytes from the port now. Otherwise it waits until the supervisor
+// has made room in the ring, or in the sample stream until enough has come to drop records.
+bool CanReceive(LinkState& s) {
+    const uint32_t free = s.Ring.Free();
+    if (!s.SampleStreamMode.load()) return free > 0;
+    return free >= STREAM_RESERVE || PortBytesWaiting(s) >= static_cast<int>(STREAM_RESERVE);
+}
+
+void ReceiveBytes(LinkState& s) {
+    const uint32_t free = s.Ring.Free();
+    if (!s.SampleStreamMode.load()) {
+        ReadIntoRing(s, free);
+        return;
+    }
+    const int waiting = PortBytesWaiting(s);
+    if (waiting <= 0) return;
+    if (free >= STREAM_RESERVE) {
+        const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(waiting), RING_CAPACITY);
+        ReadIntoRing(s, std::min(n / RECORD, free / RECORD) * RECORD);
+        return;
+    }
+    // Ring nearly full: drop whole records at the port, keeping record alignment.
+    if (waiting < static_cast<int>(STREAM_RESERVE)) return;
+    uint8_t buf[RECORD];
+    if (PortRead(s, buf, RECORD) != static_cast<long>(RECORD)) return;
+    uint32_t k = 0;
+    while (k < RECORD && buf[k] != STX)
+        ++k;
+    if (k < RECORD) {
+        if (s.Ring.Append(buf, k) > 0) WakeSupervisor(s);
+        uint8_t drop[RECORD];
+        PortRead(s, drop, k);
+    }
+}
+} // namespace
+
+void LinkTick(LinkState& s) {
+    s.LoopsPerSecond.fetch_add(1);
+    std::lock_guard<std::mutex> lock(s.TickMutex);
+    TickLocked(s);
+}
+
+void CatchUpLinkTimers(LinkState& s) {
+    std::lock_guard<std::mutex> lock(s.TickMutex);
+    TickLocked(s);
+}
+
+void StartLinkTimer(LinkState& s, int timer, int32_t ms) {
+    std::lock_guard<std::mutex> lock(s.TickMutex);
+    // The time since the last tick has passed before the timer started; it must not count.
+    TickLocked(s);
+    s.LinkTimers[timer].store(ms);
+}
+
+uint32_t NextLinkTimerMs(const LinkState& s, int first, int last) {
+    uint32_t next = IClock::FOREVER;
+    for (int t = first; t <= last; ++t) {
+        const int32_t v = s.LinkTimers[t].load();
+        if (v > 0) next = std::min(next, static_cast<uint32_t>(v));
+    }
+    return next;
 }
 
 bool ExtractReply(LinkState& s) {
@@ -100,8 +193,9 @@ void SupervisorStep(LinkState& s) {
         break;
     case 3:
         if (s.uTestMode.load() & 1) SimulatedValveAnswer(s);
-        s.LinkTimers[0].store(SEND_TIMEOUT_MS);
+        StartLinkTimer(s, 0, SEND_TIMEOUT_MS);
         s.TransmitPending.store(1);
+        WakeTransmitter(s);
         s.THREAD_STEP.store(4);
         break;
     case 4: {
@@ -117,6 +211,7 @@ void SupervisorStep(LinkState& s) {
             int32_t requested = SEND_REQUESTED;
             const bool sent = s.SEND_STATE.compare_exchange_strong(requested, SEND_SENT);
             s.THREAD_STEP.store(sent ? 2 : 0);
+            WakeEngine(s);
         } else if (s.LinkTimers[0].load() == 0) {
             // The engine counts this send as failed and will build its next telegram in the same
             // buffer; a telegram still pending would be written unasked (and half rebuilt) as soon
@@ -125,11 +220,12 @@ void SupervisorStep(LinkState& s) {
             s.trace.WriteText("Send Timeout ", TRACE_SND_TEXT, __FILE__, __LINE__);
             s.SEND_STATE.store(SEND_TIMEOUT);
             s.THREAD_STEP.store(0);
+            WakeEngine(s);
         }
         break;
     }
     case 5:
-        s.LinkTimers[0].store(REPLY_TIMEOUT_MS);
+        StartLinkTimer(s, 0, s.ReplyTimeoutMs.load());
         s.THREAD_STEP.store(6);
         break;
     case 6:
@@ -138,12 +234,14 @@ void SupervisorStep(LinkState& s) {
         } else if (ExtractReply(s)) {
             s.RECEIVE_STATE.store(RECEIVE_COMPLETE);
             s.THREAD_STEP.store(0);
+            WakeEngine(s);
         } else if (s.LinkTimers[0].load() == 0 || s.PortLost.load()) {
             // A vanished device cannot answer: give up at once instead of after 10 s.
             s.RETRY.fetch_add(1);
             s.trace.WriteText("Receive Timeout max retry", TRACE_RCV_TEXT, __FILE__, __LINE__);
             s.RECEIVE_STATE.store(RECEIVE_TIMEOUT);
             s.THREAD_STEP.store(0);
+            WakeEngine(s);
         }
         break;
     default:
@@ -153,92 +251,98 @@ void SupervisorStep(LinkState& s) {
 }
 
 void MainCtrlThread(LinkState& s) {
-    while (!StopRequested(s, THREAD_MAINCTRL)) {
-        SupervisorStep(s);
-        s.clock->SleepMs(1);
+    for (;;) {
+        // Taken before anything is looked at, the stop request included: a wake-up raised from
+        // here on ends the wait below.
+        const uint32_t seen = s.SupervisorWake.count.load();
+        if (StopRequested(s, THREAD_MAINCTRL)) break;
         LinkTick(s);
+        const int32_t step = s.THREAD_STEP.load();
+        SupervisorStep(s);
         PublishDebug(s);
+        if (s.THREAD_STEP.load() != step) continue;
+        // Steps 4 and 6 also end when timer 0 runs out; every other step waits for the engine.
+        const uint32_t deadline = (step == 4 || step == 6) ? NextLinkTimerMs(s, 0, 0) : IClock::FOREVER;
+        s.clock->Wait(s.SupervisorWake, seen, deadline);
     }
     for (int t : {THREAD_ACTION, THREAD_WRITECOM, THREAD_READCOM}) {
         int32_t expected = RUN_RUNNING;
         if (!s.RunStates[t].compare_exchange_strong(expected, RUN_STOP_REQUESTED))
             s.RunStates[t].store(RUN_STOPPED);
     }
-    // Waits in real time: the other threads need real time to notice, whatever the clock says.
-    while (s.RunStates[THREAD_ACTION].load() != RUN_STOPPED ||
-           s.RunStates[THREAD_WRITECOM].load() != RUN_STOPPED ||
-           s.RunStates[THREAD_READCOM].load() != RUN_STOPPED)
-        s.clock->SleepMs(100);
+    WakeEngine(s);
+    WakeTransmitter(s);
+    WakeReceiver(s);
+    for (;;) {
+        const uint32_t seen = s.SupervisorWake.count.load();
+        if (s.RunStates[THREAD_ACTION].load() == RUN_STOPPED &&
+            s.RunStates[THREAD_WRITECOM].load() == RUN_STOPPED &&
+            s.RunStates[THREAD_READCOM].load() == RUN_STOPPED)
+            break;
+        s.clock->Wait(s.SupervisorWake, seen, IClock::FOREVER);
+    }
     s.RunStates[THREAD_MAINCTRL].store(RUN_STOPPED);
 }
 
 void WriteComThread(LinkState& s) {
-    while (!StopRequested(s, THREAD_WRITECOM)) {
-        if (s.PortOpen.load() == 0) {
-            s.clock->SleepMs(100);
+    for (;;) {
+        const uint32_t seen = s.TransmitterWake.count.load();
+        if (StopRequested(s, THREAD_WRITECOM)) break;
+        // A telegram waits while the port is closed; opening the port wakes this thread.
+        if (s.PortOpen.load() == 0 || s.TransmitPending.load() == 0) {
+            s.clock->Wait(s.TransmitterWake, seen, IClock::FOREVER);
             continue;
         }
-        if (s.TransmitPending.load()) {
-            uint32_t len = s.TransmitLength.load();
-            if (len > LINK_BUFFER_SIZE) {
-                len = 19997;
-                s.TransmitBuffer[19997] = 0;
-            }
-            s.trace.WriteBytes(s.TransmitBuffer, len, TRACE_SND_BYTES, __FILE__, __LINE__);
-            if (s.PortOpen.load() && (s.uTestMode.load() & 1) == 0) {
-                const long n = PortWrite(s, s.TransmitBuffer, len);
-                if (n < 0)
-                    s.SEND_STATE.store(SEND_WRITE_FAILED);
-                else if (static_cast<uint32_t>(n) < len)
-                    s.SEND_STATE.store(SEND_SHORT_WRITE);
-            }
-            s.TransmitPending.store(0);
+        uint32_t len = s.TransmitLength.load();
+        if (len > LINK_BUFFER_SIZE) {
+            len = 19997;
+            s.TransmitBuffer[19997] = 0;
         }
-        s.clock->SleepMs(1);
+        s.trace.WriteBytes(s.TransmitBuffer, len, TRACE_SND_BYTES, __FILE__, __LINE__);
+        if (s.PortOpen.load() && (s.uTestMode.load() & 1) == 0) {
+            const long n = PortWrite(s, s.TransmitBuffer, len);
+            if (n < 0)
+                s.SEND_STATE.store(SEND_WRITE_FAILED);
+            else if (static_cast<uint32_t>(n) < len)
+                s.SEND_STATE.store(SEND_SHORT_WRITE);
+        }
+        s.TransmitPending.store(0);
+        WakeSupervisor(s);
     }
-    s.RunStates[THREAD_WRITECOM].store(RUN_STOPPED);
+    ReportStopped(s, THREAD_WRITECOM);
 }
 
 void ReceiverPass(LinkState& s) {
-    if ((s.uTestMode.load() & 1) || s.PortOpen.load() == 0) {
-        s.clock->SleepMs(100);
+    const uint32_t closes = s.PortCloses.load();
+    const int fd = s.PortFd.load();
+    const bool listening = (s.uTestMode.load() & 1) == 0 && s.PortOpen.load() != 0 && fd >= 0;
+    // Bytes that arrive while no reply is awaited stay in the driver's queue; the engine drains
+    // them before its next action. Without POLLIN the port still reports a hang-up.
+    const bool awaiting = listening && s.RECEIVE_STATE.load() == RECEIVE_AWAITED;
+    const bool room = awaiting && CanReceive(s);
+    pollfd fds[2] = {{s.ReceiverWakeFd, POLLIN, 0}, {fd, static_cast<short>(room ? POLLIN : 0), 0}};
+    // A full ring has room again once the supervisor has taken a reply out of it. Without a
+    // wake-up descriptor (the system refused one) the receiver looks again every 100 ms.
+    const uint32_t timeout = awaiting && !room ? 10 : s.ReceiverWakeFd < 0 ? 100 : IClock::FOREVER;
+    if (s.clock->Poll(fds, listening ? 2 : 1, timeout) <= 0) return;
+    if (fds[0].revents) {
+        // Takes the wake-ups raised so far: the next pass looks afresh at what they announced.
+        uint64_t raised = 0;
+        [[maybe_unused]] const ssize_t taken = ::read(s.ReceiverWakeFd, &raised, sizeof raised);
+    }
+    if (!listening) return;
+    const short events = fds[1].revents;
+    // The port may have been closed (and its number given to the next open) meanwhile.
+    if (events == 0 || s.PortCloses.load() != closes || s.PortOpen.load() == 0) return;
+    if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+        MarkPortLost(s);
         return;
     }
-    const int waiting = PortBytesWaiting(s);
-    if (waiting <= 0 || s.RECEIVE_STATE.load() != RECEIVE_AWAITED) return;
-    uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(waiting), RING_CAPACITY);
-    const uint32_t free = s.Ring.Free();
-    uint8_t buf[LINK_BUFFER_SIZE];
-    if (!s.SampleStreamMode.load()) {
-        n = std::min(n, free);
-    } else if (free >= 3 * RECORD) {
-        n = std::min(n / RECORD, free / RECORD) * RECORD;
-    } else {
-        // Ring nearly full: drop whole records at the port, keeping record alignment.
-        if (waiting < static_cast<int>(3 * RECORD)) {
-            s.clock->SleepMs(10);
-            return;
-        }
-        if (PortRead(s, buf, RECORD) != static_cast<long>(RECORD)) return;
-        uint32_t k = 0;
-        while (k < RECORD && buf[k] != STX)
-            ++k;
-        if (k < RECORD) {
-            s.Ring.Append(buf, k);
-            uint8_t drop[RECORD];
-            PortRead(s, drop, k);
-        }
-        return;
-    }
-    if (n == 0) return;
-    const long got = PortRead(s, buf, n);
-    if (got > 0) s.Ring.Append(buf, static_cast<uint32_t>(got));
+    if ((events & POLLIN) && s.RECEIVE_STATE.load() == RECEIVE_AWAITED) ReceiveBytes(s);
 }
 
 void ReadComThread(LinkState& s) {
-    while (!StopRequested(s, THREAD_READCOM)) {
+    while (!StopRequested(s, THREAD_READCOM))
         ReceiverPass(s);
-        s.clock->SleepMs(1);
-    }
-    s.RunStates[THREAD_READCOM].store(RUN_STOPPED);
+    ReportStopped(s, THREAD_READCOM);
 }

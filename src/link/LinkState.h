@@ -2,7 +2,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "link/Clock.h"
 #include "link/ReceiveRing.h"
@@ -14,6 +17,7 @@ constexpr uint8_t NAK = 0x15;
 constexpr uint32_t LINK_BUFFER_SIZE = 20000;
 constexpr int32_t SEND_TIMEOUT_MS = 500;
 constexpr int32_t REPLY_TIMEOUT_MS = 10000;
+constexpr int LINK_TIMER_COUNT = 10;
 
 enum SendState : int32_t {
     SEND_IDLE = 0,
@@ -58,7 +62,10 @@ inline uint8_t Bcc(const uint8_t* bytes, size_t len) {
 // buffers are handed over by the exchange states (written before the state is stored, read after
 // it is loaded).
 struct LinkState {
-    explicit LinkState(IClock& c) : clock(&c) {}
+    explicit LinkState(IClock& c) : clock(&c), ReceiverWakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~LinkState() {
+        if (ReceiverWakeFd >= 0) ::close(ReceiverWakeFd);
+    }
     LinkState(const LinkState&) = delete;
     LinkState& operator=(const LinkState&) = delete;
 
@@ -71,16 +78,21 @@ struct LinkState {
     std::atomic<int32_t> SEND_STATE{SEND_IDLE};
     std::atomic<int32_t> RECEIVE_STATE{RECEIVE_IDLE};
     std::atomic<int32_t> ExpectedLength{0};
+    // How long the supervisor waits for the reply the engine asks for next.
+    std::atomic<int32_t> ReplyTimeoutMs{REPLY_TIMEOUT_MS};
     uint8_t ReplyBuffer[LINK_BUFFER_SIZE] = {};
     ReceiveRing Ring;
     std::atomic<uint32_t> SampleStreamMode{0};
     std::atomic<uint32_t> TransmitPending{0};
 
     // Supervisor
-    std::atomic<int32_t> LinkTimers[10] = {};
+    std::atomic<int32_t> LinkTimers[LINK_TIMER_COUNT] = {};
     std::atomic<int32_t> OneSecondCounter{1000};
     std::atomic<int32_t> LoopsPerSecond{0};
-    uint32_t LastTickMs = 0; // supervisor thread only
+    // The tick runs where a thread needs its timers to be current; this keeps two ticks from
+    // counting the same milliseconds twice.
+    std::mutex TickMutex;
+    uint32_t LastTickMs = 0; // under TickMutex
     bool TickStarted = false;
     std::atomic<int32_t> THREAD_STEP{0};
     std::atomic<int32_t> RETRY{0};
@@ -90,11 +102,16 @@ struct LinkState {
     // Port
     std::atomic<int32_t> PortIndex{0};
     std::atomic<int32_t> BaudIndex{0};
+    // 0: the baud-rate test tries 19200, then 57600 baud; 2 or 3: only that speed.
+    std::atomic<int32_t> FixedBaudIndex{0};
     std::atomic<int32_t> PortOpen{0};
     // Set by the receiver or transmitter when the device has vanished (hang-up, EIO); the engine
     // then closes the port and ends the running action with an error.
     std::atomic<int32_t> PortLost{0};
     std::atomic<int> PortFd{-1};
+    // Counts the closes of the port: the receiver, which polls a descriptor number, can tell
+    // that the number may have been given to another open meanwhile.
+    std::atomic<uint32_t> PortCloses{0};
     std::atomic<int> LastOpenErrno{0};
     // COM1..COM8 mapped to device paths; changed only while the engine is idle.
     std::array<std::string, 8> DevicePath{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3",
@@ -103,4 +120,27 @@ struct LinkState {
     // Test mode: bit 0 lets the simulated valve answer instead of the port.
     std::atomic<uint32_t> uTestMode{0};
     uint32_t SimSampleCounter = 0; // simulated valve, supervisor thread only
+
+    // What each thread blocks on besides its deadline. The receiver blocks in poll() on the port
+    // and on ReceiverWakeFd (an eventfd), the others on their WakeUp.
+    WakeUp EngineWake;
+    WakeUp SupervisorWake;
+    WakeUp TransmitterWake;
+    int ReceiverWakeFd;
 };
+
+// Whoever changes what a thread waits for wakes it.
+inline void WakeEngine(LinkState& s) {
+    s.clock->Raise(s.EngineWake);
+}
+inline void WakeSupervisor(LinkState& s) {
+    s.clock->Raise(s.SupervisorWake);
+}
+inline void WakeTransmitter(LinkState& s) {
+    s.clock->Raise(s.TransmitterWake);
+}
+inline void WakeReceiver(LinkState& s) {
+    const uint64_t one = 1;
+    // Fails only when the counter is about to overflow, and then the receiver is awake anyway.
+    [[maybe_unused]] const ssize_t n = ::write(s.ReceiverWakeFd, &one, sizeof one);
+}

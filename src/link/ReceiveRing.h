@@ -10,10 +10,22 @@ class ReceiveRing {
 public:
     static constexpr uint32_t RING_SIZE = 20000;
 
+    // A piece of the buffer the producer may fill.
+    struct Span {
+        uint8_t* data;
+        uint32_t size;
+    };
+
     uint32_t Available() const;
     uint32_t Free() const;
     // Producer: appends what fits and returns the number of bytes taken.
     uint32_t Append(const uint8_t* data, uint32_t len);
+    // Producer: the free space, at most `limit` bytes of it, as one or two pieces (the second
+    // starts at the beginning of the buffer), so that a read from the port can land in the ring
+    // directly. Returns the number of pieces (0 when the ring is full); fill them in order and
+    // Commit what was filled.
+    int FreeSpans(uint32_t limit, Span out[2]);
+    void Commit(uint32_t len);
     // Consumer: the byte `offset` places after the read index (offset < Available()).
     uint8_t Peek(uint32_t offset) const;
     // Consumer: copies `len` bytes (len <= Available()) and advances the read index past them.

@@ -1,5 +1,6 @@
 #include "link/SerialPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,13 +20,6 @@ constexpr int WANTED_QUEUE = 16384;
 
 bool IsVanished(int err) {
     return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
-}
-
-void MarkLost(LinkState& s) {
-    if (s.PortLost.exchange(1) == 0) {
-        s.PortOpen.store(0);
-        QLN_TRACE_INFO(s.trace, " Com Port lost, device gone");
-    }
 }
 
 speed_t SpeedOf(int baud) {
@@ -58,7 +53,39 @@ bool ApplyLine(int fd, int baud) {
     if (cfsetispeed(&tio, SpeedOf(baud)) != 0 || cfsetospeed(&tio, SpeedOf(baud)) != 0) return false;
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
+
+// The valve's interface takes no modem lines: DTR and RTS stay inactive, whatever the driver
+// raised on open or on leaving speed 0. A pseudo-terminal has no modem lines and refuses the
+// request (ENOTTY); neither that nor any other refusal keeps the port from being used.
+void DropModemLines(int fd) {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    (void)::ioctl(fd, TIOCMBIC, &lines);
+}
+
+long ReadResult(LinkState& s, ssize_t n, size_t len) {
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR) return 0;
+        if (IsVanished(errno)) MarkPortLost(s);
+        return -1;
+    }
+    if (n == 0 && len > 0) {
+        // The port said bytes were waiting, yet the read ends: the line has hung up.
+        MarkPortLost(s);
+        return -1;
+    }
+    return n;
+}
 } // namespace
+
+void MarkPortLost(LinkState& s) {
+    if (s.PortLost.exchange(1) == 0) {
+        s.PortOpen.store(0);
+        QLN_TRACE_INFO(s.trace, " Com Port lost, device gone");
+    }
+    // The supervisor stops waiting for a reply that cannot come; the receiver stops listening.
+    WakeSupervisor(s);
+    WakeReceiver(s);
+}
 
 int BaudRateOf(int32_t baudIndex) {
     switch (baudIndex) {
@@ -122,6 +149,7 @@ bool InitComPort(LinkState& s) {
             CloseComPort(s);
             return false;
         }
+        DropModemLines(fd);
         QLN_TRACE_INFO(s.trace, " RxQueue: %d bytes", LINUX_TTY_QUEUE);
         if (LINUX_TTY_QUEUE < WANTED_QUEUE)
             QLN_TRACE_INFO(s.trace, " New RxQueue: %d bytes", LINUX_TTY_QUEUE);
@@ -130,6 +158,9 @@ bool InitComPort(LinkState& s) {
     ClearRcvQueue(s);
     s.PortOpen.store(1);
     QLN_TRACE_INFO(s.trace, " Init Com Port, ok with Baudrate: %d", baud);
+    // A telegram may be waiting for the port; the receiver listens to the new descriptor.
+    WakeTransmitter(s);
+    WakeReceiver(s);
     return true;
 }
 
@@ -137,7 +168,14 @@ int CloseComPort(LinkState& s) {
     s.PortOpen.store(0);
     const int fd = s.PortFd.exchange(-1);
     if (fd < 0) return 0;
+    // The receiver must let go of the descriptor before its number is given to another file.
+    s.PortCloses.fetch_add(1);
+    WakeReceiver(s);
     QLN_TRACE_INFO(s.trace, " Close Com Port");
+    // The terminal stays exclusive after the close while anyone else still has it open (the
+    // virtual valve keeps its own end open), and then our own next open, at the next line speed,
+    // would be refused to every user but root.
+    (void)::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     return ::close(fd);
 }
@@ -167,12 +205,12 @@ int PortBytesWaiting(LinkState& s) {
     if (fd < 0) return 0;
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-        MarkLost(s);
+        MarkPortLost(s);
         return -1;
     }
     int waiting = 0;
     if (::ioctl(fd, FIONREAD, &waiting) != 0) {
-        if (IsVanished(errno)) MarkLost(s);
+        if (IsVanished(errno)) MarkPortLost(s);
         return -1;
     }
     return waiting;
@@ -181,18 +219,19 @@ int PortBytesWaiting(LinkState& s) {
 long PortRead(LinkState& s, uint8_t* buf, size_t len) {
     const int fd = s.PortFd.load();
     if (fd < 0) return -1;
-    const ssize_t n = ::read(fd, buf, len);
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EINTR) return 0;
-        if (IsVanished(errno)) MarkLost(s);
-        return -1;
+    return ReadResult(s, ::read(fd, buf, len), len);
+}
+
+long PortReadInto(LinkState& s, const ReceiveRing::Span* spans, int count) {
+    const int fd = s.PortFd.load();
+    if (fd < 0) return -1;
+    iovec iov[2];
+    size_t len = 0;
+    for (int i = 0; i < count && i < 2; ++i) {
+        iov[i] = {spans[i].data, spans[i].size};
+        len += spans[i].size;
     }
-    if (n == 0 && len > 0) {
-        // FIONREAD said bytes were waiting, yet the read ends: the line has hung up.
-        MarkLost(s);
-        return -1;
-    }
-    return n;
+    return ReadResult(s, ::readv(fd, iov, std::min(count, 2)), len);
 }
 
 long PortWrite(LinkState& s, const uint8_t* buf, size_t len) {
@@ -210,10 +249,10 @@ long PortWrite(LinkState& s, const uint8_t* buf, size_t len) {
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             pollfd p{fd, POLLOUT, 0};
             if (::poll(&p, 1, 100) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) continue;
-            MarkLost(s);
+            MarkPortLost(s);
             return done > 0 ? static_cast<long>(done) : -1;
         }
-        if (n < 0 && IsVanished(errno)) MarkLost(s);
+        if (n < 0 && IsVanished(errno)) MarkPortLost(s);
         return done > 0 ? static_cast<long>(done) : -1;
     }
     return static_cast<long>(done);

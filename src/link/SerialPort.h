@@ -19,7 +19,11 @@ int BaudRateOf(int32_t baudIndex);
 // failure that means the device has vanished also marks the port lost.
 int PortBytesWaiting(LinkState& s);
 long PortRead(LinkState& s, uint8_t* buf, size_t len);
+// Reads into the pieces of the receive ring (one read for both) and returns the number of bytes.
+long PortReadInto(LinkState& s, const ReceiveRing::Span* spans, int count);
 long PortWrite(LinkState& s, const uint8_t* buf, size_t len);
+// The device has vanished (hang-up, EIO): the port stays unusable until it is opened afresh.
+void MarkPortLost(LinkState& s);
 
 // The system error code of the last failed open, and advice for the user about it.
 int LastOpenError(const LinkState& s);

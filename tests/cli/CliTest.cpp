@@ -209,6 +209,8 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndShowTheUsage) {
         {"info", "--device"},
         {"--test-mode", "--device", "/dev/null", "info"},
         {"--port", "COM1", "--device", "/dev/null", "info"},
+        {"--test-mode", "--baud", "9600", "info"},
+        {"--test-mode", "info", "--baud"},
     };
     for (const auto& args : bad) {
         std::string joined;
@@ -434,6 +436,31 @@ TEST_F(Cli, WriteParamsSendsExactlyTheBlockStoredInTheProjectFile) {
     EXPECT_EQ(model.Value(14), 0) << "offset -50";
     EXPECT_EQ(model.Value(57), 120) << "PWM 1200 Hz";
     EXPECT_EQ(model.Value(97), 0x20) << "factory set, autosafe on";
+}
+
+TEST_F(Cli, BaudSkipsTheRateSearchAndAValveAtAnotherSpeedEndsWithSeven) {
+    ValveModel model;
+    {
+        LockstepClock clock;
+        ScriptedValve valve(model.Behaviour(), B57600, &clock);
+        const CliRun r = RunTool({"--device", valve.SlavePath(), "--baud", "57600", "status"}, clock);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto requests = valve.Requests();
+        ASSERT_EQ(requests.size(), 3u) << "the probe, STR and LER";
+        EXPECT_EQ(requests[0].speed, B57600);
+        EXPECT_EQ(requests[0].bytes, (std::vector<uint8_t>{0x02, 0x23, 0x00, 0x23}));
+    }
+    {
+        LockstepClock clock;
+        ScriptedValve valve(model.Behaviour(), B57600, &clock);
+        const CliRun r = RunTool({"--device", valve.SlavePath(), "--baud", "19200", "status"}, clock);
+        EXPECT_EQ(r.status, 7);
+        EXPECT_NE(r.err.find("Baudrate Error"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("did not answer at 19200 baud"), std::string::npos) << r.err;
+        const auto requests = valve.Requests();
+        ASSERT_EQ(requests.size(), 1u) << "57600 is not tried";
+        EXPECT_EQ(requests[0].speed, B19200);
+    }
 }
 
 TEST_F(Cli, FactoryAndCustomChangeOnlyTheParameterSetBit) {

@@ -131,7 +131,7 @@ TEST_F(ActionEngineTestMode, DeviceInfoStatusWriteAndCounterResetsComplete) {
 
 TEST_F(ActionEngineTestMode, UnknownRequestBitIsDroppedWithAMessage) {
     constexpr uint32_t unknownBit = 0x1000000;
-    rig.s.THREAD_CMD.fetch_or(unknownBit);
+    RequestAction(rig.s, unknownBit);
     ASSERT_TRUE(WaitUntil([&] { return !rig.notifier.Messages().empty(); }));
     ASSERT_TRUE(rig.WaitIdle());
 

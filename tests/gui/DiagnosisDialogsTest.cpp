@@ -181,6 +181,8 @@ void DiagnosisTest::statusPollsBlinksAndStopsAfterAnError() {
               "no data before the first read");
 
         d.OnPollTick();
+        // The engine starts at once, so the request shows in the trace rather than in THREAD_CMD.
+        check(Until([&] { return Count(p.Trace(), readStatus) == 1; }), "poll requests a status read");
         check(Until([&] { return d.Radio(4, 1)->isChecked(); }), "status read reaches the dialog");
         // The built-in valve: no flag set, all three LEDs blinking.
         check(d.Radio(0, 0)->isChecked() && d.Radio(3, 1)->isChecked() && d.Radio(5, 0)->isChecked(),

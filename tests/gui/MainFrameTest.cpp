@@ -442,6 +442,7 @@ void GuiTest::exitGuard() {
     // The engine is stopped first, so that the acquisition request stays pending whatever the
     // engine would make of it.
     p.state->link.RunStates[THREAD_ACTION].store(RUN_STOP_REQUESTED);
+    WakeEngine(p.state->link);
     QVERIFY(WaitWithoutEvents([&] { return p.state->link.RunStates[THREAD_ACTION].load() == RUN_STOPPED; }));
     p.state->THREAD_CMD.fetch_or(CMD_STEP_MODE);
     f.OnCommand(ID_EXIT);
@@ -499,7 +500,7 @@ void GuiTest::closesQuicklyWhileTheEngineIsBusy() {
         Program p(clock);
         CMainFrame& f = p.Start({false, false, true});
         f.show();
-        p.state->THREAD_CMD.fetch_or(CMD_READ_DEVICE_INFO | CMD_READ_PARAMETER);
+        RequestAction(*p.state, CMD_READ_DEVICE_INFO | CMD_READ_PARAMETER);
         // A second "engine" in the middle of a sent notification that nobody has handled yet.
         std::atomic<bool> released{false};
         std::jthread sender([&] {

@@ -637,11 +637,9 @@ void ParameterEditorTest::readCopyChangeWriteWithTheBuiltInValve() {
 
         Type(control->Edit("PROPORTIONAL_GAIN"), QStringLiteral("1.5"));
         check(control->ValueBox("PROPORTIONAL_GAIN")->property("differs").toBool(), "the change is red");
+        // The engine starts at once and may be done before the next line runs: what the dialog
+        // shows while it is busy is checked where the engine is held (closeWhileTheEngineSends...).
         d.WriteButton()->click();
-        check(p.state.THREAD_CMD.load() != 0, "write requested");
-        d.OnCursorTimer();
-        check(d.WaitCursorShown(), "wait cursor while writing");
-        check(!d.ReadButton()->isEnabled() && d.CloseButton()->isEnabled(), "only Close while busy");
         // Written, then read back: the valve's box follows.
         check(Until([&] {
                   return control->ValueBox("PROPORTIONAL_GAIN")->text() == QStringLiteral("0.64") &&
@@ -705,7 +703,9 @@ void ParameterEditorTest::pagesOpenAndCloseWithoutChangingTheProject() {
 void ParameterEditorTest::againstTheVirtualValve() {
     qln_test::ValveProcess valve({});
     QVERIFY2(!valve.SlavePath().empty(), "qln-valve did not start");
-    RealClock clock;
+    // Program time runs at a fifth of the wall clock: a sanitizer build on a busy machine still
+    // gets every reply within its time-out (the rate probe's 300 ms become 1.5 s).
+    ScaledClock clock(0.2);
     std::string device = valve.SlavePath();
     {
         TestProgram p(false, clock, device);
@@ -726,7 +726,6 @@ void ParameterEditorTest::againstTheVirtualValve() {
             redBefore = control->ValueBox("PROPORTIONAL_GAIN")->property("differs").toBool() &&
                         setpoint->Button("RAMP_FUNCTION", oldRamp)->Colour() == RED;
             d.WriteButton()->click();
-            check(p.state.THREAD_CMD.load() == CMD_WRITE_PARAMETER, "write requested");
             check(Until([&] {
                       return p.state.THREAD_CMD.load() == 0 &&
                              control->ValueBox("PROPORTIONAL_GAIN")->text() == QStringLiteral("1.37");

@@ -171,6 +171,7 @@ void ProjectCommandsTest::newAndOpenWaitForAnIdleEngine() {
     p.state.params.EditBlock.SETPOINT_SPAN = 99;
     // The engine thread stops first, so nothing takes the request that stands for a busy engine.
     p.state.link.RunStates[THREAD_ACTION].store(RUN_STOP_REQUESTED);
+    WakeEngine(p.state.link);
     QElapsedTimer t;
     t.start();
     while (p.state.link.RunStates[THREAD_ACTION].load() != RUN_STOPPED && t.elapsed() < 30000)

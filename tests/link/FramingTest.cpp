@@ -35,6 +35,31 @@ TEST(LinkReceiveRing, KeepsOneSlotFree) {
     EXPECT_EQ(ring->Available(), 1u);
 }
 
+TEST(LinkReceiveRing, FreeSpaceIsHandedOutInTwoPiecesAcrossTheEnd) {
+    auto ring = std::make_unique<ReceiveRing>();
+    ring->SetIndices(19990, 19996);
+    ReceiveRing::Span spans[2];
+    ASSERT_EQ(ring->FreeSpans(10, spans), 2);
+    EXPECT_EQ(spans[0].size, 4u);
+    EXPECT_EQ(spans[1].size, 6u);
+    const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    std::copy(bytes, bytes + 4, spans[0].data);
+    std::copy(bytes + 4, bytes + 10, spans[1].data);
+    ring->Commit(10);
+    EXPECT_EQ(ring->WriteIndex(), 6u);
+    ring->Skip(6);
+    uint8_t out[10] = {};
+    ring->Take(out, 10);
+    EXPECT_EQ(Bytes(out, out + 10), Bytes(bytes, bytes + 10));
+
+    // No more than the free space, one slot always kept.
+    ring->SetIndices(100, 95);
+    ASSERT_EQ(ring->FreeSpans(1000, spans), 1);
+    EXPECT_EQ(spans[0].size, 4u);
+    ring->SetIndices(100, 99);
+    EXPECT_EQ(ring->FreeSpans(1000, spans), 0) << "a full ring has no room";
+}
+
 class LinkReplyExtraction : public ::testing::Test {
 protected:
     void Feed(const Bytes& bytes) {

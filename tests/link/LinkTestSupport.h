@@ -124,12 +124,15 @@ inline void RequestSend(LinkState& s, const Bytes& telegram) {
     std::copy(telegram.begin(), telegram.end(), s.TransmitBuffer);
     s.TransmitLength.store(static_cast<uint32_t>(telegram.size()));
     s.SEND_STATE.store(SEND_REQUESTED);
+    WakeSupervisor(s);
 }
 
 inline void RequestReply(LinkState& s, int32_t expected) {
     std::fill(std::begin(s.ReplyBuffer), std::end(s.ReplyBuffer), 0);
     s.ExpectedLength.store(expected);
     s.RECEIVE_STATE.store(RECEIVE_AWAITED);
+    WakeSupervisor(s);
+    WakeReceiver(s);
 }
 
 inline Bytes ReplyBytes(const LinkState& s, size_t n) {

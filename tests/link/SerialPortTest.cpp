@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -13,14 +14,14 @@
 using namespace linktest;
 
 namespace {
-// Real time, but counts the sleeps, so that a busy loop shows.
+// Real time, but counts the receiver's waits, so that a busy loop shows.
 class CountingClock : public RealClock {
 public:
-    void SleepMs(uint32_t ms) override {
-        sleeps.fetch_add(1);
-        RealClock::SleepMs(ms);
+    int Poll(pollfd* fds, size_t count, uint32_t timeoutMs) override {
+        polls.fetch_add(1);
+        return RealClock::Poll(fds, count, timeoutMs);
     }
-    std::atomic<int> sleeps{0};
+    std::atomic<int> polls{0};
 };
 
 int InputQueued(int fd) {
@@ -88,6 +89,20 @@ TEST_F(LinkSerialPort, OpensRawAtTheChosenSpeed) {
     EXPECT_EQ(link.Entries().size(), entries) << "closing a closed port writes nothing";
 }
 
+// DTR and RTS are held inactive once the port is open. A pseudo-terminal has no modem lines:
+// Linux refuses TIOCMGET and TIOCMBIC on it with ENOTTY, and the open must go on regardless.
+TEST_F(LinkSerialPort, ModemLinesAreDroppedWhereThereAreAnyAndTheirAbsenceKeepsNoPortShut) {
+    ASSERT_TRUE(InitComPort(s));
+    EXPECT_EQ(s.PortOpen.load(), 1);
+    EXPECT_EQ(link.Entries().back(), Info(" Init Com Port, ok with Baudrate: 19200"));
+    int lines = 0;
+    if (::ioctl(s.PortFd.load(), TIOCMGET, &lines) == 0) {
+        EXPECT_EQ(lines & (TIOCM_DTR | TIOCM_RTS), 0);
+    } else {
+        EXPECT_TRUE(errno == ENOTTY || errno == EINVAL) << std::strerror(errno);
+    }
+}
+
 TEST_F(LinkSerialPort, SecondOpenOfTheSameDeviceIsRefused) {
     ASSERT_TRUE(InitComPort(s));
     TracedLink other(clock);
@@ -102,6 +117,22 @@ TEST_F(LinkSerialPort, SecondOpenOfTheSameDeviceIsRefused) {
     CloseComPort(s);
     EXPECT_TRUE(InitComPort(*other.state)) << "closing releases the device";
     CloseComPort(*other.state);
+}
+
+// Another process may keep the terminal open (the virtual valve keeps its own end open). The port
+// is exclusive only while it is open here; left exclusive, the next open at the next line speed
+// would be refused to anyone but root.
+TEST_F(LinkSerialPort, ExclusiveOnlyWhileOpen) {
+    const int holder = ::open(pty.Slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    int exclusive = -1;
+    ASSERT_TRUE(InitComPort(s));
+    ASSERT_EQ(::ioctl(holder, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    CloseComPort(s);
+    ASSERT_EQ(::ioctl(holder, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(holder);
 }
 
 TEST_F(LinkSerialPort, UnsupportedComOrBaudRateOpensNothing) {
@@ -165,11 +196,14 @@ TEST_F(LinkSerialPort, HangUpMarksThePortLostWithoutSpinning) {
     pty.HangUp();
     EXPECT_TRUE(WaitFor([&] { return s.PortLost.load() == 1; }));
     EXPECT_EQ(s.PortOpen.load(), 0);
-    // A lost port makes the receiver idle in its slow loop, not retry the dead device at full speed.
-    clock.sleeps.store(0);
+    // A lost port leaves the receiver blocked until it is woken, not retrying the dead device.
+    // Marking the loss wakes the receiver once more, which may still be under way here: one
+    // poll that returns at once and the one that blocks.
+    clock.polls.store(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LE(clock.sleeps.load(), 20);
+    EXPECT_LE(clock.polls.load(), 2);
     s.RunStates[THREAD_READCOM].store(RUN_STOP_REQUESTED);
+    WakeReceiver(s);
     reader.join();
     EXPECT_EQ(s.RunStates[THREAD_READCOM].load(), RUN_STOPPED);
 

@@ -155,3 +155,26 @@ TEST(LinkTick, CountsDownAcrossTheClockWrapAround) {
     EXPECT_EQ(s->OneSecondCounter.load(), 1000);
     EXPECT_EQ(s->LoopsPerSecond.load(), 0);
 }
+
+// The supervisor only ticks when it wakes. A timer started after a long quiet time must still run
+// its full length: the quiet time before the start does not count against it.
+TEST(LinkTick, ATimerStartedAfterALongQuietTimeRunsItsFullLength) {
+    ManualClock clock;
+    auto s = std::make_unique<LinkState>(clock);
+    LinkTick(*s);
+    clock.Advance(5000); // nobody ticks meanwhile
+    StartLinkTimer(*s, 1, 1000);
+    EXPECT_EQ(s->LinkTimers[1].load(), 1000);
+    EXPECT_EQ(NextLinkTimerMs(*s, 1, 9), 1000u);
+
+    clock.Advance(999);
+    CatchUpLinkTimers(*s);
+    EXPECT_EQ(s->LinkTimers[1].load(), 1);
+    StartLinkTimer(*s, 2, 3);
+    EXPECT_EQ(NextLinkTimerMs(*s, 1, 9), 1u) << "the first of the running timers";
+    EXPECT_EQ(NextLinkTimerMs(*s, 0, 0), IClock::FOREVER) << "timer 0 is not running";
+    clock.Advance(1);
+    LinkTick(*s);
+    EXPECT_EQ(s->LinkTimers[1].load(), 0);
+    EXPECT_EQ(NextLinkTimerMs(*s, 1, 1), IClock::FOREVER);
+}

@@ -135,7 +135,7 @@ void EngineRig::Stop() {
 }
 
 bool EngineRig::Request(uint32_t bits, uint32_t code, std::chrono::milliseconds timeout) {
-    s.THREAD_CMD.fetch_or(bits);
+    RequestAction(s, bits);
     return notifier.WaitFor(code, timeout);
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,18 +61,22 @@ ScriptedValve::ScriptedValve(Behaviour behaviour, speed_t answerSpeed, LockstepC
         ::tcsetattr(master_, TCSANOW, &tio);
     }
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    stopFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     thread_ = std::thread([this] { Run(); });
     // A member of the clock from the start: nothing the program sends can be overtaken by time.
-    while (!running_.load())
-        std::this_thread::yield();
+    std::unique_lock<std::mutex> lock(m_);
+    runningCv_.wait(lock, [this] { return running_; });
 }
 
 ScriptedValve::~ScriptedValve() {
     HangUp();
+    if (stopFd_ >= 0) ::close(stopFd_);
 }
 
 void ScriptedValve::HangUp() {
-    stop_.store(true);
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stopFd_, &one, sizeof one);
+    // The valve may have hung up by itself already; after the join master_ tells.
     if (thread_.joinable()) thread_.join();
     if (master_ >= 0) {
         ::close(master_);
@@ -79,34 +84,39 @@ void ScriptedValve::HangUp() {
     }
 }
 
-bool ScriptedValve::Receive(std::vector<uint8_t>& pending, int waitMs) {
-    pollfd p{master_, POLLIN, 0};
-    if (::poll(&p, 1, waitMs) <= 0) return false;
-    if (p.revents & POLLIN) {
-        uint8_t buf[256];
-        const ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n > 0) {
-            pending.insert(pending.end(), buf, buf + n);
-            return true;
-        }
-    }
-    // Hang-up (EIO): the program has the slave side closed, between two line speeds say.
-    if (waitMs > 0) ::usleep(1000);
-    return false;
+int ScriptedValve::WaitForLine(pollfd* fds, size_t count) {
+    return clock_ ? clock_->Poll(fds, count, IClock::FOREVER) : ::poll(fds, static_cast<nfds_t>(count), -1);
 }
 
 void ScriptedValve::Run() {
     if (clock_) clock_->Join();
-    running_.store(true);
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        running_ = true;
+    }
+    runningCv_.notify_all();
     std::vector<uint8_t> pending;
-    while (!stop_.load()) {
-        // Once the program's threads run on the clock, the valve looks at the line once per step
-        // of time; before that it waits for bytes in real time.
-        const bool lockstep = clock_ && clock_->Started();
-        if (lockstep) {
-            while (Receive(pending, 0)) {
+    for (;;) {
+        pollfd fds[2] = {{master_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        if (WaitForLine(fds, 2) < 0 || fds[1].revents) break;
+        bool received = false;
+        if (fds[0].revents & POLLIN) {
+            uint8_t buf[256];
+            ssize_t n;
+            while ((n = ::read(master_, buf, sizeof buf)) > 0) {
+                pending.insert(pending.end(), buf, buf + n);
+                received = true;
             }
-        } else if (!Receive(pending, 5)) {
+        }
+        if (!received && (fds[0].revents & (POLLHUP | POLLERR))) {
+            // The program has the line closed (between two line speeds, say). Nothing announces
+            // that it opens it again, so the valve looks again a millisecond later.
+            if (clock_) {
+                clock_->SleepMs(1);
+            } else {
+                pollfd stop{stopFd_, POLLIN, 0};
+                ::poll(&stop, 1, 1);
+            }
             continue;
         }
         for (;;) {
@@ -117,9 +127,23 @@ void ScriptedValve::Run() {
             const std::vector<uint8_t> request(pending.begin(), pending.begin() + REQUEST_LENGTH);
             pending.erase(pending.begin(), pending.begin() + REQUEST_LENGTH);
             Handle(request);
+            if (HangUpDue()) {
+                ::close(master_);
+                master_ = -1;
+                return;
+            }
         }
-        if (lockstep) clock_->SleepMs(1);
     }
+}
+
+void ScriptedValve::HangUpAfter(size_t n) {
+    std::lock_guard<std::mutex> lock(m_);
+    hangUpAfter_ = n;
+}
+
+bool ScriptedValve::HangUpDue() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return hangUpAfter_ != 0 && requests_.size() >= hangUpAfter_;
 }
 
 void ScriptedValve::Handle(const std::vector<uint8_t>& request) {

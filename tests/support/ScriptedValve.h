@@ -1,7 +1,8 @@
 #pragma once
+#include <poll.h>
 #include <termios.h>
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,8 +21,9 @@ class LockstepClock;
 // valve stays silent). Like a real device it only understands the line at its own speed: a
 // request that arrives while the line is set to another speed is recorded but not answered.
 //
-// Given the engine's lockstep clock, the valve is a member of it: time only moves after the valve
-// has looked at the line, so no reply time-out expires because the valve was not scheduled.
+// Given the engine's lockstep clock, the valve is a member of it and waits for the line on it:
+// time only moves once the valve has taken and answered what came, so no reply time-out expires
+// because the valve was not scheduled.
 class ScriptedValve {
 public:
     using Behaviour = std::function<std::vector<uint8_t>(const std::vector<uint8_t>& request)>;
@@ -52,22 +54,28 @@ public:
     // Closes the master side: the program's end of the line hangs up, as when a USB adapter is
     // unplugged. The valve answers nothing afterwards. Call it from the test thread.
     void HangUp();
+    // The valve hangs up by itself right after it has handled request number `n` (counted from
+    // 1): on a lockstep clock at the same moment of time, whatever the machine's load.
+    void HangUpAfter(size_t n);
 
 private:
     void Run();
-    // Reads what the line holds (waiting up to `waitMs` for it); false when nothing came.
-    bool Receive(std::vector<uint8_t>& pending, int waitMs);
+    // Blocks until the line or the stop descriptor has something.
+    int WaitForLine(pollfd* fds, size_t count);
     void Handle(const std::vector<uint8_t>& request);
+    bool HangUpDue() const;
 
     Behaviour behaviour_;
     speed_t answerSpeed_;
     LockstepClock* clock_;
-    std::atomic<bool> running_{false};
     int master_ = -1;
+    int stopFd_ = -1;
     std::string slavePath_;
-    std::atomic<bool> stop_{false};
     std::thread thread_;
     mutable std::mutex m_;
+    std::condition_variable runningCv_;
+    bool running_ = false;
+    size_t hangUpAfter_ = 0; // 0: never
     std::vector<Request> requests_;
 };
 

@@ -49,49 +49,15 @@ constexpr size_t PROJECT_FILE_SIZE = 173624;
 constexpr size_t EDIT_BLOCK_OFFSET = 1280;
 
 // Engine time for tests against the real valve, which runs in real time. Time runs at most
-// TIME_SCALE times as fast as real time, and, as on the lockstep clock, it only moves when every
-// engine thread is asleep on it: a thread the machine has not run yet holds time back instead of
-// missing its deadline. So on a busy machine the transmitter never runs into the 500 ms send
-// time-out (50 ms real) because it had no chance to write, and a reply time-out never passes in
-// much less than a real second, some hundred times what the valve needs to answer.
-class PacedClock : public IClock {
+// TIME_SCALE times as fast as real time, waits of up to 300 ms (the rate search's probe) last as
+// long as in real time, and, as on the lockstep clock, time only moves when every engine thread
+// is blocked on it: a thread the machine has not run yet holds time back instead of missing its
+// deadline. So on a busy machine the transmitter never runs into the 500 ms send time-out because
+// it had no chance to write, and a reply time-out never passes in much less than a real second,
+// some hundred times what the valve needs to answer.
+class PacedClock : public LockstepClock {
 public:
-    uint32_t NowMs() override { return lockstep_.NowMs(); }
-    void SleepMs(uint32_t ms) override {
-        // Time stands still while this thread waits here, so it cannot reach the wake-up any
-        // sooner than the pace allows.
-        if (ms > 0) std::this_thread::sleep_until(PacedWake(ms));
-        lockstep_.SleepMs(ms);
-    }
-
-private:
-    using RealMs = std::chrono::duration<double, std::milli>;
-    // Time that falls behind the pace by a little (the threads' own overhead) catches up; time lost
-    // to a stall of the machine is not made up, time goes on at the pace from where it stands.
-    static constexpr RealMs MAX_LAG{20};
-
-    SteadyClock::time_point PacedWake(uint32_t ms) {
-        const uint32_t now = lockstep_.NowMs();
-        const auto real = SteadyClock::now();
-        std::lock_guard<std::mutex> lock(m_);
-        if (!anchored_ || real - Paced(now) > MAX_LAG) {
-            anchored_ = true;
-            anchorMs_ = now;
-            anchorReal_ = real;
-        }
-        return Paced(now + ms);
-    }
-    // When time may reach `ms` at the earliest.
-    SteadyClock::time_point Paced(uint32_t ms) const {
-        return anchorReal_ + std::chrono::duration_cast<SteadyClock::duration>(
-                                 RealMs(static_cast<double>(int64_t{ms} - anchorMs_) / TIME_SCALE));
-    }
-
-    LockstepClock lockstep_;
-    std::mutex m_;
-    bool anchored_ = false;
-    uint32_t anchorMs_ = 0;
-    SteadyClock::time_point anchorReal_;
+    PacedClock() : LockstepClock(ENGINE_THREADS, TIME_SCALE) {}
 };
 
 // One program's engine on paced time against a device, with its trace in a folder of its own.
@@ -115,7 +81,7 @@ public:
         s.link.DevicePath[0] = path;
     }
     bool Request(uint32_t bits, uint32_t code) {
-        s.THREAD_CMD.fetch_or(bits);
+        RequestAction(s, bits);
         return notifier.WaitFor(code);
     }
     bool WaitIdle() {
@@ -516,7 +482,7 @@ TEST(ValveEndToEndEngine, HangUpDuringAnActionEndsItClosesThePortAndForgetsTheRa
     ValveProcess valve({"--delay-ms", "50", "--hangup-after-ms", "1000"});
     ASSERT_FALSE(valve.SlavePath().empty());
     PacedEngine engine(valve.SlavePath());
-    engine.s.THREAD_CMD.fetch_or(CMD_READ_PARAMETER);
+    RequestAction(engine.s, CMD_READ_PARAMETER);
 
     ASSERT_EQ(valve.WaitExit(20s), 0) << "the valve hangs up and ends";
     const auto hungUp = SteadyClock::now();

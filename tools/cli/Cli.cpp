@@ -35,7 +35,9 @@ constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_PROJECT_NOT_SAVED = 9;
 
 const char* USAGE =
-    "usage: qln-cli [--test-mode | --port COM1..COM8 | --device PATH] [--trace] [--json] COMMAND [FILE]\n"
+    "usage: qln-cli [--test-mode | --port COM1..COM8 | --device PATH] [--baud 19200|57600] [--trace] "
+    "[--json]\n"
+    "               [--force] COMMAND [FILE]\n"
     "commands:\n"
     "  info                 read the valve information\n"
     "  status               read the valve status and LEDs\n"
@@ -48,6 +50,7 @@ const char* USAGE =
     "  --test-mode          use the built-in simulated valve\n"
     "  --port COMn          use COMn as mapped in QLN_com.ini of the current folder\n"
     "  --device PATH        use this serial device\n"
+    "  --baud 19200|57600   the valve's line speed: only this speed is tried\n"
     "  --trace              write the trace log debug.txt in the current folder\n"
     "  --json               print one JSON object\n"
     "  --force              write-params: write values outside their ranges too (for tests of a valve)\n";
@@ -59,6 +62,7 @@ struct Options {
     bool force = false;
     std::optional<int> port;
     std::optional<std::string> device;
+    int32_t baudIndex = 0; // 0: found by the baud-rate test
     std::string command;
     std::string file;
 };
@@ -100,6 +104,15 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
             } else if (!(o.port = ParseCom(v))) {
                 return "unknown port '" + v + "': use COM1 to COM8";
             }
+        } else if (a == "--baud") {
+            if (i + 1 >= args.size()) return a + " needs a value";
+            const std::string& v = args[++i];
+            if (v == "19200")
+                o.baudIndex = 2;
+            else if (v == "57600")
+                o.baudIndex = 3;
+            else
+                return "unknown line speed '" + v + "': use 19200 or 57600";
         } else if (a == "--help" || a == "-h") {
             return "help";
         } else if (a.rfind("--", 0) == 0) {
@@ -134,16 +147,18 @@ public:
     // without telling anything.
     uint32_t Wait(uint32_t wanted, const QlnState& s) {
         std::unique_lock<std::mutex> lock(m_);
-        int idlePolls = 0;
+        int idleLooks = 0;
         for (;;) {
             while (!codes_.empty()) {
                 const uint32_t c = codes_.front();
                 codes_.pop_front();
                 if (c == wanted || (c >= 1 && c <= 8)) return c;
             }
-            cv_.wait_for(lock, std::chrono::milliseconds(10));
-            idlePolls = s.THREAD_CMD.load() == 0 ? idlePolls + 1 : 0;
-            if (idlePolls > 300 && codes_.empty()) return 0;
+            // Every end of an action is notified; the slow look at an idle engine only keeps a
+            // request that ended silently (one the engine does not know) from hanging the tool.
+            if (cv_.wait_for(lock, std::chrono::seconds(1)) == std::cv_status::timeout)
+                idleLooks = s.THREAD_CMD.load() == 0 ? idleLooks + 1 : 0;
+            if (idleLooks >= 3) return 0;
         }
     }
 
@@ -400,8 +415,11 @@ int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std:
         if (!o.testMode && openError != 0)
             err << PortOpenAdvice(openError, device) << "\n";
         else
-            err << "The valve did not answer at 19200 or 57600 baud on " << device
-                << ". Check the cable, the port and that the valve is powered.\n";
+            err << "The valve did not answer at "
+                << (o.baudIndex == 0 ? std::string("19200 or 57600")
+                                     : std::to_string(BaudRateOf(o.baudIndex)))
+                << " baud on " << device << ". Check the cable, the port"
+                << (o.baudIndex == 0 ? "" : ", the line speed") << " and that the valve is powered.\n";
         return static_cast<int>(code);
     }
     err << LoadText(IDS_COMMUNICATION_ERROR) << "\n";
@@ -529,6 +547,7 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
     }
     const std::string device = s.link.DevicePath[static_cast<size_t>(s.link.PortIndex.load())];
     if (o.testMode) s.link.uTestMode.store(1);
+    s.link.FixedBaudIndex.store(o.baudIndex);
     if (o.trace) {
         s.link.trace.TraceEnabled.store(1);
         const std::string traceError =
@@ -541,7 +560,7 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
     threads.Start();
 
     auto request = [&](uint32_t bits, uint32_t wanted) {
-        s.THREAD_CMD.fetch_or(bits);
+        RequestAction(s, bits);
         return notifier.Wait(wanted, s);
     };
     uint32_t code = 0;
