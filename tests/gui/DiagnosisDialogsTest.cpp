@@ -13,6 +13,7 @@
 #include <functional>
 #include <sstream>
 
+#include "WidgetTestSupport.h"
 #include "app/MainFrm.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/StatusInfoDialog.h"
@@ -20,29 +21,10 @@
 #include "engine/QlnState.h"
 #include "link/Clock.h"
 
+using widget_test::Until;
+using SilentBoxes = widget_test::RecordingBoxes;
+
 namespace {
-class SilentBoxes : public IMessageBox {
-public:
-    MbResult Show(const std::string& text, const std::string&, MbIcon, MbButtons,
-                  MbResult defaultButton) override {
-        shown.push_back(text);
-        return defaultButton;
-    }
-    std::vector<std::string> shown;
-};
-
-// Handles events until `pred` holds; false after `ms`. Generous, because a sanitizer build on a busy
-// machine is slow, and a wait that succeeds returns at once.
-bool Until(const std::function<bool()>& pred, int ms = 30000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))

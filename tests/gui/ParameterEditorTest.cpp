@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "Cli.h"
+#include "WidgetTestSupport.h"
 #include "app/MainFrm.h"
 #include "dialogs/ColorButton.h"
 #include "dialogs/MessageBox.h"
@@ -32,30 +33,12 @@
 #include "support/ValveProcess.h"
 #include "text/LanguageLibrary.h"
 
+using widget_test::RecordingBoxes;
+using widget_test::Until;
+
 namespace {
 const QColor GREY(210, 210, 210);
 const QColor RED(255, 0, 0);
-
-class RecordingBoxes : public IMessageBox {
-public:
-    MbResult Show(const std::string& text, const std::string&, MbIcon, MbButtons,
-                  MbResult defaultButton) override {
-        shown.push_back(text);
-        return defaultButton;
-    }
-    std::vector<std::string> shown;
-};
-
-// Handles events until `pred` holds; false after `ms`. A wait that succeeds returns at once.
-bool Until(const std::function<bool()>& pred, int ms = 30000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 std::string ReadAll(const QString& path) {
     std::ifstream in(path.toStdString(), std::ios::binary);

@@ -1,0 +1,37 @@
+#pragma once
+// What the widget tests share: waiting while the window handles its events, and boxes that are
+// answered with their default button and remembered.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dialogs/MessageBox.h"
+
+namespace widget_test {
+
+// Handles events until `pred` holds; false after `ms`. Generous, because a sanitizer build on a
+// busy machine is slow, and a wait that succeeds returns at once.
+inline bool Until(const std::function<bool()>& pred, int ms = 30000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Answers every box with its default button and keeps the texts.
+class RecordingBoxes : public IMessageBox {
+public:
+    MbResult Show(const std::string& text, const std::string&, MbIcon, MbButtons,
+                  MbResult defaultButton) override {
+        shown.push_back(text);
+        return defaultButton;
+    }
+    std::vector<std::string> shown;
+};
+
+} // namespace widget_test
