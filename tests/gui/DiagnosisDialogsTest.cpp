@@ -42,13 +42,8 @@ std::string ReadAll(const QString& path) {
 // The window in test mode with the trace log, in a folder of its own.
 struct TestProgram {
     TestProgram() : state(clock) {
-        FrameSetup setup;
-        setup.state = &state;
-        setup.switches = {true, false, true};
-        setup.programFolder = dir.path().toStdString();
-        setup.messages = &boxes;
-        setup.screenWidth = 1280;
-        frame = std::make_unique<CMainFrame>(setup);
+        frame = std::make_unique<CMainFrame>(
+            widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {true, false, true}));
         frame->show();
     }
     std::string Trace() const { return ReadAll(dir.filePath(QStringLiteral("debug.txt"))); }

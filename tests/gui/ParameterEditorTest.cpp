@@ -99,13 +99,8 @@ struct TestProgram {
             std::ofstream ini(dir.filePath(QStringLiteral("QLN_com.ini")).toStdString());
             ini << "[SERIAL-PORT]\nPORT=COM1\n[DEVICES]\nCOM1=" << device << "\n";
         }
-        FrameSetup setup;
-        setup.state = &state;
-        setup.switches = {true, false, testMode};
-        setup.programFolder = dir.path().toStdString();
-        setup.messages = &boxes;
-        setup.screenWidth = 1280;
-        frame = std::make_unique<CMainFrame>(setup);
+        frame = std::make_unique<CMainFrame>(
+            widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {true, false, testMode}));
         frame->show();
     }
     std::string Trace() const { return ReadAll(dir.filePath(QStringLiteral("debug.txt"))); }

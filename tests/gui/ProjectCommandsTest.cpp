@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include "WidgetTestSupport.h"
 #include "app/MainFrm.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/ProjectInfoDialog.h"
@@ -56,13 +57,8 @@ std::string Read(const QString& path) {
 
 struct Program {
     Program() : state(clock) {
-        FrameSetup setup;
-        setup.state = &state;
-        setup.switches = {false, false, true};
-        setup.programFolder = dir.path().toStdString();
-        setup.messages = &boxes;
-        setup.screenWidth = 1280;
-        frame = std::make_unique<TestFrame>(setup);
+        frame = std::make_unique<TestFrame>(
+            widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {false, false, true}));
         boxes.shown.clear(); // the start-up caution
     }
     QString File(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }

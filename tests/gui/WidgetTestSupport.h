@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MainFrm.h"
 #include "dialogs/MessageBox.h"
 
 namespace widget_test {
@@ -33,5 +34,17 @@ public:
     }
     std::vector<std::string> shown;
 };
+
+// The window's start-up for a test: its own folder, the test's boxes, a 1280-pixel screen.
+inline FrameSetup WindowSetup(QlnState& state, const std::string& folder, IMessageBox& boxes,
+                              Switches switches) {
+    FrameSetup setup;
+    setup.state = &state;
+    setup.switches = switches;
+    setup.programFolder = folder;
+    setup.messages = &boxes;
+    setup.screenWidth = 1280;
+    return setup;
+}
 
 } // namespace widget_test
