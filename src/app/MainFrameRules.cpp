@@ -65,6 +65,8 @@ NotificationRoute RouteNotification(uint32_t code) {
         r.slotMask = 1u << SLOT_STATUS_INFO;
     } else if (code == 128 || code == 129) {
         r.slotMask = 1u << SLOT_TEST_FUNCTION;
+    } else if (code == NOTIFY_CANCELLED) {
+        // Only qln-cli calls a request off; the window has nothing to show for it.
     } else if (code == 130) {
         // Auto-tune written: nothing to show.
     } else {

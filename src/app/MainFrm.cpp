@@ -29,6 +29,7 @@
 #include "dialogs/ParametersDialog.h"
 #include "dialogs/StatusInfoDialog.h"
 #include "dialogs/ValveInfoDialog.h"
+#include "engine/FailureReport.h"
 #include "engine/QlnState.h"
 #include "link/SerialPort.h"
 #include "scope/ChildView.h"
@@ -466,10 +467,14 @@ void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
     switch (r.box) {
     case NotificationRoute::Box::None:
         break;
-    case NotificationRoute::Box::CommunicationError:
-        messages_.Show(Texts().Get(IDS_COMMUNICATION_ERROR), Texts().Get(IDS_APP_TITLE), MbIcon::None,
-                       MbButtons::Ok);
+    case NotificationRoute::Box::CommunicationError: {
+        // Say what happened on the line and, after a write that did not complete, that the valve
+        // now holds a mix of old and new values.
+        const std::string report = FailureReport(s_, Texts());
+        messages_.Show(Texts().Get(IDS_COMMUNICATION_ERROR) + (report.empty() ? "" : "\n\n" + report),
+                       Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
         break;
+    }
     case NotificationRoute::Box::BaudrateError: {
         // This text always comes from the program's own table. When the port itself could not be
         // opened, say why and what to do about it.

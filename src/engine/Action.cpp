@@ -124,6 +124,8 @@ void ActionEngine::StepDispatch(uint32_t) {
     }
     const uint32_t cmd = s_.THREAD_CMD.load();
     QLN_TRACE_INFO(l_.trace, "THREAD_CMD: 0x%x ", cmd);
+    s_.LastFailure.store(LineFailure::None);
+    s_.ParamsWriteAcked.store(-1);
     for (const ActionEntry& a : PRIORITY) {
         if (cmd & a.bit) {
             currentBit_ = a.bit;
@@ -152,6 +154,10 @@ ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_
     switch (phase) {
     case 0: {
         if (!LinkIdle()) return Ex::Stay;
+        if (s_.CancelRequested.load()) {
+            Cancel();
+            return Ex::Stay;
+        }
         exchangeName_ = name;
         s_.ACTION_SUB_CMD.store(cmd);
         std::memset(l_.TransmitBuffer, 0, sizeof l_.TransmitBuffer);
@@ -213,11 +219,23 @@ void ActionEngine::ErrorEntry(int kind, const uint8_t* bytes, uint32_t len, int3
     l_.trace.WriteText(errorText_.c_str(), kind, __FILE__, __LINE__);
 }
 
+// Called off between two exchanges, so that no telegram is cut short and every reply on its way
+// has been taken: the valve has either received a telegram whole, or not at all.
+void ActionEngine::Cancel() {
+    QLN_TRACE_INFO(l_.trace, "cancelled ");
+    s_.CancelRequested.store(0);
+    s_.THREAD_CMD.store(0);
+    s_.ACTION_STEP.store(0);
+    errorCode_ = 0;
+    notifier_.Send(NOTIFY_CANCELLED, 0);
+}
+
 // A send that keeps failing (the port is gone) is counted like a failed reply, so the action ends
 // with code 3 after three restarts instead of restarting for ever.
 void ActionEngine::SendFailure() {
     ErrorEntry(TRACE_SND_TEXT, l_.TransmitBuffer, l_.TransmitLength.load(), l_.SEND_STATE.load());
     errorCode_ = NOTIFY_SEND_FAILURE;
+    s_.LastFailure.store(LineFailure::NotSent);
     if (++retry_ <= MAX_RESTARTS)
         Restart();
     else
@@ -229,6 +247,9 @@ void ActionEngine::ReceiveFailure(bool badReply, bool valueReply) {
                static_cast<uint32_t>(std::max<int32_t>(l_.ExpectedLength.load(), 0)),
                l_.RECEIVE_STATE.load());
     if (currentBit_ == CMD_READ_STATUS) PublishValid(s_.statusInfo.Valid, 0);
+    s_.LastFailure.store(!badReply                  ? LineFailure::NoAnswer
+                         : l_.ReplyBuffer[0] == NAK ? LineFailure::Refused
+                                                    : LineFailure::Damaged);
     if (++retry_ <= MAX_RESTARTS) {
         Restart();
     } else {
@@ -336,8 +357,7 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
     case 2:
         if (!LinkIdle()) return;
         QLN_TRACE_INFO(l_.trace, " Send Baudrate Test ");
-        Exchange(0, "Baudrate Test", CMD_VERSION, 0, 3);
-        Advance();
+        if (Exchange(0, "Baudrate Test", CMD_VERSION, 0, 3) == Ex::Next) Advance();
         break;
     case 3: {
         const int32_t st = l_.SEND_STATE.load();
@@ -365,6 +385,7 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
         s_.deviceInfo.ControllerFirmware = l_.ReplyBuffer[1];
         if (l_.ReplyBuffer[1] == 0) {
             // A valve that reports version 0 cannot be served; say so once and try the next rate.
+            s_.LastFailure.store(LineFailure::FirmwareZero);
             if (!firmwareZeroShown_) {
                 firmwareZeroShown_ = true;
                 notifier_.ShowMessage(s_.texts->Get(IDS_FIRMWARE_ZERO), "");
@@ -415,9 +436,15 @@ void ActionEngine::StepWriteParameter(uint32_t offset) {
     if (offset < exchanges) {
         const ParamTelegram t = WriteTelegram(offset / 3);
         const ParamTelegramInfo& row = TelegramInfo(t);
-        if (offset == 0 && LinkIdle()) QLN_TRACE_INFO(l_.trace, " Write Parameter ");
+        if (offset == 0 && LinkIdle() && !s_.CancelRequested.load()) {
+            QLN_TRACE_INFO(l_.trace, " Write Parameter ");
+            if (s_.ParamsWriteAcked.load() < 0) s_.ParamsWriteAcked.store(0);
+        }
         const uint8_t data = ParamWriteData(t, s_.params.EditBlock, s_.testFunction);
-        if (Exchange(offset % 3, row.writeName, row.WriteCmd(), data, 1) == Ex::Next) Advance();
+        if (Exchange(offset % 3, row.writeName, row.WriteCmd(), data, 1) != Ex::Next) return;
+        const auto acked = static_cast<int32_t>(offset / 3 + 1);
+        if (offset % 3 == 2 && acked > s_.ParamsWriteAcked.load()) s_.ParamsWriteAcked.store(acked);
+        Advance();
     } else {
         Finish(CMD_WRITE_PARAMETER, NOTIFY_PARAMETERS_WRITTEN);
     }

@@ -48,6 +48,7 @@ private:
     void SendFailure();
     void ReceiveFailure(bool badReply, bool valueReply);
     void Restart();
+    void Cancel();
     void ErrorEntry(int kind, const uint8_t* bytes, uint32_t len, int32_t state);
     void Finish(uint32_t bits, uint32_t code);
     void Advance() { s_.ACTION_STEP.fetch_add(1); }

@@ -42,6 +42,8 @@ enum Notification : uint32_t {
     NOTIFY_BAD_REPLY = 6,
     NOTIFY_BAUDRATE_ERROR = 7,
     NOTIFY_HARD_STOP_FAILED = 8,
+    // The request was called off (CancelRequested) before it completed; sent with value 0.
+    NOTIFY_CANCELLED = 10,
     NOTIFY_OPERATION_COUNTER_RESET = 0x24,
     NOTIFY_CALIBRATION_COUNTER_RESET = 0x25,
     NOTIFY_PARAMETERS_READ = 0x40,
@@ -49,6 +51,16 @@ enum Notification : uint32_t {
     NOTIFY_SET_SWITCHED = 0x42,
     NOTIFY_DEVICE_INFO = 0x50,
     NOTIFY_STATUS = 0x70,
+};
+
+// Why the last exchange of an action failed, so that a message can say what happened on the line.
+enum class LineFailure : int32_t {
+    None,
+    NotSent,      // the telegram could not be sent
+    NoAnswer,     // no complete reply within the time-out
+    Refused,      // the valve answered NAK
+    Damaged,      // a reply of the wrong form or check byte
+    FirmwareZero, // the valve answered the rate test with firmware version 0
 };
 
 // The whole shared state of one running program: the link, the request word, the engine's
@@ -70,6 +82,15 @@ struct QlnState {
     std::atomic<uint32_t> ACTION_RETRY_STEP{0};
     std::atomic<uint32_t> ACTION_SUB_CMD{0};
     std::atomic<uint32_t> AcquisitionRunning{0};
+    // Set by whoever wants the running action called off (qln-cli on a signal): the engine ends it
+    // before its next telegram, never between a telegram and its reply, and clears the flag.
+    std::atomic<uint32_t> CancelRequested{0};
+    // How the last failed exchange failed (reset when an action starts).
+    std::atomic<LineFailure> LastFailure{LineFailure::None};
+    // How many write telegrams of the running (or last) parameter write the valve has acknowledged,
+    // -1 until that write has sent its first one. Every attempt sends the same telegrams from the
+    // first, so after restarts the valve holds the new values of the furthest attempt.
+    std::atomic<int32_t> ParamsWriteAcked{-1};
 
     ParameterBlocks params;
     DeviceInfo deviceInfo{};

@@ -390,6 +390,14 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {372, "Offset P2 PWM"},
     {373, "Offset dP PWM"},
     {374, "internal Sensor"},
+    // What went wrong on the line, and what a parameter write that did not complete left behind.
+    {400, "The telegram could not be sent. Check that the adapter is still plugged in and that the port is right."},
+    {401, "The valve did not answer. Check the cable, the port and that the valve is powered."},
+    {402, "The valve refused the telegram (NAK): it received it damaged or does not accept it. Check the cable and its shielding; if the valve keeps refusing, it does not accept this value or command."},
+    {403, "The valve's replies arrived damaged (wrong length or check byte). Check the cable and its shielding, the line speed and the power."},
+    {404, "The valve answered with firmware version 0 and cannot be served. Check that this is the right valve and that its controller has started."},
+    {405, "The write did not complete: the valve confirmed the first {0} of the {1} new values and now holds a mix of old and new values. Write the parameters again, or read them to see what the valve holds."},
+    {406, "The write did not complete: the valve confirmed none of the new values and most likely still holds its old ones. Read the parameters to check, or write them again."},
     {32024, "Quillon Software"},
 };
 // clang-format on

@@ -2,6 +2,7 @@
 // scripted valve on a real pseudo-terminal for what goes over the line and how failures exit.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -39,6 +40,12 @@ struct CliRun {
 CliRun RunTool(const std::vector<std::string>& args, LockstepClock& clock) {
     std::ostringstream out, err;
     const int status = RunCli(args, clock, out, err);
+    return {status, out.str(), err.str()};
+}
+
+CliRun RunTool(const std::vector<std::string>& args, LockstepClock& clock, CliInterrupt& interrupt) {
+    std::ostringstream out, err;
+    const int status = RunCli(args, clock, out, err, &interrupt);
     return {status, out.str(), err.str()};
 }
 
@@ -521,6 +528,7 @@ TEST_F(Cli, DamagedDeviceRecordExitsWithSix) {
     const CliRun r = RunTool({"--device", valve.SlavePath(), "info"}, clock);
     EXPECT_EQ(r.status, 6);
     EXPECT_NE(r.err.find("Communication Error"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("replies arrived damaged"), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty());
 }
 
@@ -550,4 +558,110 @@ TEST_F(Cli, FirmwareZeroIsExplainedOnStderr) {
     EXPECT_EQ(r.status, 7);
     EXPECT_EQ(CountOf(r.err, "Controller Firmware must be greater 0.00"), 1u) << r.err;
     EXPECT_NE(r.err.find("Baudrate Error"), std::string::npos);
+    EXPECT_NE(r.err.find("answered with firmware version 0"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("did not answer"), std::string::npos) << "it did answer: " << r.err;
+}
+
+// ---- a write that does not complete -------------------------------------------------------------
+
+namespace {
+bool IsWrite(const std::vector<uint8_t>& request) {
+    return request.size() == 4 && IsWritableRead(static_cast<uint8_t>(request[1] + 1));
+}
+size_t WritesIn(const ScriptedValve& valve) {
+    size_t n = 0;
+    for (const auto& r : valve.Requests())
+        n += IsWrite(r.bytes) ? 1 : 0;
+    return n;
+}
+} // namespace
+
+TEST_F(Cli, ASignalMidWriteEndsAfterTheTelegramOnTheLineAndSaysWhatTheValveHolds) {
+    WriteFile("p.qpj", ProjectImage(DefaultParameterBlock()));
+    ValveModel model;
+    LockstepClock clock;
+    CliInterrupt interrupt;
+    size_t writes = 0;
+    // The signal comes while the 18th write telegram is on the line: its reply is still taken.
+    ScriptedValve valve(
+        [&](const std::vector<uint8_t>& r) {
+            if (IsWrite(r) && ++writes == 18) interrupt.Raise(SIGTERM);
+            return model.Answer(r);
+        },
+        clock);
+    const CliRun r = RunTool({"--device", valve.SlavePath(), "write-params", "p.qpj"}, clock, interrupt);
+    EXPECT_EQ(r.status, 10) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_NE(r.err.find("stopped by SIGTERM"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("confirmed the first 18 of the 34 new values"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("mix of old and new values"), std::string::npos) << r.err;
+    EXPECT_EQ(WritesIn(valve), 18u) << "no telegram after the signal";
+}
+
+TEST_F(Cli, ASignalBeforeAnythingWasSentEndsWithTheSignalsStatus) {
+    WriteFile("p.qpj", ProjectImage(DefaultParameterBlock()));
+    const std::vector<std::vector<std::string>> commands = {{"write-params", "p.qpj"}, {"info"}};
+    for (const auto& command : commands) {
+        ValveModel model;
+        LockstepClock clock;
+        ScriptedValve valve(model.Behaviour(), clock);
+        CliInterrupt interrupt;
+        interrupt.Raise(SIGINT);
+        std::vector<std::string> args = {"--device", valve.SlavePath()};
+        args.insert(args.end(), command.begin(), command.end());
+        const CliRun r = RunTool(args, clock, interrupt);
+        EXPECT_EQ(r.status, 128 + SIGINT) << r.err;
+        EXPECT_NE(r.err.find("Nothing was written to the valve."), std::string::npos) << r.err;
+        EXPECT_EQ(valve.RequestCount(), 0u);
+    }
+}
+
+TEST_F(Cli, AWriteEndedByTheLineOrByRefusalsSaysHowFarItGot) {
+    WriteFile("p.qpj", ProjectImage(DefaultParameterBlock()));
+    {
+        // A reply on its way when the line drops is lost with it: the 12th write is not answered.
+        SCOPED_TRACE("the line drops after 11 writes");
+        ValveModel model;
+        LockstepClock clock;
+        size_t writes = 0;
+        ScriptedValve valve(
+            [&](const std::vector<uint8_t>& r) {
+                return IsWrite(r) && ++writes == 12 ? std::vector<uint8_t>{} : model.Answer(r);
+            },
+            clock);
+        valve.HangUpAfter(1 + 12); // the rate probe, then 12 writes
+        const CliRun r = RunTool({"--device", valve.SlavePath(), "write-params", "p.qpj"}, clock);
+        EXPECT_EQ(r.status, 10) << r.err;
+        EXPECT_NE(r.err.find("confirmed the first 11 of the 34 new values"), std::string::npos) << r.err;
+    }
+    {
+        // Every attempt starts again at the first telegram and is refused at the 13th (CTS, 23).
+        SCOPED_TRACE("the valve refuses one value");
+        ValveModel model;
+        LockstepClock clock;
+        ScriptedValve valve(
+            [&](const std::vector<uint8_t>& r) {
+                return r.size() > 1 && r[1] == 23 ? std::vector<uint8_t>{0x15} : model.Answer(r);
+            },
+            clock);
+        const CliRun r = RunTool({"--device", valve.SlavePath(), "write-params", "p.qpj"}, clock);
+        EXPECT_EQ(r.status, 10) << r.err;
+        EXPECT_NE(r.err.find("refused the telegram (NAK)"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("confirmed the first 12 of the 34 new values"), std::string::npos) << r.err;
+        EXPECT_EQ(WritesIn(valve), 4u * 13u) << "the first try and three restarts";
+    }
+    {
+        SCOPED_TRACE("the first write is never answered");
+        ValveModel model;
+        LockstepClock clock;
+        ScriptedValve valve(
+            [&](const std::vector<uint8_t>& r) {
+                return IsWrite(r) ? std::vector<uint8_t>{} : model.Answer(r);
+            },
+            clock);
+        const CliRun r = RunTool({"--device", valve.SlavePath(), "write-params", "p.qpj"}, clock);
+        EXPECT_EQ(r.status, 10) << r.err;
+        EXPECT_NE(r.err.find("did not answer"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("confirmed none of the new values"), std::string::npos) << r.err;
+    }
 }

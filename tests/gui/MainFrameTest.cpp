@@ -364,6 +364,19 @@ void GuiTest::notificationsReachTheOpenDialogsOnly() {
     f.OnMsgReceive(7, 0);
     QCOMPARE(p.boxes.shown.back().text, std::string("Baudrate Error"));
 
+    // After a write that did not complete the box says what happened and what the valve holds.
+    p.state->LastFailure.store(LineFailure::Refused);
+    p.state->ParamsWriteAcked.store(7);
+    f.OnMsgReceive(6, 0);
+    const std::string& text = p.boxes.shown.back().text;
+    QVERIFY2(text.rfind("Communication Error\n\nThe valve refused the telegram (NAK)", 0) == 0, text.c_str());
+    QVERIFY2(
+        text.find("\n\nThe write did not complete: the valve confirmed the first 7 of the 34 new values") !=
+            std::string::npos,
+        text.c_str());
+    p.state->LastFailure.store(LineFailure::None);
+    p.state->ParamsWriteAcked.store(-1);
+
     const size_t boxes = p.boxes.shown.size();
     f.OnMsgReceive(130, 0);
     QCOMPARE(p.boxes.shown.size(), boxes);

@@ -16,11 +16,15 @@ extern char** environ;
 namespace qln_test {
 
 // A started qln-valve with the first line of its output (the terminal's path) read. It is ended
-// with SIGTERM and reaped however the test ends.
+// with SIGTERM and reaped however the test ends. With `logToPipe` its log (stderr, --log) comes
+// through the same pipe, line by line after the path.
 class ValveProcess {
 public:
-    explicit ValveProcess(std::vector<std::string> args) {
-        args.insert(args.begin(), QLN_VALVE_PATH);
+    explicit ValveProcess(std::vector<std::string> args, bool logToPipe = false)
+        : ValveProcess(QLN_VALVE_PATH, std::move(args), logToPipe, true) {}
+    // Any program, its stdout (and with `mergeStderr` its stderr) on the pipe.
+    ValveProcess(const char* program, std::vector<std::string> args, bool mergeStderr, bool readPath) {
+        args.insert(args.begin(), program);
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
@@ -30,11 +34,12 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, QLN_VALVE_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        if (mergeStderr) posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+        if (posix_spawn(&pid_, program, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         stdout_ = out[0];
-        path_ = ReadLine(std::chrono::seconds(5));
+        if (readPath) path_ = ReadLine(std::chrono::seconds(5));
     }
     ValveProcess(const ValveProcess&) = delete;
     ValveProcess& operator=(const ValveProcess&) = delete;
@@ -66,7 +71,7 @@ public:
         return -1;
     }
 
-private:
+    // The next line of output without its end; "" when none came within `limit` or the pipe ended.
     std::string ReadLine(std::chrono::milliseconds limit) {
         std::string line;
         const auto end = std::chrono::steady_clock::now() + limit;
@@ -80,6 +85,22 @@ private:
         return line;
     }
 
+    // Everything until the program closes its end of the pipe (or `limit` passes).
+    std::string ReadToEnd(std::chrono::milliseconds limit) {
+        std::string all;
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{stdout_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            char buf[512];
+            const ssize_t n = ::read(stdout_, buf, sizeof buf);
+            if (n <= 0) break;
+            all.append(buf, static_cast<size_t>(n));
+        }
+        return all;
+    }
+
+private:
     pid_t pid_ = -1;
     int stdout_ = -1;
     std::string path_;

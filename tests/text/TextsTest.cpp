@@ -44,9 +44,11 @@ TEST(TextsTable, KeepsTheProgramsTextsExactly) {
     EXPECT_STREQ(BuiltinText(225), "Analog Input 2");
 }
 
-TEST(TextsTable, HoldsEveryIdFromOneTo374AndTheTitleOnly) {
+TEST(TextsTable, HoldsEveryIdFromOneTo374TheLineMessagesAndTheTitleOnly) {
     auto table = BuiltinTexts();
-    ASSERT_EQ(table.size(), 375u);
+    ASSERT_EQ(table.size(), 382u);
+    for (unsigned id = 400; id <= 406; ++id)
+        EXPECT_EQ(table[374 + id - 400].id, id);
     for (unsigned id = 1; id <= 374; ++id) {
         ASSERT_NE(BuiltinText(id), nullptr) << id;
         EXPECT_EQ(table[id - 1].id, id);

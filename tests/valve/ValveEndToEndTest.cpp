@@ -429,10 +429,11 @@ TEST_F(ValveEndToEnd, AFaultOnEveryOtherReplyEndsTheActionWithItsErrorCode) {
         int status;
         const char* advice;
     } cases[] = {
-        {{"--bad-bcc-every", "2", "status"}, NOTIFY_BAD_REPLY, "damaged or refused"},
-        {{"--garbage-every", "2", "status"}, NOTIFY_BAD_REPLY, "damaged or refused"},
-        {{"--nak-every", "2", "write-params"}, NOTIFY_BAD_REPLY, "damaged or refused"},
-        {{"--drop-every", "2", "status"}, NOTIFY_REPLY_TIMEOUT, "stopped answering"},
+        {{"--bad-bcc-every", "2", "status"}, NOTIFY_BAD_REPLY, "replies arrived damaged"},
+        {{"--garbage-every", "2", "status"}, NOTIFY_BAD_REPLY, "replies arrived damaged"},
+        // A write that had begun ends with its own status, whatever stopped it.
+        {{"--nak-every", "2", "write-params"}, 10, "refused the telegram (NAK)"},
+        {{"--drop-every", "2", "status"}, NOTIFY_REPLY_TIMEOUT, "did not answer"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Describe(c.fault));
@@ -450,6 +451,40 @@ TEST_F(ValveEndToEnd, AFaultOnEveryOtherReplyEndsTheActionWithItsErrorCode) {
         EXPECT_EQ(CountOf(trace, "Retry 3 "), 1u) << trace;
         EXPECT_EQ(CountOf(trace, "Retry 4 "), 0u) << trace;
         EXPECT_EQ(CountOf(trace, "stopped "), 1u) << trace;
+    }
+}
+
+// The real program under a real signal: Ctrl+C, kill or a closed terminal in the middle of a
+// write lets the telegram on the line finish, then says what the valve holds.
+TEST_F(ValveEndToEnd, ASignalMidWriteStopsAfterTheTelegramOnTheLineAndSaysWhatTheValveHolds) {
+    const std::string project = dir.File("tuned.qpj");
+    WriteProjectFile(project, TunedBlock());
+    // Slow replies leave seconds for the signal while the 34 writes go out.
+    ValveProcess valve({"--delay-ms", "100", "--log"}, true);
+    ASSERT_FALSE(valve.SlavePath().empty());
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        ValveProcess cli(QLN_CLI_PATH, {"--device", valve.SlavePath(), "write-params", project}, true, false);
+        int acks = 0;
+        while (acks < 5) {
+            const std::string line = valve.ReadLine(10s);
+            ASSERT_FALSE(line.empty()) << "the valve's log ended after " << acks << " acknowledged writes";
+            if (Contains(line, " tx 06")) ++acks;
+        }
+        ASSERT_EQ(::kill(cli.Pid(), sig), 0);
+        const std::string err = cli.ReadToEnd(30s);
+        EXPECT_EQ(cli.WaitExit(30s), 10) << err;
+        std::smatch m;
+        ASSERT_TRUE(
+            std::regex_search(err, m, std::regex("confirmed the first ([0-9]+) of the 34 new values")))
+            << err;
+        EXPECT_GE(std::stoi(m[1]), 5) << err;
+        EXPECT_LT(std::stoi(m[1]), 34) << err;
+        EXPECT_TRUE(Contains(err, "mix of old and new values")) << err;
+        EXPECT_TRUE(Contains(err, "stopped by SIG")) << err;
+        // Drain the valve's log of this run before the next one.
+        while (!valve.ReadLine(300ms).empty()) {
+        }
     }
 }
 

@@ -13,12 +13,14 @@
 #include <sstream>
 #include <utility>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/DeviceCommands.h"
 #include "engine/EngineThreads.h"
+#include "engine/FailureReport.h"
 #include "engine/StatusPairs.h"
 #include "engine/ValveInfoFormat.h"
 #include "link/SerialPort.h"
@@ -33,6 +35,9 @@ namespace {
 constexpr int EXIT_DIFFERENT = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_PROJECT_NOT_SAVED = 9;
+constexpr int EXIT_WRITE_INCOMPLETE = 10;
+// A run stopped by a signal before anything was changed ends as the shell expects: 128 + signal.
+constexpr int EXIT_SIGNAL_BASE = 128;
 
 const char* USAGE =
     "usage: qln-cli [--test-mode | --port COM1..COM8 | --device PATH] [--baud 19200|57600] [--trace] "
@@ -152,7 +157,7 @@ public:
             while (!codes_.empty()) {
                 const uint32_t c = codes_.front();
                 codes_.pop_front();
-                if (c == wanted || (c >= 1 && c <= 8)) return c;
+                if (c == wanted || (c >= 1 && c <= 8) || c == NOTIFY_CANCELLED) return c;
             }
             // Every end of an action is notified; the slow look at an idle engine only keeps a
             // request that ended silently (one the engine does not know) from hanging the tool.
@@ -403,8 +408,36 @@ void PrintProject(const ProjectFile& p, bool json, std::ostream& out) {
 
 // ---- running the engine -------------------------------------------------------------------
 
+const char* SignalName(int signo) {
+    switch (signo) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "a signal";
+    }
+}
+
+// A request that did not complete. A parameter write that had begun ends with its own status,
+// whatever stopped it, because the valve may now hold a mix of old and new values.
 int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std::string& device,
-                  std::ostream& err) {
+                  const CliInterrupt* interrupt, std::ostream& err) {
+    const TextSource texts;
+    const int32_t acked = o.command == "write-params" ? s.ParamsWriteAcked.load() : -1;
+    const bool writeBegun = acked >= 0 && acked < PARAM_WRITE_COUNT;
+    if (code == NOTIFY_CANCELLED) {
+        const int signo = interrupt ? interrupt->Signal() : 0;
+        err << "qln-cli: stopped by " << SignalName(signo) << " after the telegram on the line.\n";
+        if (writeBegun) {
+            err << WriteOutcomeText(acked, texts) << "\n";
+            return EXIT_WRITE_INCOMPLETE;
+        }
+        err << "Nothing was written to the valve.\n";
+        return EXIT_SIGNAL_BASE + signo;
+    }
     if (code == 0) {
         err << "The request ended without a result. Run again with --trace and look at debug.txt.\n";
         return 1;
@@ -414,6 +447,8 @@ int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std:
         const int openError = LastOpenError(s.link);
         if (!o.testMode && openError != 0)
             err << PortOpenAdvice(openError, device) << "\n";
+        else if (s.LastFailure.load() == LineFailure::FirmwareZero)
+            err << LineFailureText(LineFailure::FirmwareZero, texts) << "\n";
         else
             err << "The valve did not answer at "
                 << (o.baudIndex == 0 ? std::string("19200 or 57600")
@@ -422,23 +457,12 @@ int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std:
                 << (o.baudIndex == 0 ? "" : ", the line speed") << " and that the valve is powered.\n";
         return static_cast<int>(code);
     }
-    err << LoadText(IDS_COMMUNICATION_ERROR) << "\n";
-    switch (code) {
-    case NOTIFY_SEND_FAILURE:
-        err << "The telegram could not be sent on " << device
-            << ". Check that the adapter is still plugged in and the port is right.\n";
-        break;
-    case NOTIFY_REPLY_TIMEOUT:
-        err << "The valve stopped answering. Check the cable, the port and that the valve is powered.\n";
-        break;
-    case NOTIFY_BAD_REPLY:
-        err << "The valve's replies were damaged or refused. Check the cable and its shielding, the port and "
-               "the "
-               "power.\n";
-        break;
-    default:
-        err << "Check the cable, the port and that the valve is powered.\n";
-        break;
+    err << LoadText(IDS_COMMUNICATION_ERROR) << " on " << device << "\n";
+    const std::string line = LineFailureText(s.LastFailure.load(), texts);
+    err << (line.empty() ? "Check the cable, the port and that the valve is powered." : line) << "\n";
+    if (writeBegun) {
+        err << WriteOutcomeText(acked, texts) << "\n";
+        return EXIT_WRITE_INCOMPLETE;
     }
     return static_cast<int>(code);
 }
@@ -497,7 +521,27 @@ bool CheckBeforeWriting(const ParameterBlock& edit, const Options& o, std::ostre
 }
 } // namespace
 
-int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& out, std::ostream& err) {
+void CliInterrupt::Raise(int signo) {
+    std::lock_guard<std::mutex> lock(m_);
+    signal_ = signo;
+    if (!state_) return;
+    state_->CancelRequested.store(1);
+    WakeEngine(state_->link);
+}
+
+int CliInterrupt::Signal() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return signal_;
+}
+
+void CliInterrupt::Attach(QlnState* s) {
+    std::lock_guard<std::mutex> lock(m_);
+    state_ = s;
+    if (s && signal_ != 0) s->CancelRequested.store(1);
+}
+
+int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& out, std::ostream& err,
+           CliInterrupt* interrupt) {
     Options o;
     const std::string usageError = ParseArgs(args, o);
     if (usageError == "help") {
@@ -557,6 +601,7 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
 
     CliNotifier notifier;
     EngineThreads threads(s, notifier);
+    if (interrupt) interrupt->Attach(&s);
     threads.Start();
 
     auto request = [&](uint32_t bits, uint32_t wanted) {
@@ -586,13 +631,14 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         }
     }
     threads.Stop();
+    if (interrupt) interrupt->Attach(nullptr);
     const std::string traceWriteError = s.link.trace.TakeWriteError();
     if (!traceWriteError.empty()) err << "qln-cli: warning: " << traceWriteError << "\n";
     s.link.trace.CloseTrace();
 
     for (const std::string& m : notifier.TakeMessages())
         err << m << "\n";
-    if (code != wanted) return ReportFailure(code, s, o, device, err);
+    if (code != wanted) return ReportFailure(code, s, o, device, interrupt, err);
 
     if (o.command == "info") {
         PrintInfo(s.deviceInfo, o.json, out);
