@@ -4,7 +4,6 @@
 #include "engine/QlnState.h"
 
 namespace {
-constexpr uint32_t ACQUISITION_BITS = CMD_ROLL_TRIGGER | CMD_RAMP_MODE | CMD_STEP_MODE;
 constexpr unsigned ALL_SLOTS = (1u << SLOT_COUNT) - 1;
 } // namespace
 
@@ -79,17 +78,6 @@ ExitDecision DecideExit(uint32_t threadCmd, bool projectModified) {
     if ((threadCmd & ACQUISITION_BITS) != 0 && (threadCmd & (CMD_STOP_ACQUISITION | CMD_HARD_STOP)) == 0)
         return ExitDecision::Refuse;
     return projectModified ? ExitDecision::AskSave : ExitDecision::Close;
-}
-
-bool RequestStopAcquisition(std::atomic<uint32_t>& threadCmd) {
-    // One read-modify-write for both changes, so the engine never sees the acquisition bits gone
-    // without the stop request that goes with them.
-    uint32_t old = threadCmd.load();
-    uint32_t next;
-    do {
-        next = (old & ~ACQUISITION_BITS) | ((old & ACQUISITION_BITS) ? CMD_STOP_ACQUISITION : CMD_HARD_STOP);
-    } while (!threadCmd.compare_exchange_weak(old, next));
-    return (old & ACQUISITION_BITS) != 0;
 }
 
 bool RequestAutoTune(std::atomic<uint32_t>& threadCmd) {

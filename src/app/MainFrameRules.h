@@ -58,9 +58,6 @@ enum class ExitDecision { Refuse, AskSave, Close };
 // valve streaming. Once a stop is requested, leaving is allowed even before the engine finished.
 ExitDecision DecideExit(uint32_t threadCmd, bool projectModified);
 
-// Stop acquisition: clears the three acquisition bits and sets an orderly stop when one of them was
-// set, else a hard stop; every other bit is kept. Returns true for the orderly stop.
-bool RequestStopAcquisition(std::atomic<uint32_t>& threadCmd);
 // Auto-tune is requested only into an idle request word. Returns true when it was requested.
 bool RequestAutoTune(std::atomic<uint32_t>& threadCmd);
 

@@ -5,6 +5,10 @@
 #include "engine/DeviceCommands.h"
 #include "engine/Notifier.h"
 #include "engine/QlnState.h"
+#include "scope/Acquisition.h"
+
+struct ScopeTelegram;
+struct RecordingKind;
 
 // The action engine: one step machine that carries out every exchange with the valve. The window
 // requests an action by setting a bit of THREAD_CMD; the engine runs the highest-priority one,
@@ -66,6 +70,23 @@ private:
     void StepStop(uint32_t offset);
     void StepBaudrateTest(uint32_t offset);
 
+    // Scope recordings (AcquisitionActions.cpp).
+    void StepRollTrigger(uint32_t offset);
+    void StepRampMode(uint32_t offset);
+    void StepStepMode(uint32_t offset);
+    void StepStopAcquisition(uint32_t offset);
+    void StepHardStop(uint32_t offset);
+    void StepRecording(uint32_t offset, const RecordingKind& kind);
+    void StartRecording(const RecordingKind& kind);
+    bool ConfigurationExchange(uint32_t offset, const ScopeTelegram& t, bool ramp);
+    int NextBlockSize(bool roll) const;
+    Ex BlockExchange(uint32_t phase, const char* name, int n);
+    void HandleBlock(int n, bool withTrigger);
+    void PaceDisplay();
+    void ShowProgress();
+    void EndRecording(uint32_t bit);
+    bool SkipStreamRemnant();
+
     QlnState& s_;
     LinkState& l_;
     INotifier& notifier_;
@@ -76,6 +97,21 @@ private:
     const char* exchangeName_ = "";
     bool firmwareZeroShown_ = false;
     bool fixedSpeedTried_ = false; // in this baud-rate test, when the speed is given
+
+    // The running recording: its checked set-up and plan, the fill index and its counters.
+    struct Recording {
+        ScopeSetup setup{};
+        AcquisitionPlan plan{};
+        bool roll = false;
+        int fill = 0;
+        int block = 0;
+        int sinceDisplay = 0;
+        int postCount = 0;
+        int pasSkipped = 0;
+        uint32_t records = 0;
+        TriggerTest trigger;
+    };
+    Recording rec_;
 
     ParamReadHold hold_;
     std::string errorText_;

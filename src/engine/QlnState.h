@@ -1,10 +1,13 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "engine/DeviceRecords.h"
 #include "link/LinkState.h"
 #include "params/ParameterBlock.h"
+#include "scope/SampleBuffer.h"
+#include "scope/ScopeSetup.h"
 #include "text/Texts.h"
 
 // Action request bits of THREAD_CMD.
@@ -45,6 +48,8 @@ enum Notification : uint32_t {
     // The request was called off (CancelRequested) before it completed; sent with value 0.
     NOTIFY_CANCELLED = 10,
     NOTIFY_OPERATION_COUNTER_RESET = 0x24,
+    NOTIFY_ACQUISITION_PROGRESS = 0x30, // value: the fill index
+    NOTIFY_ACQUISITION_ENDED = 0x31,
     NOTIFY_CALIBRATION_COUNTER_RESET = 0x25,
     NOTIFY_PARAMETERS_READ = 0x40,
     NOTIFY_PARAMETERS_WRITTEN = 0x41,
@@ -96,7 +101,48 @@ struct QlnState {
     DeviceInfo deviceInfo{};
     StatusInfo statusInfo{};
     TestFunctionData testFunction{};
+
+    // The scope set-up: the window edits it while no action runs; the engine takes a copy when a
+    // recording starts and writes the valve's reported values into it. Both under scopeMutex.
+    mutable std::mutex scopeMutex;
+    ScopeSetup scopeSetup = DefaultScopeSetup();
+    // The last recording, filled by the engine only.
+    SampleBuffer samples;
+    // Set by the engine with each progress notification, cleared by whoever shows the recording
+    // once it has done so; while it is set no further progress is sent.
+    std::atomic<uint32_t> DisplayUpdatePending{0};
+    // Valid samples of the recording (the fill index), and the redraws skipped because the last
+    // one had not been done yet.
+    std::atomic<int32_t> FillIndex{0};
+    std::atomic<uint32_t> DisplayTooFast{0};
+    // Sample records decoded since the recording started.
+    std::atomic<int64_t> SamplesReceived{0};
 };
+
+inline ScopeSetup CopyScopeSetup(const QlnState& s) {
+    std::lock_guard<std::mutex> lock(s.scopeMutex);
+    return s.scopeSetup;
+}
+
+inline void StoreScopeSetup(QlnState& s, const ScopeSetup& setup) {
+    std::lock_guard<std::mutex> lock(s.scopeMutex);
+    s.scopeSetup = setup;
+}
+
+constexpr uint32_t ACQUISITION_BITS = CMD_ROLL_TRIGGER | CMD_RAMP_MODE | CMD_STEP_MODE;
+
+// Stop acquisition: clears the three acquisition bits and sets an orderly stop when one of them was
+// set, else a hard stop; every other bit is kept. Returns true for the orderly stop. One
+// read-modify-write for both changes, so the engine never sees the acquisition bits gone without
+// the stop request that goes with them. The caller wakes the engine.
+inline bool RequestStopAcquisition(std::atomic<uint32_t>& threadCmd) {
+    uint32_t old = threadCmd.load();
+    uint32_t next;
+    do {
+        next = (old & ~ACQUISITION_BITS) | ((old & ACQUISITION_BITS) ? CMD_STOP_ACQUISITION : CMD_HARD_STOP);
+    } while (!threadCmd.compare_exchange_weak(old, next));
+    return (old & ACQUISITION_BITS) != 0;
+}
 
 // Requests an action the way the window and qln-cli do: sets its bits and wakes the engine, so
 // that it starts at once. Whoever changes THREAD_CMD in another way (compare-and-swap) wakes the

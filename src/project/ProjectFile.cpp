@@ -1,5 +1,7 @@
 #include "project/ProjectFile.h"
 
+#include "project/AtomicFile.h"
+
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -13,27 +15,6 @@ constexpr const char* UNKNOWN = "UNKNOWN";
 
 std::string Reason(int error) {
     return std::strerror(error);
-}
-
-// The folder part of a path, for flushing the rename to the disk.
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 void StorePath(ProjectFile& p, const std::string& path) {
@@ -128,36 +109,8 @@ bool WriteProjectFile(const std::string& path, ProjectFile& p, std::string* erro
     StorePath(p, path);
     std::memcpy(p.calibration + CALIBRATION_VERSION_OFFSET, &FORMAT_VERSION_BITS, sizeof FORMAT_VERSION_BITS);
 
-    // The temporary file lies beside the target, so the rename never crosses file systems.
-    std::string tempName = path + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(tempName.data());
-    auto fail = [&](int e) {
-        if (error) *error = "The project could not be saved to " + path + ": " + Reason(e) + ".";
-        return false;
-    };
-    if (fd < 0) return fail(errno);
-    const bool written = WriteAll(fd, reinterpret_cast<const uint8_t*>(&p), sizeof p) &&
-                         ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    if (::close(fd) != 0 && written) {
-        const int e = errno;
-        ::unlink(tempName.c_str());
-        return fail(e);
-    }
-    if (!written) {
-        ::unlink(tempName.c_str());
-        return fail(writeErrno);
-    }
-    if (::rename(tempName.c_str(), path.c_str()) != 0) {
-        const int e = errno;
-        ::unlink(tempName.c_str());
-        return fail(e);
-    }
-    // The rename is on the disk only once the folder is.
-    const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    std::string reason;
+    if (WriteFileAtomically(path, &p, sizeof p, &reason)) return true;
+    if (error) *error = "The project could not be saved to " + path + ": " + reason + ".";
+    return false;
 }

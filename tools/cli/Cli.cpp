@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "RecordCommand.h"
 
 #include <chrono>
 #include <cmath>
@@ -25,6 +26,7 @@
 #include "engine/ValveInfoFormat.h"
 #include "link/SerialPort.h"
 #include "params/ParameterCheck.h"
+#include "project/AtomicFile.h"
 #include "project/ProjectFile.h"
 #include "project/ProjectLayout.h"
 #include "settings/ComSettings.h"
@@ -51,6 +53,11 @@ const char* USAGE =
     "  diff FILE            list the parameters in which the valve differs from project FILE\n"
     "  show FILE            print project FILE without touching a valve\n"
     "  factory | custom     switch the valve to its factory or custom parameter set\n"
+    "  record [FILE]        record the scope: [--mode step|ramp|roll] [--time S] [--rate MS] [--begin PCT]\n"
+    "                       [--end PCT] [--ramp-time S] [--trigger CH:rising|falling:VALUE] [--for S]\n"
+    "                       [--csv FILE|-]; the set-up is FILE's (or the defaults) with these options over\n"
+    "                       it, and FILE keeps the set-up and the recording. Ctrl+C stops a recording\n"
+    "                       (twice: hard stop).\n"
     "options:\n"
     "  --test-mode          use the built-in simulated valve\n"
     "  --port COMn          use COMn as mapped in QLN_com.ini of the current folder\n"
@@ -70,11 +77,12 @@ struct Options {
     int32_t baudIndex = 0; // 0: found by the baud-rate test
     std::string command;
     std::string file;
+    RecordOptions record;
 };
 
 bool IsCommand(const std::string& c) {
     for (const char* k :
-         {"info", "status", "read-params", "write-params", "diff", "show", "factory", "custom"})
+         {"info", "status", "read-params", "write-params", "diff", "show", "factory", "custom", "record"})
         if (c == k) return true;
     return false;
 }
@@ -89,9 +97,13 @@ std::optional<int> ParseCom(const std::string& s) {
 std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
     std::vector<std::string> positional;
     int sources = 0;
+    std::string recordOption;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--test-mode") {
+        if (const auto error = ParseRecordOption(args, i, o.record)) {
+            if (!error->empty()) return *error;
+            recordOption = a;
+        } else if (a == "--test-mode") {
             o.testMode = true;
             ++sources;
         } else if (a == "--trace") {
@@ -131,7 +143,9 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
     o.command = positional[0];
     if (!IsCommand(o.command)) return "unknown command '" + o.command + "'";
     const bool needsFile = o.command == "write-params" || o.command == "diff" || o.command == "show";
-    const bool takesFile = needsFile || o.command == "read-params";
+    const bool takesFile = needsFile || o.command == "read-params" || o.command == "record";
+    if (!recordOption.empty() && o.command != "record")
+        return recordOption + " belongs to the record command";
     if (positional.size() > (takesFile ? 2u : 1u)) return "too many arguments";
     if (needsFile && positional.size() != 2) return o.command + " needs exactly one project file";
     if (positional.size() == 2) o.file = positional[1];
@@ -151,20 +165,26 @@ public:
     // Waits for `wanted` or an error code. Returns the code, or 0 when the engine went idle
     // without telling anything.
     uint32_t Wait(uint32_t wanted, const QlnState& s) {
+        for (;;) {
+            const uint32_t c = Next(s);
+            if (c == 0 || c == wanted || (c >= 1 && c <= 8) || c == NOTIFY_CANCELLED) return c;
+        }
+    }
+
+    // The next notification, or 0 when the engine went idle without telling anything.
+    uint32_t Next(const QlnState& s) {
         std::unique_lock<std::mutex> lock(m_);
         int idleLooks = 0;
-        for (;;) {
-            while (!codes_.empty()) {
-                const uint32_t c = codes_.front();
-                codes_.pop_front();
-                if (c == wanted || (c >= 1 && c <= 8) || c == NOTIFY_CANCELLED) return c;
-            }
+        while (codes_.empty()) {
             // Every end of an action is notified; the slow look at an idle engine only keeps a
             // request that ended silently (one the engine does not know) from hanging the tool.
             if (cv_.wait_for(lock, std::chrono::seconds(1)) == std::cv_status::timeout)
                 idleLooks = s.THREAD_CMD.load() == 0 ? idleLooks + 1 : 0;
             if (idleLooks >= 3) return 0;
         }
+        const uint32_t c = codes_.front();
+        codes_.pop_front();
+        return c;
     }
 
     std::vector<std::string> TakeMessages() {
@@ -472,7 +492,8 @@ int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std:
 bool LoadProject(const Options& o, ProjectFile& project, std::string& error) {
     ResetProject(project);
     struct stat st {};
-    if (::stat(o.file.c_str(), &st) != 0 && errno == ENOENT && o.command == "read-params") {
+    const bool mayBeNew = o.command == "read-params" || o.command == "record";
+    if (::stat(o.file.c_str(), &st) != 0 && errno == ENOENT && mayBeNew) {
         const std::string name = AdjustExtension(FileNameOfPath(o.file));
         SetFieldText(project.info.ProjectName, name.substr(0, name.rfind('.')));
         SetFieldText(project.info.FileName, name);
@@ -491,6 +512,94 @@ bool LoadProject(const Options& o, ProjectFile& project, std::string& error) {
         return false;
     }
     return true;
+}
+
+// ---- record ---------------------------------------------------------------------------------
+
+std::string SavePath(const Options& o);
+
+// Drives a recording to its end. There is no view to draw, so each progress is taken at once; a
+// duration in roll mode ends the recording as Stop Acquisition does; a recording ended by an error
+// is followed by a hard stop, so that the valve is never left streaming.
+uint32_t RunRecording(QlnState& s, CliNotifier& notifier, const Options& o, IClock& clock,
+                      std::ostream& err) {
+    const int32_t mode = CopyScopeSetup(s).Mode;
+    const bool progress = &err == &std::cerr && ::isatty(STDERR_FILENO);
+    const uint32_t start = clock.NowMs();
+    bool stopAsked = false;
+    RequestAction(s, mode == 0 ? CMD_STEP_MODE : mode == 1 ? CMD_RAMP_MODE : CMD_ROLL_TRIGGER);
+    for (;;) {
+        const uint32_t code = notifier.Next(s);
+        if (code == NOTIFY_ACQUISITION_PROGRESS) {
+            s.DisplayUpdatePending.store(0);
+            if (progress) err << "\rrecording: " << s.SamplesReceived.load() << " samples " << std::flush;
+            const auto elapsed = static_cast<double>(clock.NowMs() - start);
+            if (o.record.forSeconds && !stopAsked && elapsed >= *o.record.forSeconds * 1000) {
+                stopAsked = true;
+                RequestStopAcquisition(s.THREAD_CMD);
+                WakeEngine(s.link);
+            }
+            continue;
+        }
+        if (progress) err << "\n";
+        if (code == NOTIFY_ACQUISITION_ENDED || code == 0 || code == NOTIFY_BAUDRATE_ERROR) return code;
+        if (code >= 1 && code <= 8) {
+            RequestAction(s, CMD_HARD_STOP);
+            for (uint32_t c = 0; c != NOTIFY_ACQUISITION_ENDED && c != NOTIFY_HARD_STOP_FAILED;)
+                if ((c = notifier.Next(s)) == 0) break;
+            return code;
+        }
+    }
+}
+
+// A first signal stops the recording as Stop Acquisition does (the valve is told to stop
+// streaming); a second one does the hard stop.
+void StopRecordingOnSignal(QlnState& s, int count) {
+    if (count == 1)
+        RequestStopAcquisition(s.THREAD_CMD);
+    else
+        s.THREAD_CMD.fetch_or(CMD_HARD_STOP);
+    WakeEngine(s.link);
+}
+
+int PrintRecording(const QlnState& s, ProjectFile& project, const Options& o, std::ostream& out,
+                   std::ostream& err) {
+    const ScopeSetup setup = CopyScopeSetup(s);
+    const bool roll = setup.Mode == 2;
+    const RecordedRange range = RecordedRangeOf(roll, s.FillIndex.load(), s.SamplesReceived.load());
+    const float period = roll ? SamplePeriod(setup.SampleRateIndex) : SamplePeriod(0);
+    if (o.record.csv && *o.record.csv == "-") {
+        WriteCsv(s.samples, range, period, out);
+    } else if (o.record.csv) {
+        std::ostringstream csv;
+        WriteCsv(s.samples, range, period, csv);
+        const std::string text = csv.str();
+        std::string reason;
+        if (!WriteFileAtomically(*o.record.csv, text.data(), text.size(), &reason)) {
+            err << "qln-cli: the recording could not be saved to " << *o.record.csv << ": " << reason
+                << ".\n";
+            return EXIT_PROJECT_NOT_SAVED;
+        }
+    }
+    std::ostream& summary = o.record.csv && *o.record.csv == "-" ? err : out;
+    if (o.json) {
+        JsonObject j;
+        j.Add("samples", range.count);
+        j.Add("display_update_too_fast", static_cast<long>(s.DisplayTooFast.load()));
+        summary << j.Str();
+    } else {
+        summary << "Recorded " << range.count << " samples (" << s.DisplayTooFast.load()
+                << " display updates too fast).\n";
+    }
+    if (o.file.empty()) return 0;
+    project.scopeSetup = setup;
+    s.samples.SaveTo(project.samples);
+    std::string error;
+    if (!WriteProjectFile(SavePath(o), project, &error)) {
+        err << "qln-cli: " << error << " The file was left as it was.\n";
+        return EXIT_PROJECT_NOT_SAVED;
+    }
+    return 0;
 }
 
 // The path read-params saves to: the file given, with the project extension for a new project.
@@ -524,9 +633,18 @@ bool CheckBeforeWriting(const ParameterBlock& edit, const Options& o, std::ostre
 void CliInterrupt::Raise(int signo) {
     std::lock_guard<std::mutex> lock(m_);
     signal_ = signo;
-    if (!state_) return;
-    state_->CancelRequested.store(1);
-    WakeEngine(state_->link);
+    ++count_;
+    Apply();
+}
+
+void CliInterrupt::Apply() {
+    if (!state_ || count_ == 0) return;
+    if (handler_) {
+        handler_(*state_, count_);
+    } else {
+        state_->CancelRequested.store(1);
+        WakeEngine(state_->link);
+    }
 }
 
 int CliInterrupt::Signal() const {
@@ -534,10 +652,11 @@ int CliInterrupt::Signal() const {
     return signal_;
 }
 
-void CliInterrupt::Attach(QlnState* s) {
+void CliInterrupt::Attach(QlnState* s, Handler handler) {
     std::lock_guard<std::mutex> lock(m_);
     state_ = s;
-    if (s && signal_ != 0) s->CancelRequested.store(1);
+    handler_ = std::move(handler);
+    Apply();
 }
 
 int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& out, std::ostream& err,
@@ -601,7 +720,17 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
 
     CliNotifier notifier;
     EngineThreads threads(s, notifier);
-    if (interrupt) interrupt->Attach(&s);
+    if (o.command == "record") {
+        ScopeSetup setup = o.file.empty() ? DefaultScopeSetup() : project->scopeSetup;
+        const std::string error = ApplyRecordOptions(o.record, setup);
+        if (!error.empty()) {
+            err << "qln-cli: " << error << "\n";
+            return EXIT_USAGE;
+        }
+        StoreScopeSetup(s, setup);
+    }
+    if (interrupt)
+        interrupt->Attach(&s, o.command == "record" ? StopRecordingOnSignal : CliInterrupt::Handler());
     threads.Start();
 
     auto request = [&](uint32_t bits, uint32_t wanted) {
@@ -618,6 +747,9 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         code = request(CMD_READ_PARAMETER, wanted = NOTIFY_PARAMETERS_READ);
     } else if (o.command == "write-params") {
         code = request(CMD_WRITE_PARAMETER, wanted = NOTIFY_PARAMETERS_WRITTEN);
+    } else if (o.command == "record") {
+        code = RunRecording(s, notifier, o, clock, err);
+        wanted = NOTIFY_ACQUISITION_ENDED;
     } else {
         code = request(CMD_READ_PARAMETER, wanted = NOTIFY_PARAMETERS_READ);
         if (code == wanted) {
@@ -644,6 +776,8 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         PrintInfo(s.deviceInfo, o.json, out);
     } else if (o.command == "status") {
         PrintStatus(s.statusInfo, o.json, out);
+    } else if (o.command == "record") {
+        return PrintRecording(s, *project, o, out, err);
     } else if (o.command == "write-params") {
         if (o.json)
             out << "{\"written\": " << PARAM_WRITE_COUNT << "}\n";

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <iosfwd>
 #include <mutex>
 #include <string>
@@ -17,14 +18,21 @@ public:
     void Raise(int signo);
     // The signal raised, or 0.
     int Signal() const;
+    // What a signal does to the running request; `count` is how many came so far. Without one
+    // the request is called off before its next telegram.
+    using Handler = std::function<void(QlnState& s, int count)>;
     // The run's state while its engine runs (nullptr when it ends). A signal raised before the
-    // engine started calls the request off as soon as it is attached.
-    void Attach(QlnState* s);
+    // engine started takes effect as soon as it is attached.
+    void Attach(QlnState* s, Handler handler = {});
 
 private:
+    void Apply();
+
     mutable std::mutex m_;
     QlnState* state_ = nullptr;
+    Handler handler_;
     int signal_ = 0;
+    int count_ = 0;
 };
 
 // qln-cli as a function, so tests can run it in-process with a fast clock.

@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "scope/Acquisition.h"
+#include "scope/SampleBuffer.h"
+#include "scope/ScopeSetup.h"
+
+// The options of `qln-cli record` and what they make of a scope set-up, and the recording as CSV.
+struct RecordOptions {
+    std::optional<int32_t> mode; // 0 step, 1 ramp, 2 roll/trigger
+    std::optional<int32_t> seconds;
+    std::optional<int32_t> rateIndex;
+    std::optional<float> begin, end, rampTime;
+    std::optional<int32_t> triggerChannel, triggerSlope, triggerValue;
+    std::optional<double> forSeconds;
+    std::optional<std::string> csv; // a path, or "-" for stdout
+};
+
+// When args[i] is an option of `record`, takes it (and its value, moving i on) and returns ""
+// or the usage error; returns nullopt when it is no option of `record`.
+std::optional<std::string> ParseRecordOption(const std::vector<std::string>& args, size_t& i,
+                                             RecordOptions& o);
+
+// Puts the options over `setup`. Returns "" or the usage error of a combination that cannot be
+// recorded (a trigger or a duration outside roll mode).
+std::string ApplyRecordOptions(const RecordOptions& o, ScopeSetup& setup);
+
+// The recorded samples of the buffer: `count` of them from element `first`, oldest first.
+struct RecordedRange {
+    int first;
+    int count;
+};
+// Step and ramp fill the buffer from its start; a roll window ends at the fill index and holds at
+// most what was received.
+RecordedRange RecordedRangeOf(bool roll, int fill, int64_t received);
+
+// Header "t_s,ana1,...,bin4", then one row per sample: time in seconds (3 decimals), analog
+// values in percent (4 decimals), binary values 0 or 1.
+void WriteCsv(const SampleBuffer& buffer, RecordedRange range, float period, std::ostream& out);
