@@ -29,7 +29,7 @@ void RecordingNotifier::Record(uint32_t code, bool sent, intptr_t value) {
     std::lock_guard<std::mutex> lock(m_);
     // Error notifications point to the engine's text buffer; it is only valid during the call.
     std::string text = (code >= 1 && code <= 8 && value != 0) ? reinterpret_cast<const char*>(value) : "";
-    events_.push_back({code, sent, std::move(text)});
+    events_.push_back({code, sent, std::move(text), value});
     cv_.notify_all();
 }
 

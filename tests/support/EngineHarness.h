@@ -30,6 +30,7 @@ public:
         uint32_t code;
         bool sent; // Send (true) or Post (false)
         std::string text;
+        intptr_t value;
     };
     struct Message {
         std::string text;
@@ -37,7 +38,13 @@ public:
     };
 
     void Post(uint32_t code, intptr_t value) override { Record(code, false, value); }
-    void Send(uint32_t code, intptr_t value) override { Record(code, true, value); }
+    // The engine waits in Send until the window has handled the notification: `onSend` plays that
+    // part (a recording's progress is shown, and its flag cleared, before the engine goes on).
+    void Send(uint32_t code, intptr_t value) override {
+        if (onSend) onSend(code);
+        Record(code, true, value);
+    }
+    std::function<void(uint32_t code)> onSend;
     void ShowMessage(const std::string& text, const std::string& caption) override;
 
     // Waits until a notification with this code has arrived (counting those already there).
