@@ -24,8 +24,12 @@ const ActionEntry PRIORITY[] = {
     {CMD_READ_PARAMETER, 0x10},
     {CMD_READ_DEVICE_INFO, 0x170},
     {CMD_READ_STATUS, 0x190},
+    {CMD_SERIAL_SETPOINT, 0x250},
     {CMD_RESET_OPERATION_COUNTER, 0x260},
     {CMD_RESET_CALIBRATION_COUNTER, 0x270},
+    {CMD_WRITE_TEST_FUNCTION, 0x290},
+    {CMD_READ_TEST_FUNCTION, 0x2A0},
+    {CMD_AUTOTUNE, 0x2C0},
 };
 
 constexpr uint32_t STEP_RESTART = 0x310;
@@ -45,9 +49,13 @@ const ActionEngine::StepRange ActionEngine::STEPS[] = {
     {0x80, 0xE6, &ActionEngine::StepWriteParameter},
     {0x170, 0x17F, &ActionEngine::StepReadDeviceInfo},
     {0x190, 0x196, &ActionEngine::StepReadStatus},
+    {0x250, 0x253, &ActionEngine::StepSerialSetpoint},
     {0x260, 0x261, &ActionEngine::StepResetOperationCounter},
     {0x270, 0x270, &ActionEngine::StepResetCalibrationCounter},
     {0x280, 0x283, &ActionEngine::StepSetSwitch},
+    {0x290, 0x296, &ActionEngine::StepWriteTestFunction},
+    {0x2A0, 0x2A3, &ActionEngine::StepReadTestFunction},
+    {0x2C0, 0x2C3, &ActionEngine::StepAutoTune},
     {0x310, 0x312, &ActionEngine::StepRestart},
     {0x320, 0x320, &ActionEngine::StepStop},
     {0x330, 0x335, &ActionEngine::StepBaudrateTest},
