@@ -27,7 +27,9 @@
 #include "dialogs/MessageBox.h"
 #include "dialogs/NotifiedDialog.h"
 #include "dialogs/ParametersDialog.h"
+#include "dialogs/SerialSetpointDialog.h"
 #include "dialogs/StatusInfoDialog.h"
+#include "dialogs/TestFunctionDialog.h"
 #include "dialogs/ValveInfoDialog.h"
 #include "engine/FailureReport.h"
 #include "engine/QlnState.h"
@@ -54,8 +56,8 @@ struct CommandBinding {
     bool (CMainFrame::*checked)() const; // the check mark of a checkable item, else nullptr
 };
 
-// The handler of each command of the command table that has one. Auto-tune and stop acquisition
-// have theirs already; the table keeps them disabled until the engine can carry out their requests.
+// The handler of each command of the command table that has one. Stop acquisition has its own
+// already; the table keeps it disabled until the engine can carry out its request.
 struct CommandBindings {
     static constexpr CommandBinding ROWS[] = {
         {ID_NEW_PROJECT, &CMainFrame::OnNewProject, nullptr},
@@ -68,6 +70,8 @@ struct CommandBindings {
         {ID_PARAMETERS, &CMainFrame::OnParameters, nullptr},
         {ID_VALVE_INFO, &CMainFrame::OnValveInfo, nullptr},
         {ID_STATUS, &CMainFrame::OnStatus, nullptr},
+        {ID_SERIAL_SETPOINT, &CMainFrame::OnSerialSetpoint, nullptr},
+        {ID_TEST_FUNCTION, &CMainFrame::OnTestFunction, nullptr},
         {ID_AUTOTUNE, &CMainFrame::OnAutoTune, nullptr},
         {ID_STOP_ACQUISITION, &CMainFrame::OnStopAcquisition, nullptr},
         {ID_SHOW_GRID, &CMainFrame::OnShowGrid, &CMainFrame::GridShown},
@@ -408,6 +412,21 @@ void CMainFrame::OnParameters() {
     });
     RunInSlot(SLOT_PARAMETERS, dlg);
     if (dlg.Changed()) SetProjectModified(true);
+    RebuildTitle();
+}
+
+// A changed setpoint belongs to the project.
+void CMainFrame::OnSerialSetpoint() {
+    CSerialSetpointDialog dlg(this, s_, Texts());
+    RunInSlot(SLOT_SERIAL_SETPOINT, dlg);
+    if (dlg.Changed()) SetProjectModified(true);
+    RebuildTitle();
+}
+
+// The project holds neither the test function nor its time, so the dialog never modifies it.
+void CMainFrame::OnTestFunction() {
+    CTestFunctionDialog dlg(this, s_, Texts());
+    RunInSlot(SLOT_TEST_FUNCTION, dlg);
     RebuildTitle();
 }
 

@@ -114,6 +114,8 @@ private:
     void OnValveInfo();
     void OnStatus();
     void OnParameters();
+    void OnSerialSetpoint();
+    void OnTestFunction();
     void RunInSlot(DialogSlot slot, CNotifiedDialog& dlg);
     void Shutdown();
     const TextSource& Texts() const;

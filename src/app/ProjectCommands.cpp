@@ -8,6 +8,7 @@
 #include "app/MainFrm.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/ProjectInfoDialog.h"
+#include "engine/DriveCommands.h"
 #include "engine/QlnState.h"
 #include "scope/ChildView.h"
 #include "settings/ComSettings.h"
@@ -75,6 +76,7 @@ void CMainFrame::ResetProjectState() {
     s_.params.ValveBlock = ParameterBlock{};
     s_.params.EditBlock = ParameterBlock{};
     s_.deviceInfo = DeviceInfo{};
+    StoreShared(s_.testFunction.SerialSetpoint, 0.0f);
     PublishValid(s_.statusInfo.Valid, 0);
     com_ = ReadComSettings(folder_);
     s_.link.PortIndex.store(com_.PortIndex);
@@ -85,6 +87,8 @@ void CMainFrame::ResetProjectState() {
 bool CMainFrame::SaveProjectTo(const std::string& path) {
     file_->editBlock = s_.params.EditBlock;
     file_->deviceInfo = s_.deviceInfo;
+    file_->serialSetpoint.Setpoint = LoadShared(s_.testFunction.SerialSetpoint);
+    file_->serialSetpoint.Active = LoadShared(s_.testFunction.SerialSetpointActive);
     std::string error;
     if (!WriteProjectFile(Resolved(folder_, path), *file_, &error)) {
         messages_.Show(error + "\nThe project is still open and unsaved; save it somewhere else.",
@@ -176,6 +180,9 @@ void CMainFrame::OnOpenProject() {
     file_ = std::move(opened);
     s_.params.EditBlock = file_->editBlock;
     s_.deviceInfo = file_->deviceInfo;
+    // Only the value: a stored active flag says nothing about the valve on the line now.
+    StoreShared(s_.testFunction.SerialSetpoint,
+                static_cast<float>(TruncateToHalfPercent(file_->serialSetpoint.Setpoint)));
     s_.params.WriteEnabled = 1;
     project_.path = path;
     TakeProjectNames();

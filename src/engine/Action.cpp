@@ -29,8 +29,12 @@ const ActionEntry PRIORITY[] = {
     {CMD_ROLL_TRIGGER, 0x1B0},
     {CMD_RAMP_MODE, 0x1E0},
     {CMD_STEP_MODE, 0x210},
+    {CMD_SERIAL_SETPOINT, 0x250},
     {CMD_RESET_OPERATION_COUNTER, 0x260},
     {CMD_RESET_CALIBRATION_COUNTER, 0x270},
+    {CMD_WRITE_TEST_FUNCTION, 0x290},
+    {CMD_READ_TEST_FUNCTION, 0x2A0},
+    {CMD_AUTOTUNE, 0x2C0},
 };
 
 constexpr uint32_t STEP_RESTART = 0x310;
@@ -54,10 +58,14 @@ const ActionEngine::StepRange ActionEngine::STEPS[] = {
     {0x1E0, 0x20F, &ActionEngine::StepRampMode},
     {0x210, 0x23F, &ActionEngine::StepStepMode},
     {0x240, 0x24F, &ActionEngine::StepStopAcquisition},
+    {0x250, 0x253, &ActionEngine::StepSerialSetpoint},
     {0x260, 0x261, &ActionEngine::StepResetOperationCounter},
     {0x270, 0x270, &ActionEngine::StepResetCalibrationCounter},
     {0x280, 0x283, &ActionEngine::StepSetSwitch},
+    {0x290, 0x296, &ActionEngine::StepWriteTestFunction},
+    {0x2A0, 0x2A3, &ActionEngine::StepReadTestFunction},
     {0x2B0, 0x2BF, &ActionEngine::StepHardStop},
+    {0x2C0, 0x2C3, &ActionEngine::StepAutoTune},
     {0x310, 0x312, &ActionEngine::StepRestart},
     {0x320, 0x320, &ActionEngine::StepStop},
     {0x330, 0x335, &ActionEngine::StepBaudrateTest},

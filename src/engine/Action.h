@@ -66,6 +66,11 @@ private:
     void StepResetOperationCounter(uint32_t offset);
     void StepResetCalibrationCounter(uint32_t offset);
     void StepSetSwitch(uint32_t offset);
+    // Driving the valve from the PC (DriveActions.cpp).
+    void StepSerialSetpoint(uint32_t offset);
+    void StepWriteTestFunction(uint32_t offset);
+    void StepReadTestFunction(uint32_t offset);
+    void StepAutoTune(uint32_t offset);
     void StepRestart(uint32_t offset);
     void StepStop(uint32_t offset);
     void StepBaudrateTest(uint32_t offset);
@@ -97,6 +102,8 @@ private:
     const char* exchangeName_ = "";
     bool firmwareZeroShown_ = false;
     bool fixedSpeedTried_ = false; // in this baud-rate test, when the speed is given
+    bool setpointOn_ = false;      // the serial-setpoint action sends STS (else RTS)
+    uint8_t setpointByte_ = 0;
 
     // The running recording: its checked set-up and plan, the fill index and its counters.
     struct Recording {

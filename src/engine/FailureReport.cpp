@@ -37,9 +37,15 @@ std::string WriteOutcomeText(int32_t acked, const TextSource& texts) {
     return text;
 }
 
+std::string SerialSetpointText(const QlnState& s, const TextSource& texts) {
+    return s.SerialSetpointMayRun.load() ? texts.Get(IDS_SERIAL_SETPOINT_MAY_RUN) : "";
+}
+
 std::string FailureReport(const QlnState& s, const TextSource& texts) {
     std::string out = LineFailureText(s.LastFailure.load(), texts);
     const std::string write = WriteOutcomeText(s.ParamsWriteAcked.load(), texts);
     if (!write.empty()) out += (out.empty() ? "" : "\n\n") + write;
+    const std::string setpoint = SerialSetpointText(s, texts);
+    if (!setpoint.empty()) out += (out.empty() ? "" : "\n\n") + setpoint;
     return out;
 }

@@ -16,5 +16,9 @@ std::string LineFailureText(LineFailure failure, const TextSource& texts);
 // completed.
 std::string WriteOutcomeText(int32_t acked, const TextSource& texts);
 
-// Both, from the shared state, as paragraphs separated by a blank line.
+// While the valve may be following the PC's serial setpoint (an STS went out and no RTS has been
+// acknowledged since): that it may, and how to end it. "" otherwise.
+std::string SerialSetpointText(const QlnState& s, const TextSource& texts);
+
+// All three, from the shared state, as paragraphs separated by a blank line.
 std::string FailureReport(const QlnState& s, const TextSource& texts);

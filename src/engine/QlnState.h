@@ -55,7 +55,11 @@ enum Notification : uint32_t {
     NOTIFY_PARAMETERS_WRITTEN = 0x41,
     NOTIFY_SET_SWITCHED = 0x42,
     NOTIFY_DEVICE_INFO = 0x50,
+    NOTIFY_SERIAL_SETPOINT = 0x60,
     NOTIFY_STATUS = 0x70,
+    NOTIFY_TEST_FUNCTION_READ = 0x80,
+    NOTIFY_TEST_FUNCTION_WRITTEN = 0x81,
+    NOTIFY_AUTOTUNE = 0x82,
 };
 
 // Why the last exchange of an action failed, so that a message can say what happened on the line.
@@ -96,6 +100,10 @@ struct QlnState {
     // -1 until that write has sent its first one. Every attempt sends the same telegrams from the
     // first, so after restarts the valve holds the new values of the furthest attempt.
     std::atomic<int32_t> ParamsWriteAcked{-1};
+    // 1 from the moment the engine takes up a serial-setpoint request until the valve has
+    // acknowledged an RTS: while it is set, the valve may be following the PC's setpoint (an STS
+    // whose reply was lost still took effect), so a failure must say so.
+    std::atomic<int32_t> SerialSetpointMayRun{0};
 
     ParameterBlocks params;
     DeviceInfo deviceInfo{};

@@ -398,6 +398,7 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {404, "The valve answered with firmware version 0 and cannot be served. Check that this is the right valve and that its controller has started."},
     {405, "The write did not complete: the valve confirmed the first {0} of the {1} new values and now holds a mix of old and new values. Write the parameters again, or read them to see what the valve holds."},
     {406, "The write did not complete: the valve confirmed none of the new values and most likely still holds its old ones. Read the parameters to check, or write them again."},
+    {420, "The valve may still follow the serial setpoint sent from the PC instead of its own setpoint source. When the line works again, end it: Transmit and then Off in the Serial Setpoint dialog, or qln-cli setpoint off."},
     {32024, "Quillon Software"},
 };
 // clang-format on

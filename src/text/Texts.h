@@ -26,6 +26,7 @@ enum TextId : unsigned {
     IDS_LINE_FIRMWARE_ZERO = 404,
     IDS_WRITE_MIXED = 405,
     IDS_WRITE_NONE_TAKEN = 406,
+    IDS_SERIAL_SETPOINT_MAY_RUN = 420,
     IDS_APP_TITLE = 32024,
 };
 
@@ -68,6 +69,10 @@ public:
     // The program's own text, never the library's (for the few texts that must not be translated).
     static std::string Builtin(unsigned id);
     bool HasLibrary() const { return library_ != nullptr; }
+    // The library's text for the id, without falling back and without reporting a missing one.
+    std::optional<std::string> LibraryText(unsigned id) const {
+        return library_ ? library_->Find(id) : std::nullopt;
+    }
 
 private:
     const ITextLibrary* library_ = nullptr;

@@ -35,9 +35,9 @@ const std::set<unsigned> kAllCommands = {32001, 32002, 32003, 32004, 32005, 3200
                                          32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031};
 // The commands whose dialogs or actions exist in this version.
 // Help, About, Debug, the five project commands (32004..32008), Serial Port, Valve Info, Show Grid,
-// Exit, Parameters, Status.
-const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007,
-                                     32008, 32010, 32011, 32012, 32019, 32020, 32026};
+// Exit, Parameters, Status, Serial Setpoint, Test Function, Auto-Tune.
+const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010,
+                                     32011, 32012, 32014, 32019, 32020, 32026, 32027, 32031};
 } // namespace
 
 TEST(CommandTable, EachCommandOnceEachKeyOnce) {
@@ -100,11 +100,11 @@ TEST(CommandTable, BuiltinMenuKeepsItsLayout) {
 }
 
 TEST(CommandTable, OnlyBuiltCommandsAreEverEnabled) {
-    // Auto-tune and stop acquisition stay off until the engine can carry out their requests: idle
-    // or busy, with or without the calibration switch.
+    // Stop acquisition stays off until the engine can carry out its request: idle or busy, with or
+    // without the calibration switch. Auto-tune is always enabled: its handler asks an idle engine.
     for (uint32_t threadCmd : {0u, uint32_t{CMD_STEP_MODE}, uint32_t{CMD_READ_STATUS}}) {
         for (bool cal : {false, true}) {
-            EXPECT_FALSE(CommandEnabled(ID_AUTOTUNE, threadCmd, cal));
+            EXPECT_TRUE(CommandEnabled(ID_AUTOTUNE, threadCmd, cal));
             EXPECT_FALSE(CommandEnabled(ID_STOP_ACQUISITION, threadCmd, cal));
         }
     }

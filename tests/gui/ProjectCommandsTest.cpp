@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <sstream>
@@ -110,16 +111,24 @@ void ProjectCommandsTest::openRestoresTheSavedSetAndRefusesWhatIsNoProject() {
     Program p;
     TestFrame& f = *p.frame;
     p.state.params.EditBlock.SETPOINT_SPAN = 77;
+    p.state.testFunction.SerialSetpoint = 37.5f;
     f.savePath = p.File("a.QPJ");
     f.OnCommand(ID_SAVE_PROJECT_AS);
     QVERIFY(QFileInfo::exists(p.File("a.QPJ")));
+    // The serial setpoint record follows the project description: a float at byte 872.
+    const std::string image = Read(p.File("a.QPJ"));
+    float stored = 0;
+    std::memcpy(&stored, image.data() + 872, sizeof stored);
+    QCOMPARE(stored, 37.5f);
 
     p.state.params.EditBlock.SETPOINT_SPAN = 12;
+    p.state.testFunction.SerialSetpoint = 5;
     p.state.params.WriteEnabled = 0;
     f.SetProjectModified(false);
     f.openPath = p.File("a.QPJ");
     f.OnCommand(ID_OPEN_PROJECT);
     QCOMPARE(p.state.params.EditBlock.SETPOINT_SPAN, 77);
+    QCOMPARE(p.state.testFunction.SerialSetpoint, 37.5f);
     QCOMPARE(int{p.state.params.WriteEnabled}, 1);
     QVERIFY(f.windowTitle().contains(p.File("a.QPJ")));
 

@@ -110,13 +110,14 @@ void ScriptedValve::Run() {
         }
         if (!received && (fds[0].revents & (POLLHUP | POLLERR))) {
             // The program has the line closed (between two line speeds, say). Nothing announces
-            // that it opens it again, so the valve looks again a millisecond later.
-            if (clock_) {
-                clock_->SleepMs(1);
-            } else {
-                pollfd stop{stopFd_, POLLIN, 0};
+            // that it opens it again, so the valve looks again a millisecond later, or stops when
+            // told to: a program that ended before all its threads joined the clock never lets
+            // that millisecond pass.
+            pollfd stop{stopFd_, POLLIN, 0};
+            if (clock_)
+                clock_->Poll(&stop, 1, 1);
+            else
                 ::poll(&stop, 1, 1);
-            }
             continue;
         }
         for (;;) {

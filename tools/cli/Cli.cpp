@@ -1,6 +1,7 @@
 #include "Cli.h"
 #include "RecordCommand.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -20,6 +21,7 @@
 #include <unistd.h>
 
 #include "engine/DeviceCommands.h"
+#include "engine/DriveCommands.h"
 #include "engine/EngineThreads.h"
 #include "engine/FailureReport.h"
 #include "engine/StatusPairs.h"
@@ -44,7 +46,7 @@ constexpr int EXIT_SIGNAL_BASE = 128;
 const char* USAGE =
     "usage: qln-cli [--test-mode | --port COM1..COM8 | --device PATH] [--baud 19200|57600] [--trace] "
     "[--json]\n"
-    "               [--force] COMMAND [FILE]\n"
+    "               [--force] [--time S] [--yes] COMMAND [ARGUMENT] [FILE]\n"
     "commands:\n"
     "  info                 read the valve information\n"
     "  status               read the valve status and LEDs\n"
@@ -58,6 +60,12 @@ const char* USAGE =
     "                       [--csv FILE|-]; the set-up is FILE's (or the defaults) with these options over\n"
     "                       it, and FILE keeps the set-up and the recording. Ctrl+C stops a recording\n"
     "                       (twice: hard stop).\n"
+    "  setpoint PCT|off     make the valve follow PCT percent (0 to 100, in 0.5 steps) sent from the PC,\n"
+    "                       or return it to its own setpoint source\n"
+    "  test-function [off|ramp|step|multistep [FILE]]\n"
+    "                       without a function: read which one the valve runs; with one: write it and\n"
+    "                       its time (the valve's own controller settings, or those of project FILE)\n"
+    "  autotune --yes       start the valve's auto-tune (without --yes: show the caution, start nothing)\n"
     "options:\n"
     "  --test-mode          use the built-in simulated valve\n"
     "  --port COMn          use COMn as mapped in QLN_com.ini of the current folder\n"
@@ -65,7 +73,10 @@ const char* USAGE =
     "  --baud 19200|57600   the valve's line speed: only this speed is tried\n"
     "  --trace              write the trace log debug.txt in the current folder\n"
     "  --json               print one JSON object\n"
-    "  --force              write-params: write values outside their ranges too (for tests of a valve)\n";
+    "  --force              write-params: write values outside their ranges too (for tests of a valve)\n"
+    "  --time S             test-function: the ramp or step time, 0 to 20 s (default 1.0);\n"
+    "                       record: the acquisition time, 4 to 20 s\n"
+    "  --yes                autotune: the caution has been read; start it\n";
 
 struct Options {
     bool testMode = false;
@@ -78,11 +89,36 @@ struct Options {
     std::string command;
     std::string file;
     RecordOptions record;
+    // setpoint: the percentage, cut to 0.5 % steps; nullopt for off.
+    std::optional<double> setpoint;
+    // test-function: the function to write; nullopt reads back which one runs.
+    std::optional<int32_t> testFunction;
+    std::optional<double> testTime;
+    bool yes = false;
 };
 
+// The words of the test functions, in selection order.
+constexpr const char* TEST_FUNCTION_WORDS[] = {"off", "ramp", "step", "multistep"};
+constexpr unsigned TEST_FUNCTION_TEXTS[] = {36, 173, 174, 175};
+constexpr double DEFAULT_TEST_TIME = 1.0;
+
+std::optional<int32_t> ParseTestFunction(const std::string& word) {
+    for (int32_t i = 0; i < 4; ++i)
+        if (word == TEST_FUNCTION_WORDS[i]) return i;
+    return std::nullopt;
+}
+
+// A whole argument as a finite number, or nothing.
+std::optional<double> ParseNumber(const std::string& text) {
+    double v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
 bool IsCommand(const std::string& c) {
-    for (const char* k :
-         {"info", "status", "read-params", "write-params", "diff", "show", "factory", "custom", "record"})
+    for (const char* k : {"info", "status", "read-params", "write-params", "diff", "show", "factory",
+                          "custom", "setpoint", "test-function", "autotune", "record"})
         if (c == k) return true;
     return false;
 }
@@ -93,11 +129,36 @@ std::optional<int> ParseCom(const std::string& s) {
     return std::nullopt;
 }
 
+// setpoint, test-function and autotune take their own arguments.
+std::string ParseDriveArgs(const std::vector<std::string>& positional, Options& o) {
+    const size_t extra = positional.size() - 1;
+    if (o.testTime && (o.command != "test-function" || extra == 0))
+        return "--time belongs to test-function with a function to write";
+    if (o.command == "autotune") return extra == 0 ? "" : "autotune takes no argument";
+    if (o.command == "setpoint") {
+        if (extra != 1) return "setpoint needs a percentage from 0 to 100, or off";
+        if (positional[1] == "off") return "";
+        o.setpoint = ParseNumber(positional[1]);
+        if (!o.setpoint || *o.setpoint < 0 || *o.setpoint > SERIAL_SETPOINT_MAX)
+            return "unknown setpoint '" + positional[1] + "': use a percentage from 0 to 100, or off";
+        o.setpoint = TruncateToHalfPercent(*o.setpoint);
+        return "";
+    }
+    if (extra == 0) return "";
+    o.testFunction = ParseTestFunction(positional[1]);
+    if (!o.testFunction)
+        return "unknown test function '" + positional[1] + "': use off, ramp, step or multistep";
+    if (extra > 2) return "too many arguments";
+    if (extra == 2) o.file = positional[2];
+    return "";
+}
+
 // Returns an error message, or "" when the arguments are good.
 std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
     std::vector<std::string> positional;
     int sources = 0;
     std::string recordOption;
+    std::optional<std::string> timeText;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (const auto error = ParseRecordOption(args, i, o.record)) {
@@ -112,6 +173,12 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
             o.json = true;
         } else if (a == "--force") {
             o.force = true;
+        } else if (a == "--yes") {
+            o.yes = true;
+        } else if (a == "--time") {
+            // Its meaning depends on the command, which may come later.
+            if (i + 1 >= args.size()) return a + " needs a value";
+            timeText = args[++i];
         } else if (a == "--port" || a == "--device") {
             if (i + 1 >= args.size()) return a + " needs a value";
             const std::string& v = args[++i];
@@ -142,10 +209,22 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
     if (positional.empty()) return "no command given";
     o.command = positional[0];
     if (!IsCommand(o.command)) return "unknown command '" + o.command + "'";
-    const bool needsFile = o.command == "write-params" || o.command == "diff" || o.command == "show";
-    const bool takesFile = needsFile || o.command == "read-params" || o.command == "record";
+    if (o.yes && o.command != "autotune") return "--yes belongs to autotune";
+    if (timeText && o.command == "record") {
+        const std::string error = ParseRecordTime(*timeText, o.record);
+        if (!error.empty()) return error;
+        recordOption = "--time";
+    } else if (timeText) {
+        o.testTime = ParseNumber(*timeText);
+        if (!o.testTime || *o.testTime < 0 || *o.testTime > TEST_TIME_MAX)
+            return "unknown test time '" + *timeText + "': use 0 to 20 seconds";
+    }
     if (!recordOption.empty() && o.command != "record")
         return recordOption + " belongs to the record command";
+    if (o.command == "setpoint" || o.command == "test-function" || o.command == "autotune")
+        return ParseDriveArgs(positional, o);
+    const bool needsFile = o.command == "write-params" || o.command == "diff" || o.command == "show";
+    const bool takesFile = needsFile || o.command == "read-params" || o.command == "record";
     if (positional.size() > (takesFile ? 2u : 1u)) return "too many arguments";
     if (needsFile && positional.size() != 2) return o.command + " needs exactly one project file";
     if (positional.size() == 2) o.file = positional[1];
@@ -480,6 +559,7 @@ int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std:
     err << LoadText(IDS_COMMUNICATION_ERROR) << " on " << device << "\n";
     const std::string line = LineFailureText(s.LastFailure.load(), texts);
     err << (line.empty() ? "Check the cable, the port and that the valve is powered." : line) << "\n";
+    if (const std::string setpoint = SerialSetpointText(s, texts); !setpoint.empty()) err << setpoint << "\n";
     if (writeBegun) {
         err << WriteOutcomeText(acked, texts) << "\n";
         return EXIT_WRITE_INCOMPLETE;
@@ -505,7 +585,8 @@ bool LoadProject(const Options& o, ProjectFile& project, std::string& error) {
     }
     // A file that ends before the parameter set holds none: writing or comparing the reset values
     // in its place would mislead.
-    const bool needsParameters = o.command == "write-params" || o.command == "diff";
+    const bool needsParameters =
+        o.command == "write-params" || o.command == "diff" || o.command == "test-function";
     if (needsParameters &&
         static_cast<size_t>(st.st_size) < EDIT_BLOCK_RECORD.offset + EDIT_BLOCK_RECORD.size) {
         error = "'" + o.file + "' is too short to be a project file (it holds no parameter set)";
@@ -628,6 +709,86 @@ bool CheckBeforeWriting(const ParameterBlock& edit, const Options& o, std::ostre
            "--force to write it as it is.\n";
     return false;
 }
+std::string FormatTenthOf(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", v);
+    return buf;
+}
+
+// The caution texts of the Auto-Tune command on one line each.
+std::string Caution(unsigned id) {
+    std::string text;
+    for (char c : LoadText(id)) {
+        if (c == '\n') continue;
+        if (!(c == ' ' && !text.empty() && text.back() == ' ')) text += c;
+    }
+    const size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The connection options of this run, so that a command we suggest reaches the same valve.
+std::string ConnectionArgs(const Options& o) {
+    std::string a;
+    if (o.testMode) a += " --test-mode";
+    if (o.port) a += std::string(" --port ") + ComName(*o.port);
+    if (o.device) a += " --device " + *o.device;
+    if (o.baudIndex != 0) a += " --baud " + std::to_string(BaudRateOf(o.baudIndex));
+    return a;
+}
+
+// Writes the test function and its time. The controller fields that travel in the same telegram
+// are the project's edited ones when a project is given, else the valve's own, read just before:
+// never zeros that would change the valve's controller.
+template <class Request>
+uint32_t WriteTestFunction(const Options& o, const ProjectFile& project, QlnState& s, Request& request,
+                           uint32_t& wanted) {
+    if (!o.testFunction || o.file.empty()) {
+        const uint32_t code = request(CMD_READ_TEST_FUNCTION, wanted = NOTIFY_TEST_FUNCTION_READ);
+        if (!o.testFunction || code != wanted) return code;
+        // Only the controller fields of the CCR reply are used from it.
+        s.params.EditBlock = s.params.ValveBlock;
+    } else {
+        s.params.EditBlock = project.editBlock;
+    }
+    StoreShared(s.testFunction.Selection, *o.testFunction);
+    StoreShared(s.testFunction.TestTime, static_cast<float>(o.testTime.value_or(DEFAULT_TEST_TIME)));
+    return request(CMD_WRITE_TEST_FUNCTION, wanted = NOTIFY_TEST_FUNCTION_WRITTEN);
+}
+
+void PrintDriveResult(const Options& o, const QlnState& s, std::ostream& out, std::ostream& err) {
+    JsonObject j;
+    std::string text;
+    if (o.command == "setpoint") {
+        const std::string percent = FormatTenthOf(o.setpoint.value_or(0));
+        if (o.setpoint) {
+            j.Add("serial_setpoint", percent);
+            text = "Serial setpoint " + percent + " % sent.\n";
+            // Nobody else knows: the valve must not be left on the PC's setpoint unawares.
+            err << "qln-cli: the valve now follows the serial setpoint of " << percent
+                << " % instead of its own setpoint source, until you run: qln-cli" << ConnectionArgs(o)
+                << " setpoint off\n";
+        } else {
+            text = "The valve follows its own setpoint source again.\n";
+        }
+        j.Add("active", o.setpoint ? 1L : 0L);
+    } else if (o.command == "autotune") {
+        j.AddText("autotune", "started");
+        text = "Auto-tune started: the valve now tunes its controller on its own.\n";
+    } else {
+        const int32_t f = o.testFunction.value_or(s.testFunction.ReadBack) & 3;
+        const std::string name = LoadText(TEST_FUNCTION_TEXTS[f]);
+        j.AddText("test_function", TEST_FUNCTION_WORDS[f]);
+        j.Add("selection", static_cast<long>(f));
+        if (o.testFunction) {
+            const std::string time = FormatTenthOf(o.testTime.value_or(DEFAULT_TEST_TIME));
+            j.Add("time", time);
+            text = "Test function " + name + " with " + time + " s written.\n";
+        } else {
+            text = "Test function: " + name + "\n";
+        }
+    }
+    out << (o.json ? j.Str() : text);
+}
 } // namespace
 
 void CliInterrupt::Raise(int signo) {
@@ -672,6 +833,11 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         return EXIT_USAGE;
     }
 
+    if (o.command == "autotune" && !o.yes) {
+        err << "qln-cli: " << Caution(IDS_AUTOTUNE_CAUTION) << "\nqln-cli: " << Caution(IDS_AUTOTUNE_CONFIRM)
+            << "\nqln-cli: nothing was started; run again with --yes to start the auto-tune.\n";
+        return EXIT_USAGE;
+    }
     auto state = std::make_unique<QlnState>(clock);
     QlnState& s = *state;
     auto project = std::make_unique<ProjectFile>();
@@ -750,6 +916,15 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
     } else if (o.command == "record") {
         code = RunRecording(s, notifier, o, clock, err);
         wanted = NOTIFY_ACQUISITION_ENDED;
+    } else if (o.command == "setpoint") {
+        // The value and the flag first: the engine picks STS or RTS by the flag.
+        StoreShared(s.testFunction.SerialSetpoint, static_cast<float>(o.setpoint.value_or(0)));
+        StoreShared(s.testFunction.SerialSetpointActive, o.setpoint ? 1 : 0);
+        code = request(CMD_SERIAL_SETPOINT, wanted = NOTIFY_SERIAL_SETPOINT);
+    } else if (o.command == "test-function") {
+        code = WriteTestFunction(o, *project, s, request, wanted);
+    } else if (o.command == "autotune") {
+        code = request(CMD_AUTOTUNE, wanted = NOTIFY_AUTOTUNE);
     } else {
         code = request(CMD_READ_PARAMETER, wanted = NOTIFY_PARAMETERS_READ);
         if (code == wanted) {
@@ -772,7 +947,9 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         err << m << "\n";
     if (code != wanted) return ReportFailure(code, s, o, device, interrupt, err);
 
-    if (o.command == "info") {
+    if (o.command == "setpoint" || o.command == "test-function" || o.command == "autotune") {
+        PrintDriveResult(o, s, out, err);
+    } else if (o.command == "info") {
         PrintInfo(s.deviceInfo, o.json, out);
     } else if (o.command == "status") {
         PrintStatus(s.statusInfo, o.json, out);

@@ -40,8 +40,8 @@ std::string ParseTrigger(const std::string& text, RecordOptions& o) {
 std::optional<std::string> ParseRecordOption(const std::vector<std::string>& args, size_t& i,
                                              RecordOptions& o) {
     const std::string& a = args[i];
-    static const char* const NAMES[] = {"--mode",      "--time",    "--rate", "--begin", "--end",
-                                        "--ramp-time", "--trigger", "--for",  "--csv"};
+    static const char* const NAMES[] = {"--mode",      "--rate",    "--begin", "--end",
+                                        "--ramp-time", "--trigger", "--for",   "--csv"};
     bool known = false;
     for (const char* n : NAMES)
         known = known || a == n;
@@ -59,9 +59,6 @@ std::optional<std::string> ParseRecordOption(const std::vector<std::string>& arg
             o.mode = 2;
         else
             return "--mode takes step, ramp or roll";
-    } else if (a == "--time") {
-        if (!number || !WholeNumber(x) || x < 4 || x > 20) return "--time takes whole seconds from 4 to 20";
-        o.seconds = static_cast<int32_t>(x);
     } else if (a == "--rate") {
         for (int k = 0; k < 6; ++k)
             if (number && x == RATES_MS[k]) o.rateIndex = k;
@@ -82,6 +79,14 @@ std::optional<std::string> ParseRecordOption(const std::vector<std::string>& arg
         o.csv = v;
     }
     return std::string();
+}
+
+std::string ParseRecordTime(const std::string& text, RecordOptions& o) {
+    double x = 0;
+    if (!ParseNumber(text, x) || !WholeNumber(x) || x < 4 || x > 20)
+        return "record: --time takes whole seconds from 4 to 20";
+    o.seconds = static_cast<int32_t>(x);
+    return "";
 }
 
 std::string ApplyRecordOptions(const RecordOptions& o, ScopeSetup& s) {

@@ -25,6 +25,9 @@ struct RecordOptions {
 std::optional<std::string> ParseRecordOption(const std::vector<std::string>& args, size_t& i,
                                              RecordOptions& o);
 
+// --time of `record`: whole seconds, 4 to 20 (test-function reads its own --time).
+std::string ParseRecordTime(const std::string& text, RecordOptions& o);
+
 // Puts the options over `setup`. Returns "" or the usage error of a combination that cannot be
 // recorded (a trigger or a duration outside roll mode).
 std::string ApplyRecordOptions(const RecordOptions& o, ScopeSetup& setup);
