@@ -577,6 +577,7 @@ void CMainFrame::Shutdown() {
     // From here on the engine never waits for the window.
     notifier_->BeginClosing();
     if (onClosing_) onClosing_();
+    if (help_) help_->close();
     hide();
     // Stopping joins the threads; meanwhile this thread keeps handling events, so nothing the
     // engine might still be waiting for can be stuck behind the join.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -191,7 +192,7 @@ TEST_F(TempFolder, PortWarningNamesTheDeviceWhyAndTheFix) {
     const std::string gone = PortWarning(texts, 2, missing, user);
     EXPECT_EQ(gone.rfind("COM3 is stored, but it cannot be used yet.\n\n", 0), 0u) << gone;
     EXPECT_NE(gone.find(missing), std::string::npos);
-    EXPECT_NE(gone.find("No such file or directory"), std::string::npos);
+    EXPECT_NE(gone.find(std::strerror(ENOENT)), std::string::npos);
     EXPECT_NE(gone.find("[DEVICES]"), std::string::npos);
 
     // A device nobody but its owner (root) may use; a file with mode 000 stands in for it.
@@ -200,7 +201,7 @@ TEST_F(TempFolder, PortWarningNamesTheDeviceWhyAndTheFix) {
     const std::string denied = PortWarning(texts, 0, locked, user);
     EXPECT_EQ(denied.rfind("COM1 is stored", 0), 0u) << denied;
     EXPECT_NE(denied.find(locked), std::string::npos);
-    EXPECT_NE(denied.find("Permission denied"), std::string::npos);
+    EXPECT_NE(denied.find(std::strerror(EACCES)), std::string::npos);
     EXPECT_NE(denied.find("mode 0000"), std::string::npos) << denied;
     EXPECT_NE(denied.find("udev rule"), std::string::npos);
     // Root may open it all the same.
