@@ -180,6 +180,10 @@ void FirstUseTest::helpOpensInTheProgramsOwnWindow() {
     help->FindField()->setText(QStringLiteral("nowhere"));
     QVERIFY(!help->FindNext());
 
+    // A look at both for a person: written into the build folder.
+    help->grab().save(QCoreApplication::applicationDirPath() + "/help-window.png");
+    f.grab().save(QCoreApplication::applicationDirPath() + "/main-window.png");
+
     // F1 again brings the same window back.
     help->hide();
     f.OnCommand(ID_HELP);
