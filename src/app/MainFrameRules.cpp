@@ -1,10 +1,39 @@
 #include "app/MainFrameRules.h"
 
+#include <algorithm>
+#include <sys/stat.h>
+
 #include "engine/DeviceRecords.h"
 #include "engine/QlnState.h"
+#include "link/SerialPort.h"
 
 namespace {
 constexpr unsigned ALL_SLOTS = (1u << SLOT_COUNT) - 1;
+
+// What the last failed exchange says about the line; a telegram that could not be sent says
+// nothing about the valve (the port itself is judged below).
+struct FailureText {
+    LineFailure failure;
+    unsigned text;
+};
+constexpr FailureText FAILURE_TEXTS[] = {
+    {LineFailure::NoAnswer, IDS_LINK_NOT_ANSWERING},
+    {LineFailure::Refused, IDS_LINK_REPLIES_UNUSABLE},
+    {LineFailure::Damaged, IDS_LINK_REPLIES_UNUSABLE},
+    {LineFailure::FirmwareZero, IDS_LINK_REPLIES_UNUSABLE},
+};
+
+unsigned LineStateText(const QlnState& s) {
+    const LinkState& l = s.link;
+    if (l.PortLost.load()) return IDS_LINK_DEVICE_GONE;
+    const LineFailure failure = s.LastFailure.load();
+    for (const FailureText& f : FAILURE_TEXTS)
+        if (f.failure == failure) return f.text;
+    const bool open = l.PortOpen.load() != 0;
+    if (open && BaudRateOf(l.BaudIndex.load()) != 0) return IDS_LINK_BAUD;
+    if (!open && l.LastOpenErrno.load() != 0) return IDS_LINK_CANNOT_OPEN;
+    return IDS_LINK_NOT_CONNECTED;
+}
 } // namespace
 
 std::string BuildTitle(const TextSource& texts, bool testMode, const std::string& projectPath,
@@ -37,6 +66,30 @@ StatusTexts BuildStatusTexts(const TextSource& texts, const ParameterBlock& valv
     s.setpoint = texts.Get(129) + setpoint;
     s.parameterSet = texts.Get(133) + set;
     return s;
+}
+
+std::string ConnectionText(const TextSource& texts, const QlnState& s) {
+    const LinkState& l = s.link;
+    const int port = l.PortIndex.load();
+    const std::string com = "COM" + std::to_string(port + 1);
+    std::string device;
+    if (l.uTestMode.load() & 1)
+        device = texts.GetSilently(IDS_LINK_SIMULATED);
+    else if (port >= 0 && port < static_cast<int>(l.DevicePath.size()))
+        device = l.DevicePath[static_cast<size_t>(port)];
+    const std::string baud = std::to_string(BaudRateOf(l.BaudIndex.load()));
+    return FillPlaceholders(texts.GetSilently(LineStateText(s)), {com, device, baud});
+}
+
+std::string DisabledReason(const TextSource& texts, unsigned command, uint32_t threadCmd,
+                           bool calibrationMode) {
+    const CommandRow* row = FindCommand(command);
+    if (!row || CommandEnabled(command, threadCmd, calibrationMode)) return "";
+    if (row->rule & RULE_NOT_BUILT) return texts.GetSilently(IDS_WHY_NOT_BUILT);
+    if ((row->rule & RULE_CALIBRATION_MODE) && !calibrationMode)
+        return texts.GetSilently(IDS_WHY_CALIBRATION);
+    if (threadCmd & ACQUISITION_BITS) return texts.GetSilently(IDS_WHY_RECORDING);
+    return texts.GetSilently(IDS_WHY_ENGINE_BUSY);
 }
 
 NotificationRoute RouteNotification(uint32_t code) {
@@ -91,6 +144,48 @@ ProjectNames ResetProjectNames(const TextSource& texts) {
     n.fileName = "UNKNOWN.QPJ";
     n.path = n.fileName;
     return n;
+}
+
+std::vector<std::string> HelpFileCandidates(const std::string& programFolder, const std::string& exeFolder,
+                                            const std::string& language) {
+    const std::string folders[] = {programFolder, exeFolder,
+                                   exeFolder.empty() ? "" : exeFolder + "/../share/qln"};
+    auto in = [](const std::string& folder, const std::string& name) {
+        return folder.empty() ? name : folder + "/" + name;
+    };
+    const bool plainName = !language.empty() && language.size() <= 16 &&
+                           language.find_first_not_of(
+                               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_-") == std::string::npos;
+    std::vector<std::string> paths;
+    if (plainName)
+        for (const std::string& folder : folders)
+            paths.push_back(in(in(folder, language), kHelpFile));
+    for (const std::string& folder : folders)
+        paths.push_back(in(folder, kHelpFile));
+    return paths;
+}
+
+std::string FirstRegularFile(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+    }
+    return "";
+}
+
+ScreenRect RestoredGeometry(const ScreenRect& window, const ScreenRect& available, int minWidth,
+                            int minHeight) {
+    const bool inside = window.x >= available.x && window.y >= available.y &&
+                        window.x + window.width <= available.x + available.width &&
+                        window.y + window.height <= available.y + available.height;
+    // A window that fills the whole area is the maximised size kept as the normal one.
+    if (inside && !(window.width == available.width && window.height == available.height)) return window;
+    ScreenRect r;
+    r.width = std::min(std::max(available.width * 4 / 5, minWidth), available.width);
+    r.height = std::min(std::max(available.height * 4 / 5, minHeight), available.height);
+    r.x = available.x + (available.width - r.width) / 2;
+    r.y = available.y + (available.height - r.height) / 2;
+    return r;
 }
 
 int ScreenClass(int screenWidth) {

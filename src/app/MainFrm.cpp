@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -11,14 +10,15 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <atomic>
 #include <cstring>
 #include <iostream>
 #include <thread>
 
+#include "app/HelpWindow.h"
 #include "app/QtNotifier.h"
 #include "app/SerialPortDialog.h"
 #include "dialogs/AboutDialog.h"
@@ -139,9 +139,6 @@ CMainFrame::CMainFrame(const FrameSetup& setup)
     const int screenClass = ::ScreenClass(width);
 
     setWindowIcon(ProgramIcon());
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(192, 192, 192));
-    setPalette(pal);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -221,6 +218,7 @@ void CMainFrame::AddItems(QMenu* menu, const std::vector<LangMenuItem>& items) {
             menu->addSeparator();
         } else if (!item.children.empty()) {
             QMenu* sub = menu->addMenu(Q(item.text));
+            sub->setToolTipsVisible(true);
             connect(sub, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandEnabling);
             AddItems(sub, item.children);
         } else if (item.commandId != 0) {
@@ -237,6 +235,7 @@ void CMainFrame::BuildMenu(std::vector<LangMenuItem> menu) {
             continue;
         }
         QMenu* m = menuBar()->addMenu(Q(top.text));
+        m->setToolTipsVisible(true);
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandEnabling);
         AddItems(m, top.children);
     }
@@ -273,6 +272,12 @@ void CMainFrame::BuildStatusBars(int screenClass) {
         }
         bars_[b] = bar;
     }
+    // After the panes, and permanent: a message shown in the bar does not hide the line's state.
+    connection_ = new QLabel(bars_[1]);
+    connection_->setObjectName(QStringLiteral("connection"));
+    connection_->setFont(f);
+    connection_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bars_[1]->addPermanentWidget(connection_);
 }
 
 void CMainFrame::ReadSettingsFiles() {
@@ -323,6 +328,11 @@ void CMainFrame::UpdateStatusBars() {
     panes_[0][1]->setText(Q(t.setpoint));
     panes_[1][0]->setText(Q(t.file));
     panes_[1][1]->setText(Q(t.parameterSet));
+    connection_->setText(Q(ConnectionText(Texts(), s_)));
+}
+
+QString CMainFrame::ConnectionStatus() const {
+    return connection_->text();
 }
 
 QString CMainFrame::StatusText(int bar, int pane) const {
@@ -334,6 +344,10 @@ void CMainFrame::UpdateCommandEnabling() {
     const uint32_t cmd = s_.THREAD_CMD.load();
     for (auto& [id, action] : actions_) {
         action->setEnabled(!closing_ && CommandEnabled(id, cmd, switches_.cal));
+        const QString why = Q(DisabledReason(Texts(), id, cmd, switches_.cal));
+        // Empty gives the action's own text back as its tooltip.
+        action->setToolTip(why);
+        action->setStatusTip(why);
         if (const CommandBinding* b = CommandBindings::Find(id); b && b->checked)
             action->setChecked((this->*b->checked)());
     }
@@ -357,6 +371,8 @@ void CMainFrame::OnSerialPort() {
     CSerialPortDialog dlg(this, s_, com_.DevicePath, Texts(), messages_);
     if (dlg.exec() == QDialog::Accepted && dlg.Changed()) {
         s_.link.BaudIndex.store(0);
+        // What the old port's line did says nothing about the new one.
+        s_.LastFailure.store(LineFailure::None);
         std::string error;
         if (!WriteComSettings(folder_, s_.link.PortIndex.load(), &error))
             messages_.Show(std::string(kComSettingsFile) + ": " + error +
@@ -430,14 +446,34 @@ void CMainFrame::OnTestFunction() {
     RebuildTitle();
 }
 
+CHelpWindow* CMainFrame::HelpWindow() const {
+    return help_;
+}
+
+// Shown in the program's own window: the desktop takes *.hlp for a format of its own.
 void CMainFrame::OnHelp() {
-    const std::string path = InFolder(folder_, kHelpFile);
-    const QString file = Q(path);
-    // Opened by the desktop's viewer for the file; the program never waits for it.
-    if (!QFileInfo(file).isFile() ||
-        !QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath())))
-        messages_.Show("The help file '" + path + "' could not be opened.", Texts().Get(IDS_APP_TITLE),
-                       MbIcon::Exclamation);
+    const std::vector<std::string> places =
+        HelpFileCandidates(folder_, QCoreApplication::applicationDirPath().toStdString(),
+                           Texts().GetSilently(IDS_HELP_LANGUAGE));
+    const std::string path = FirstRegularFile(places);
+    if (path.empty()) {
+        std::string list;
+        for (const std::string& place : places)
+            list += "\n" + place;
+        messages_.Show(FillPlaceholders(Texts().GetSilently(IDS_HELP_NOT_FOUND), {list}),
+                       Texts().Get(IDS_APP_TITLE), MbIcon::Exclamation);
+        return;
+    }
+    if (!help_) help_ = new CHelpWindow(this, Texts());
+    std::string error;
+    if (!help_->Load(path, &error)) {
+        messages_.Show(FillPlaceholders(Texts().GetSilently(IDS_HELP_UNREADABLE), {error}),
+                       Texts().Get(IDS_APP_TITLE), MbIcon::Exclamation);
+        return;
+    }
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
 }
 
 void CMainFrame::OnAbout() {
@@ -560,6 +596,7 @@ void CMainFrame::Shutdown() {
     // From here on the engine never waits for the window.
     notifier_->BeginClosing();
     if (onClosing_) onClosing_();
+    if (help_) help_->close();
     hide();
     // Stopping joins the threads; meanwhile this thread keeps handling events, so nothing the
     // engine might still be waiting for can be stuck behind the join.
@@ -578,6 +615,47 @@ void CMainFrame::Shutdown() {
     if (!stopped.load()) loop.exec();
     stopper.join();
     s_.link.trace.CloseTrace();
+}
+
+void CMainFrame::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() != QEvent::WindowStateChange) return;
+    const auto* change = static_cast<QWindowStateChangeEvent*>(e);
+    if (!(change->oldState() & Qt::WindowMaximized) ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)))
+        return;
+    // Restored from maximised: a normal size as large as the screen would put the title bar off it.
+    // Queued, because the window system sets the restored geometry after this event.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            const QScreen* screen = this->screen();
+            if (!screen || (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))) return;
+            const QRect a = screen->availableGeometry();
+            const QRect w = frameGeometry();
+            const ScreenRect now{w.x(), w.y(), w.width(), w.height()};
+            const QSize least = minimumSizeHint().expandedTo(minimumSize());
+            const ScreenRect fit =
+                RestoredGeometry(now, {a.x(), a.y(), a.width(), a.height()}, least.width(), least.height());
+            if (!(fit == now)) setGeometry(fit.x, fit.y, fit.width, fit.height);
+        },
+        Qt::QueuedConnection);
+}
+
+// The status tip of a menu command (why it is disabled) goes to the file bar; the window has no
+// status bar of Qt's own to take it.
+bool CMainFrame::event(QEvent* e) {
+    if (e->type() == QEvent::StatusTip && bars_[1]) {
+        // An empty tip (the pointer left the item) takes away only a tip, not another message.
+        const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
+        if (!tip.isEmpty())
+            bars_[1]->showMessage(tip);
+        else if (bars_[1]->currentMessage() == lastTip_)
+            bars_[1]->clearMessage();
+        lastTip_ = tip;
+        return true;
+    }
+    return QMainWindow::event(e);
 }
 
 void CMainFrame::focusInEvent(QFocusEvent* e) {

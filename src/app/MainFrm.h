@@ -14,6 +14,7 @@
 #include "settings/ComSettings.h"
 
 class CChildView;
+class CHelpWindow;
 class CNotifiedDialog;
 class IMessageBox;
 class LanguageLibrary;
@@ -58,6 +59,10 @@ public:
     QAction* CommandAction(unsigned command) const;
     CChildView* View() const { return view_; }
     QString StatusText(int bar, int pane) const;
+    // The connection field after the file bar's panes: port, device and line state.
+    QString ConnectionStatus() const;
+    // The help window, once F1 has opened it.
+    CHelpWindow* HelpWindow() const;
     QtNotifier& Notifier() { return *notifier_; }
     EngineThreads& Threads() { return *threads_; }
     const std::string& BuildStamp() const { return buildStamp_; }
@@ -77,6 +82,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    bool event(QEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     // Saves the project under its path. False when it could not be saved (the user has been told
     // why) or when no project is open: then Exit, New and Open must not go on.
@@ -139,6 +146,9 @@ private:
     CChildView* view_ = nullptr;
     std::array<QStatusBar*, 2> bars_{};
     std::array<std::array<QLabel*, 2>, 2> panes_{};
+    QLabel* connection_ = nullptr;
+    QString lastTip_;
+    QPointer<CHelpWindow> help_;
     QTimer* statusTimer_ = nullptr;
     std::map<unsigned, QAction*> actions_;
     std::array<QPointer<CNotifiedDialog>, SLOT_COUNT> slots_{};

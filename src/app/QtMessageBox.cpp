@@ -1,6 +1,9 @@
 #include "app/QtMessageBox.h"
 
 #include <QMessageBox>
+#include <QPushButton>
+
+#include "text/Texts.h"
 
 namespace {
 QMessageBox::StandardButton ToQt(MbResult r) {
@@ -16,6 +19,14 @@ QMessageBox::StandardButton ToQt(MbResult r) {
     }
     return QMessageBox::Ok;
 }
+
+// The program's texts for the standard buttons: 7 "OK", 39 "Cancel", 12 "Yes", 13 "No".
+struct ButtonText {
+    QMessageBox::StandardButton button;
+    unsigned text;
+};
+constexpr ButtonText BUTTON_TEXTS[] = {
+    {QMessageBox::Ok, 7}, {QMessageBox::Cancel, 39}, {QMessageBox::Yes, 12}, {QMessageBox::No, 13}};
 } // namespace
 
 MbResult QtMessageBox::Show(const std::string& text, const std::string& caption, MbIcon icon,
@@ -60,6 +71,10 @@ MbResult QtMessageBox::Show(const std::string& text, const std::string& caption,
         break;
     }
     box.setStandardButtons(set);
+    if (texts_)
+        for (const ButtonText& b : BUTTON_TEXTS)
+            if (QAbstractButton* button = box.button(b.button))
+                button->setText(QString::fromStdString(texts_->GetSilently(b.text)));
     if (set.testFlag(ToQt(defaultButton))) box.setDefaultButton(ToQt(defaultButton));
     box.setEscapeButton(ToQt(escape));
     switch (box.exec()) {

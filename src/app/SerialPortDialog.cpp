@@ -16,7 +16,7 @@
 CSerialPortDialog::CSerialPortDialog(QWidget* parent, QlnState& state,
                                      const std::array<std::string, kComPortCount>& devices,
                                      const TextSource& texts, IMessageBox& messages)
-    : QDialog(parent), state_(state), texts_(texts), messages_(messages) {
+    : QDialog(parent), state_(state), texts_(texts), messages_(messages), devices_(devices) {
     setWindowTitle(QString::fromStdString(texts.Get(2)));
 
     auto* portBox = new QGroupBox(QString::fromStdString(texts.Get(38)), this);
@@ -83,9 +83,18 @@ void CSerialPortDialog::RefreshEnabling() {
         b->setEnabled(enable);
 }
 
+// The choice is stored whatever its device is like (the adapter may be plugged in later), but the
+// user learns now, not at the next exchange, that it cannot work as things are. The built-in
+// simulated valve opens no device.
 void CSerialPortDialog::accept() {
     changed_ = ApplySerialPortChoice(Selected(), state_.link);
     timer_->stop();
+    const int port = state_.link.PortIndex.load();
+    if ((state_.link.uTestMode.load() & 1) == 0 && port >= 0 && port < kComPortCount) {
+        const std::string warning =
+            PortWarning(texts_, port, devices_[static_cast<size_t>(port)], CurrentUser());
+        if (!warning.empty()) messages_.Show(warning, texts_.Get(2), MbIcon::Exclamation, MbButtons::Ok);
+    }
     QDialog::accept();
 }
 

@@ -35,6 +35,7 @@ private:
     QlnState& state_;
     const TextSource& texts_;
     IMessageBox& messages_;
+    const std::array<std::string, kComPortCount> devices_;
     std::array<QRadioButton*, kComPortCount> ports_{};
     QRadioButton* baud19200_;
     QRadioButton* baud57600_;

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <memory>
 
+#include "app/Look.h"
 #include "app/MainFrm.h"
 #include "app/QtMessageBox.h"
 #include "app/QtNotifier.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("qln"));
     QApplication::setWindowIcon(ProgramIcon());
+    ApplyProgramLook(app);
 
     QtMessageBox boxes;
     // Message boxes asked for by other threads (a text the language library lacks) are shown on
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
     RealClock clock;
     auto state = std::make_unique<QlnState>(clock);
     state->texts = &texts;
+    boxes.SetTexts(&texts);
 
     std::vector<const char*> args(argv, argv + argc);
     FrameSetup setup;
@@ -63,7 +66,8 @@ int main(int argc, char** argv) {
         CMainFrame frame(setup);
         boxes.SetOwner(&frame);
         // Without a window manager (a virtual display, a kiosk) nobody maximizes or focuses the
-        // window on request: give it the whole screen and the keyboard ourselves.
+        // window on request: give it the whole screen and the keyboard ourselves. Restoring it
+        // later gives it a normal size (see CMainFrame::changeEvent).
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             frame.setGeometry(screen->availableGeometry());
         frame.showMaximized();

@@ -38,6 +38,8 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
+        // Greyed with the rest of the values while they are stale.
+        if (!isEnabled()) p.setOpacity(0.35);
         const QRectF outer = QRectF(rect()).adjusted(2, 2, -2, -2);
         p.setPen(QPen(QColor(70, 70, 70), 2));
         p.setBrush(QColor(150, 150, 150));
@@ -138,11 +140,13 @@ CStatusInfoDialog::CStatusInfoDialog(QWidget* parent, QlnState& state, const Tex
             radios_[i][b] = radio;
         }
         pairs->addWidget(box, static_cast<int>(i / 2), static_cast<int>(i % 2));
+        valueBoxes_[i] = box;
     }
 
     auto* ledBox = new QGroupBox(caption(325, "LED"), this);
     ledBox->setObjectName(QStringLiteral("1738"));
     auto* ledGrid = new QGridLayout(ledBox);
+    valueBoxes_[8] = ledBox;
     const struct {
         const char* labelId;
         unsigned text;
@@ -162,9 +166,14 @@ CStatusInfoDialog::CStatusInfoDialog(QWidget* parent, QlnState& state, const Tex
     buttons->button(QDialogButtonBox::Ok)->setText(caption(7, "OK"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
+    staleNote_ = new QLabel(QString::fromStdString(texts.GetSilently(IDS_WAITING_FOR_VALVE)), this);
+    staleNote_->setObjectName(QStringLiteral("staleNote"));
+    staleNote_->hide();
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(pairs);
     layout->addWidget(ledBox);
+    layout->addWidget(staleNote_);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -176,6 +185,10 @@ CStatusInfoDialog::CStatusInfoDialog(QWidget* parent, QlnState& state, const Tex
     blink_->setInterval(1000);
     connect(blink_, &QTimer::timeout, this, &CStatusInfoDialog::OnBlinkTick);
     blink_->start();
+    auto* staleCheck = new QTimer(this);
+    staleCheck->setInterval(250);
+    connect(staleCheck, &QTimer::timeout, this, &CStatusInfoDialog::UpdateStale);
+    staleCheck->start();
 
     ClearStatus(s_.THREAD_CMD.load(), s_.statusInfo);
     Refresh();
@@ -188,6 +201,8 @@ LedPicture CStatusInfoDialog::Led(size_t led) const {
 void CStatusInfoDialog::OnPollTick() {
     if (!isVisible()) return;
     if (RequestStatusRead(s_.THREAD_CMD, commError_)) WakeEngine(s_.link);
+    // A poll the busy engine could not take leaves the values unconfirmed just the same.
+    if (!commError_) stale_.Asked(s_.link.clock->NowMs());
 }
 
 void CStatusInfoDialog::OnBlinkTick() {
@@ -198,7 +213,20 @@ void CStatusInfoDialog::OnBlinkTick() {
 
 void CStatusInfoDialog::OnMsgReceive(uint32_t code, intptr_t) {
     if (IsCommunicationError(code)) commError_ = true;
-    if (code == NOTIFY_STATUS || IsCommunicationError(code)) Refresh();
+    if (code == NOTIFY_STATUS || IsCommunicationError(code)) {
+        stale_.Settled();
+        Refresh();
+        UpdateStale();
+    }
+}
+
+void CStatusInfoDialog::UpdateStale() {
+    const bool stale = stale_.Stale(s_.link.clock->NowMs());
+    if (stale == staleShown_) return;
+    staleShown_ = stale;
+    for (QWidget* box : valueBoxes_)
+        box->setEnabled(!stale);
+    staleNote_->setVisible(stale);
 }
 
 void CStatusInfoDialog::Refresh() {

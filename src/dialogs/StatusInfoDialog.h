@@ -4,6 +4,7 @@
 #include "dialogs/NotifiedDialog.h"
 #include "dialogs/StatusInfoRules.h"
 
+class QLabel;
 class QRadioButton;
 class QTimer;
 class TextSource;
@@ -27,12 +28,17 @@ public:
     bool CommunicationError() const { return commError_; }
     QTimer* PollTimer() const { return poll_; }
     QTimer* BlinkTimer() const { return blink_; }
+    // Whether the values are marked as not confirmed by the valve for a while.
+    bool ShowsStale() const { return staleShown_; }
+    QLabel* StaleNote() const { return staleNote_; }
 
 public slots:
     // Every 2 s: a status read when the engine is idle and no communication error was seen.
     void OnPollTick();
     // Every second: the blink phase turns, the display follows.
     void OnBlinkTick();
+    // Greys the values, with a note, while a poll has not been answered for 3 s.
+    void UpdateStale();
 
 private:
     void Refresh();
@@ -43,6 +49,10 @@ private:
     bool commError_ = false;
     std::array<std::array<QRadioButton*, 2>, 8> radios_{};
     std::array<QWidget*, 3> leds_{};
+    std::array<QWidget*, 9> valueBoxes_{}; // the eight pairs and the LEDs
+    QLabel* staleNote_ = nullptr;
+    StaleWatch stale_;
+    bool staleShown_ = false;
     QTimer* poll_ = nullptr;
     QTimer* blink_ = nullptr;
 };

@@ -65,3 +65,18 @@ void ClearStatus(uint32_t threadCmd, StatusInfo& shared) {
     if (threadCmd & CMD_READ_STATUS) return;
     shared = StatusInfo{};
 }
+
+void StaleWatch::Asked(uint32_t nowMs) {
+    if (waiting_) return;
+    waiting_ = true;
+    since_ = nowMs;
+}
+
+void StaleWatch::Settled() {
+    waiting_ = false;
+}
+
+bool StaleWatch::Stale(uint32_t nowMs) const {
+    // Unsigned difference: the 32-bit clock may wrap around while the dialog waits.
+    return waiting_ && nowMs - since_ >= STALE_AFTER_MS;
+}

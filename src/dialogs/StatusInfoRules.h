@@ -36,3 +36,23 @@ bool SnapshotStatus(uint32_t threadCmd, StatusInfo& shared, StatusInfo& copy);
 // Clearing the record when the dialog opens: the flag always; the fields only when no status read
 // is pending, because otherwise the engine may be writing them right now (and will overwrite them).
 void ClearStatus(uint32_t threadCmd, StatusInfo& shared);
+
+// Whether the values on display are still confirmed by the valve. A dialog that asks the engine
+// for a read (a poll, the read button) and hears nothing back for STALE_AFTER_MS marks its values
+// as stale; the engine's own time-outs and retries take far longer than that. Times are
+// milliseconds of the link's clock.
+class StaleWatch {
+public:
+    static constexpr uint32_t STALE_AFTER_MS = 3000;
+
+    // A read was asked for (or would have been, but the engine was busy): the first ask after an
+    // answer starts the wait, later ones keep it.
+    void Asked(uint32_t nowMs);
+    // A reply, or a failure that replaced the values by "no data": nothing is waited for.
+    void Settled();
+    bool Stale(uint32_t nowMs) const;
+
+private:
+    bool waiting_ = false;
+    uint32_t since_ = 0;
+};

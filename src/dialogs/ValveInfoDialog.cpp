@@ -105,20 +105,32 @@ CValveInfoDialog::CValveInfoDialog(QWidget* parent, QlnState& state, const TextS
     buttons->addButton(read_, QDialogButtonBox::ActionRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
+    staleNote_ = new QLabel(QString::fromStdString(texts_.GetSilently(IDS_WAITING_FOR_VALVE)), this);
+    staleNote_->setObjectName(QStringLiteral("staleNote"));
+    staleNote_->hide();
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(staleNote_);
     layout->addWidget(buttons);
 
     timer_ = new QTimer(this);
     timer_->setInterval(5000);
     connect(timer_, &QTimer::timeout, this, &CValveInfoDialog::OnTimerTick);
     timer_->start();
+    auto* staleCheck = new QTimer(this);
+    staleCheck->setInterval(250);
+    connect(staleCheck, &QTimer::timeout, this, &CValveInfoDialog::UpdateStale);
+    staleCheck->start();
     UpdateButton();
     Refresh();
 }
 
 void CValveInfoDialog::OnReadClicked() {
-    if (RequestValveInfoRead(s_.THREAD_CMD)) WakeEngine(s_.link);
+    if (RequestValveInfoRead(s_.THREAD_CMD)) {
+        WakeEngine(s_.link);
+        stale_.Asked(s_.link.clock->NowMs());
+    }
     UpdateButton();
 }
 
@@ -127,8 +139,22 @@ void CValveInfoDialog::OnTimerTick() {
 }
 
 void CValveInfoDialog::OnMsgReceive(uint32_t code, intptr_t) {
-    if (code == NOTIFY_DEVICE_INFO || IsCommunicationError(code)) Refresh();
+    if (code == NOTIFY_DEVICE_INFO || IsCommunicationError(code)) {
+        stale_.Settled();
+        Refresh();
+        UpdateStale();
+    }
     UpdateButton();
+}
+
+void CValveInfoDialog::UpdateStale() {
+    const bool stale = stale_.Stale(s_.link.clock->NowMs());
+    if (stale == staleShown_) return;
+    staleShown_ = stale;
+    // Disabled read-only fields show their text greyed.
+    for (QLineEdit* field : fields_)
+        field->setEnabled(!stale);
+    staleNote_->setVisible(stale);
 }
 
 void CValveInfoDialog::Refresh() {

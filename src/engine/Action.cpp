@@ -283,6 +283,8 @@ void ActionEngine::Restart() {
 }
 
 void ActionEngine::Finish(uint32_t bits, uint32_t code) {
+    // An action that ended well after a restart leaves no failure behind for the status bar.
+    s_.LastFailure.store(LineFailure::None);
     s_.THREAD_CMD.fetch_and(~bits);
     s_.ACTION_STEP.store(0);
     notifier_.Send(code, 0);

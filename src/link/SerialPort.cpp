@@ -156,6 +156,8 @@ bool InitComPort(LinkState& s) {
     }
     ClearComPortInputBuffer(s);
     ClearRcvQueue(s);
+    // The reason of an earlier failed open no longer describes the port.
+    s.LastOpenErrno.store(0);
     s.PortOpen.store(1);
     QLN_TRACE_INFO(s.trace, " Init Com Port, ok with Baudrate: %d", baud);
     // A telegram may be waiting for the port; the receiver listens to the new descriptor.

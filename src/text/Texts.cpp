@@ -11,7 +11,7 @@ namespace {
 // shows them, odd spellings and padding blanks included: status panes and message boxes are laid
 // out with those blanks, and translations are checked against these texts.
 //
-// Ids 5, 11-18, 20-24, 37, 85-90, 103, 117, 118, 131, 135, 142, 169, 172 and 343 are not shown by
+// Ids 5, 11, 14-18, 20-24, 37, 85-90, 103, 117, 118, 131, 135, 142, 169, 172 and 343 are not shown by
 // any window of this version; they carry short neutral texts so that every id from 1 to 374 exists
 // and a translation can be checked for completeness.
 // clang-format off
@@ -398,7 +398,33 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {404, "The valve answered with firmware version 0 and cannot be served. Check that this is the right valve and that its controller has started."},
     {405, "The write did not complete: the valve confirmed the first {0} of the {1} new values and now holds a mix of old and new values. Write the parameters again, or read them to see what the valve holds."},
     {406, "The write did not complete: the valve confirmed none of the new values and most likely still holds its old ones. Read the parameters to check, or write them again."},
-    {420, "The valve may still follow the serial setpoint sent from the PC instead of its own setpoint source. When the line works again, end it: Transmit and then Off in the Serial Setpoint dialog, or qln-cli setpoint off."},
+    // The connection field of the status bar: {0} the COM port, {1} its device, {2} the line speed.
+    {410, "{0} {1} \u2014 not connected"},
+    {411, "{0} {1} \u2014 {2} baud"},
+    {412, "{0} {1} \u2014 valve not answering"},
+    {413, "{0} {1} \u2014 device gone"},
+    {414, "{0} {1} \u2014 valve replies unusable"},
+    {415, "simulated valve"},
+    {416, "{0} {1} \u2014 cannot be opened"},
+    // Values on display that no reply has confirmed for a while.
+    {417, "waiting for the valve\u2026"},
+    // The Serial Port dialog's warning, before the reason and the fix: {0} the COM port.
+    {418, "{0} is stored, but it cannot be used yet."},
+    // Why a menu command is disabled.
+    {420, "Wait until the valve has finished the running command"},
+    {421, "Stop the recording first"},
+    {422, "Start with -CAL for calibration"},
+    {423, "Not available in this version"},
+    // The help window; {0} the places the help file was looked for.
+    {424, "The help file QLN.HLP was not found. It was looked for in:\n{0}"},
+    {425, "Help"},
+    {426, "&Find:"},
+    {427, "Find &Next"},
+    {428, "The help file could not be read: {0}"},
+    // The language of the help file that goes with these texts: the name of a folder beside the
+    // help file ("de"), or empty for the help file itself.
+    {429, ""},
+    {430, "The valve may still follow the serial setpoint sent from the PC instead of its own setpoint source. When the line works again, end it: Transmit and then Off in the Serial Setpoint dialog, or qln-cli setpoint off."},
     {32024, "Quillon Software"},
 };
 // clang-format on
@@ -483,6 +509,31 @@ std::string TextSource::Get(unsigned id) const {
         if (reportMissing_) reportMissing_(NotFound(id), " Lang Dll ");
     }
     return Builtin(id);
+}
+
+std::string TextSource::GetSilently(unsigned id) const {
+    if (library_)
+        if (auto text = library_->Find(id)) return *text;
+    return Builtin(id);
+}
+
+std::string FillPlaceholders(std::string text, std::initializer_list<std::string> values) {
+    // One pass over the text, so that a value holding "{1}" (a device path may) stays as it is.
+    std::string out;
+    std::vector<bool> used(values.size(), false);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool placeholder = text[i] == '{' && i + 2 < text.size() && text[i + 2] == '}' &&
+                                 text[i + 1] >= '0' && text[i + 1] <= '9';
+        const auto n = placeholder ? static_cast<std::size_t>(text[i + 1] - '0') : values.size();
+        if (n < values.size() && !used[n]) {
+            used[n] = true;
+            out += *(values.begin() + n);
+            i += 2;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
 }
 
 std::string LoadText(unsigned id) {

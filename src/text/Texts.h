@@ -1,5 +1,6 @@
 #pragma once
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,7 +27,26 @@ enum TextId : unsigned {
     IDS_LINE_FIRMWARE_ZERO = 404,
     IDS_WRITE_MIXED = 405,
     IDS_WRITE_NONE_TAKEN = 406,
-    IDS_SERIAL_SETPOINT_MAY_RUN = 420,
+    IDS_LINK_NOT_CONNECTED = 410,
+    IDS_LINK_BAUD = 411,
+    IDS_LINK_NOT_ANSWERING = 412,
+    IDS_LINK_DEVICE_GONE = 413,
+    IDS_LINK_REPLIES_UNUSABLE = 414,
+    IDS_LINK_SIMULATED = 415,
+    IDS_LINK_CANNOT_OPEN = 416,
+    IDS_WAITING_FOR_VALVE = 417,
+    IDS_PORT_STORED_UNUSABLE = 418,
+    IDS_WHY_ENGINE_BUSY = 420,
+    IDS_WHY_RECORDING = 421,
+    IDS_WHY_CALIBRATION = 422,
+    IDS_WHY_NOT_BUILT = 423,
+    IDS_HELP_NOT_FOUND = 424,
+    IDS_HELP_TITLE = 425,
+    IDS_HELP_FIND = 426,
+    IDS_HELP_FIND_NEXT = 427,
+    IDS_HELP_UNREADABLE = 428,
+    IDS_HELP_LANGUAGE = 429,
+    IDS_SERIAL_SETPOINT_MAY_RUN = 430,
     IDS_APP_TITLE = 32024,
 };
 
@@ -66,6 +86,10 @@ public:
         : library_(library), reportMissing_(std::move(reportMissing)) {}
 
     std::string Get(unsigned id) const;
+    // As Get, but a library that lacks the id is not reported: for texts looked up every second
+    // (the status bar, the menu's tooltips), where a box per lookup would never end, and for texts
+    // a library made for an older version cannot know.
+    std::string GetSilently(unsigned id) const;
     // The program's own text, never the library's (for the few texts that must not be translated).
     static std::string Builtin(unsigned id);
     bool HasLibrary() const { return library_ != nullptr; }
@@ -78,6 +102,10 @@ private:
     const ITextLibrary* library_ = nullptr;
     MissingReporter reportMissing_;
 };
+
+// Puts values[i] in place of "{i}" (each placeholder once; the program's texts are never printf
+// formats, so a translation cannot make a formatting call read what was never passed).
+std::string FillPlaceholders(std::string text, std::initializer_list<std::string> values);
 
 // The program's own text for an id (no language library), or " IDS %u not found " for an id the
 // program does not have.

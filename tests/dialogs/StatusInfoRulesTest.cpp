@@ -88,3 +88,21 @@ TEST(StatusInfoRulesTest, RecordIsCopiedOnlyWhenSettledAndCleared) {
 }
 
 } // namespace
+
+TEST(StatusInfoRulesTest, ValuesTurnStaleThreeSecondsAfterAnUnansweredAsk) {
+    StaleWatch w;
+    EXPECT_FALSE(w.Stale(100000));
+    w.Asked(1000);
+    EXPECT_FALSE(w.Stale(3999));
+    EXPECT_TRUE(w.Stale(4000));
+    // Asking again does not restart the wait: the values are as old as the first ask.
+    w.Asked(3500);
+    EXPECT_TRUE(w.Stale(4000));
+    w.Settled();
+    EXPECT_FALSE(w.Stale(10000));
+    // Across the 32-bit clock's wrap-around: asked 1000 ms before it, stale 2000 ms after it.
+    w.Asked(0xFFFFFC18u);
+    EXPECT_FALSE(w.Stale(0x00000100u));
+    EXPECT_FALSE(w.Stale(1999));
+    EXPECT_TRUE(w.Stale(2000));
+}

@@ -46,10 +46,13 @@ TEST(TextsTable, KeepsTheProgramsTextsExactly) {
 
 TEST(TextsTable, HoldsEveryIdFromOneTo374TheLineMessagesAndTheTitleOnly) {
     auto table = BuiltinTexts();
-    ASSERT_EQ(table.size(), 383u);
+    ASSERT_EQ(table.size(), 402u);
     for (unsigned id = 400; id <= 406; ++id)
         EXPECT_EQ(table[374 + id - 400].id, id);
-    EXPECT_EQ(table[381].id, 420u) << "the serial setpoint that may still run";
+    // The connection field, the stale note, the port warning, the menu's reasons and the help.
+    for (unsigned id = 410; id <= 429; ++id)
+        EXPECT_EQ(BuiltinText(id) != nullptr, id != 419) << id;
+    EXPECT_NE(BuiltinText(430), nullptr) << "the serial setpoint that may still run";
     for (unsigned id = 1; id <= 374; ++id) {
         ASSERT_NE(BuiltinText(id), nullptr) << id;
         EXPECT_EQ(table[id - 1].id, id);
@@ -58,7 +61,8 @@ TEST(TextsTable, HoldsEveryIdFromOneTo374TheLineMessagesAndTheTitleOnly) {
     EXPECT_EQ(table.back().id, 32024u);
     for (const auto& e : table) {
         std::string text = e.text;
-        EXPECT_FALSE(text.empty()) << e.id;
+        // The help language is empty: the English guide lies in no language folder.
+        EXPECT_EQ(text.empty(), e.id == IDS_HELP_LANGUAGE) << e.id;
         // The program's own texts are never printf formats; a translation is checked against this.
         EXPECT_TRUE(PrintfConversions(text).empty()) << e.id << " " << text;
     }
@@ -124,6 +128,26 @@ TEST(TextSource, WithoutLibraryGivesTheProgramsTexts) {
     MapLibrary empty({});
     TextSource quiet(&empty, nullptr);
     EXPECT_EQ(quiet.Get(1), BuiltinText(1));
+}
+
+TEST(TextSource, SilentLookupFallsBackWithoutAReport) {
+    MapLibrary library({{410, "{0} {1} \u2014 nicht verbunden"}});
+    int reports = 0;
+    TextSource texts(&library, [&](const std::string&, const std::string&) { ++reports; });
+    EXPECT_EQ(texts.GetSilently(410), "{0} {1} \u2014 nicht verbunden");
+    EXPECT_EQ(texts.GetSilently(411), "{0} {1} \u2014 {2} baud");
+    EXPECT_EQ(texts.GetSilently(9999), " IDS 9999 not found ");
+    EXPECT_EQ(reports, 0);
+}
+
+TEST(FillPlaceholders, PutsEachValueInItsPlaceOnce) {
+    EXPECT_EQ(FillPlaceholders("{0} {1} \u2014 {2} baud", {"COM1", "/dev/ttyUSB0", "57600"}),
+              "COM1 /dev/ttyUSB0 \u2014 57600 baud");
+    // A translation may reorder them; missing values and unknown braces stay as written.
+    EXPECT_EQ(FillPlaceholders("{1} an {0}", {"COM2", "/dev/ttyS1"}), "/dev/ttyS1 an COM2");
+    EXPECT_EQ(FillPlaceholders("{0} {3} {x} {", {"a"}), "a {3} {x} {");
+    // A value that holds a placeholder is not filled again.
+    EXPECT_EQ(FillPlaceholders("{0}: {1}", {"/dev/{1}", "gone"}), "/dev/{1}: gone");
 }
 
 TEST(PrintfConversions, FindsConversionsAndLeavesPerCentCharactersAlone) {
