@@ -73,6 +73,7 @@ struct CommandBindings {
         {ID_SERIAL_SETPOINT, &CMainFrame::OnSerialSetpoint, nullptr},
         {ID_TEST_FUNCTION, &CMainFrame::OnTestFunction, nullptr},
         {ID_AUTOTUNE, &CMainFrame::OnAutoTune, nullptr},
+        {ID_START_ACQUISITION, &CMainFrame::OnStartAcquisition, nullptr},
         {ID_STOP_ACQUISITION, &CMainFrame::OnStopAcquisition, nullptr},
         {ID_SHOW_GRID, &CMainFrame::OnShowGrid, &CMainFrame::GridShown},
         {ID_HELP, &CMainFrame::OnHelp, nullptr},
@@ -146,6 +147,7 @@ CMainFrame::CMainFrame(const FrameSetup& setup)
     layout->setSpacing(0);
     view_ = new CChildView(central);
     view_->SetScreenClass(screenClass);
+    view_->Attach(&s_);
     layout->addWidget(view_, 1);
     setCentralWidget(central);
 
@@ -388,6 +390,23 @@ void CMainFrame::OnAutoTune() {
         MbResult::Ok)
         return;
     if (RequestAutoTune(s_.THREAD_CMD)) WakeEngine(s_.link);
+}
+
+// A new recording starts empty, with the view back at its full extent. The request bit follows
+// the set-up's mode; another mode (from a damaged file) starts nothing.
+void CMainFrame::OnStartAcquisition() {
+    if (s_.THREAD_CMD.load() != 0) return;
+    s_.samples.Clear();
+    s_.FillIndex.store(0);
+    const AcquisitionStart start = AcquisitionStartFor(CopyScopeSetup(s_).Mode);
+    view_->ResetForAcquisition(start.bit == CMD_ROLL_TRIGGER);
+    setCursor(Qt::ArrowCursor);
+    if (start.bit != 0) {
+        QLN_TRACE_INFO(s_.link.trace, "%s", start.traceText);
+        RequestAction(s_, start.bit);
+    }
+    view_->update();
+    UpdateCommandEnabling();
 }
 
 void CMainFrame::OnStopAcquisition() {

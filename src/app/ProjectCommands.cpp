@@ -10,6 +10,7 @@
 #include "dialogs/ProjectInfoDialog.h"
 #include "engine/DriveCommands.h"
 #include "engine/QlnState.h"
+#include "scope/Acquisition.h"
 #include "scope/ChildView.h"
 #include "settings/ComSettings.h"
 #include "text/Encoding.h"
@@ -77,6 +78,9 @@ void CMainFrame::ResetProjectState() {
     s_.params.EditBlock = ParameterBlock{};
     s_.deviceInfo = DeviceInfo{};
     StoreShared(s_.testFunction.SerialSetpoint, 0.0f);
+    StoreScopeSetup(s_, file_->scopeSetup);
+    s_.samples.Clear();
+    s_.FillIndex.store(0);
     PublishValid(s_.statusInfo.Valid, 0);
     com_ = ReadComSettings(folder_);
     s_.link.PortIndex.store(com_.PortIndex);
@@ -87,6 +91,8 @@ void CMainFrame::ResetProjectState() {
 bool CMainFrame::SaveProjectTo(const std::string& path) {
     file_->editBlock = s_.params.EditBlock;
     file_->deviceInfo = s_.deviceInfo;
+    file_->scopeSetup = CopyScopeSetup(s_);
+    s_.samples.SaveTo(file_->samples);
     file_->serialSetpoint.Setpoint = LoadShared(s_.testFunction.SerialSetpoint);
     file_->serialSetpoint.Active = LoadShared(s_.testFunction.SerialSetpointActive);
     std::string error;
@@ -180,6 +186,9 @@ void CMainFrame::OnOpenProject() {
     file_ = std::move(opened);
     s_.params.EditBlock = file_->editBlock;
     s_.deviceInfo = file_->deviceInfo;
+    StoreScopeSetup(s_, file_->scopeSetup);
+    s_.samples.LoadFrom(file_->samples);
+    s_.FillIndex.store(StoredSampleCount(file_->scopeSetup, s_.samples.Empty()));
     // Only the value: a stored active flag says nothing about the valve on the line now.
     StoreShared(s_.testFunction.SerialSetpoint,
                 static_cast<float>(TruncateToHalfPercent(file_->serialSetpoint.Setpoint)));

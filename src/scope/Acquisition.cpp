@@ -71,6 +71,12 @@ AcquisitionPlan PlanRecording(const ScopeSetup& s) {
     return Plan(PERIODS[0], static_cast<int>(s.AcquisitionTime * 249.99998 + 0.5), s.AcquisitionTime);
 }
 
+int StoredSampleCount(const ScopeSetup& setup, bool empty) {
+    if (empty) return 0;
+    const ScopeSetup s = CheckedForRecording(setup);
+    return s.Mode == 2 ? PlanRoll(s).windowLength : PlanRecording(s).windowLength;
+}
+
 uint8_t AnalogSelectByte(const ScopeSetup& s) {
     const int32_t a1 = s.Analog[0].Signal, a2 = s.Analog[1].Signal, a3 = s.Analog[2].Signal,
                   a4 = s.Analog[3].Signal;

@@ -34,6 +34,10 @@ struct AcquisitionPlan {
 AcquisitionPlan PlanRoll(const ScopeSetup& checked);
 AcquisitionPlan PlanRecording(const ScopeSetup& checked);
 
+// How many samples a stored recording holds: the window of its set-up's mode, none when it is
+// empty (all zero).
+int StoredSampleCount(const ScopeSetup& setup, bool empty);
+
 // The ACS byte: analog channel 1's signal in bit 6, channel 2's in bits 4..5, channel 3's in
 // bits 2..3 and channel 4's in bits 0..1 ("none" and unknown signals as 0).
 uint8_t AnalogSelectByte(const ScopeSetup& s);

@@ -23,6 +23,13 @@ void SampleBuffer::Clear() {
         }
 }
 
+bool SampleBuffer::Empty() const {
+    for (int c = 0; c < 4; ++c)
+        for (int i = 0; i < LENGTH; ++i)
+            if (Analog(c, i) != 0.0f || Binary(c, i) != 0) return false;
+    return true;
+}
+
 void SampleBuffer::SaveTo(uint8_t* bytes) const {
     for (int c = 0; c < CHANNELS; ++c)
         for (int i = 0; i < LENGTH; ++i) {

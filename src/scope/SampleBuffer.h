@@ -37,6 +37,7 @@ public:
     // Moves samples [count, LENGTH) down by `count` in every channel (the rolling window).
     void ShiftDown(int count);
     void Clear();
+    bool Empty() const;                // every element zero
     void SaveTo(uint8_t* bytes) const; // BYTES bytes
     void LoadFrom(const uint8_t* bytes);
 

@@ -37,7 +37,7 @@ const std::set<unsigned> kAllCommands = {32001, 32002, 32003, 32004, 32005, 3200
 // Help, About, Debug, the five project commands (32004..32008), Serial Port, Valve Info, Show Grid,
 // Exit, Parameters, Status, Serial Setpoint, Test Function, Auto-Tune.
 const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010,
-                                     32011, 32012, 32014, 32019, 32020, 32026, 32027, 32031};
+                                     32011, 32012, 32014, 32018, 32019, 32020, 32026, 32027, 32031};
 } // namespace
 
 TEST(CommandTable, EachCommandOnceEachKeyOnce) {
@@ -100,12 +100,13 @@ TEST(CommandTable, BuiltinMenuKeepsItsLayout) {
 }
 
 TEST(CommandTable, OnlyBuiltCommandsAreEverEnabled) {
-    // Stop acquisition stays off until the engine can carry out its request: idle or busy, with or
-    // without the calibration switch. Auto-tune is always enabled: its handler asks an idle engine.
+    // Stop acquisition is always there (a hard stop when nothing records); start acquisition only
+    // while the engine is idle. Auto-tune is always enabled: its handler asks an idle engine.
     for (uint32_t threadCmd : {0u, uint32_t{CMD_STEP_MODE}, uint32_t{CMD_READ_STATUS}}) {
         for (bool cal : {false, true}) {
             EXPECT_TRUE(CommandEnabled(ID_AUTOTUNE, threadCmd, cal));
-            EXPECT_FALSE(CommandEnabled(ID_STOP_ACQUISITION, threadCmd, cal));
+            EXPECT_TRUE(CommandEnabled(ID_STOP_ACQUISITION, threadCmd, cal));
+            EXPECT_EQ(CommandEnabled(ID_START_ACQUISITION, threadCmd, cal), threadCmd == 0);
         }
     }
     std::set<unsigned> enabled, enabledWhileBusy;
@@ -114,7 +115,9 @@ TEST(CommandTable, OnlyBuiltCommandsAreEverEnabled) {
         if (CommandEnabled(id, CMD_STEP_MODE, true)) enabledWhileBusy.insert(id);
         EXPECT_EQ(CommandEnabled(id, 0, false), CommandEnabled(id, 0, true)) << id;
     }
-    EXPECT_EQ(enabled, kWorking);
+    std::set<unsigned> idleOnly = kWorking;
+    idleOnly.insert(ID_START_ACQUISITION);
+    EXPECT_EQ(enabled, idleOnly);
     EXPECT_EQ(enabledWhileBusy, kWorking);
 }
 

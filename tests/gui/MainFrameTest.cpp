@@ -22,6 +22,7 @@
 #include <sstream>
 #include <thread>
 
+#include "WidgetTestSupport.h"
 #include "app/MainFrm.h"
 #include "app/QtNotifier.h"
 #include "app/SerialPortDialog.h"
@@ -135,6 +136,7 @@ private slots:
     void menuWithCalibrationSwitch();
     void menuFromTheLanguageLibrary();
     void unbuiltCommandsDoNothing();
+    void recordingStartsWithF4AndStopsWithF5();
     void notificationsReachTheOpenDialogsOnly();
     void sendReturnsOnlyAfterHandlingAndNeverHangsWhenClosing();
     void exitGuard();
@@ -231,7 +233,6 @@ void GuiTest::menuWithoutCalibrationSwitch() {
     QCOMPARE(f.CommandAction(ID_RESET_ZOOM)->shortcut(), QKeySequence(Qt::Key_F10));
     // Commands whose dialogs or actions are still to come are there but disabled; these work.
     QVERIFY(!f.CommandAction(ID_PRINT_PROJECT)->isEnabled());
-    QVERIFY(!f.CommandAction(ID_STOP_ACQUISITION)->isEnabled());
     for (unsigned id : {ID_SERIAL_PORT, ID_EXIT, ID_PARAMETERS, ID_ABOUT, ID_HELP, ID_DEBUG_DIALOG,
                         ID_NEW_PROJECT, ID_OPEN_PROJECT, ID_SAVE_PROJECT, ID_SAVE_PROJECT_AS, ID_PROJECT_INFO,
                         ID_SERIAL_SETPOINT, ID_TEST_FUNCTION, ID_AUTOTUNE})
@@ -267,8 +268,8 @@ void GuiTest::menuWithCalibrationSwitch() {
     walk(f.menuBar()->actions());
     QCOMPARE(items, 22);
     // The five project commands, serial port, exit, parameters, valve info, status, serial setpoint,
-    // test function, auto-tune, grid, help, about.
-    QCOMPARE(enabled, 16);
+    // test function, auto-tune, start and stop acquisition, grid, help, about.
+    QCOMPARE(enabled, 18);
 }
 
 void GuiTest::menuFromTheLanguageLibrary() {
@@ -316,25 +317,46 @@ void GuiTest::unbuiltCommandsDoNothing() {
     f.activateWindow();
     QVERIFY2(QTest::qWaitForWindowActive(&f), "the main window never became active");
     p.boxes.shown.clear();
-    QCOMPARE(f.CommandAction(ID_STOP_ACQUISITION)->shortcut(), QKeySequence(Qt::Key_F5));
-
-    // A working key first, so that a silent F5 below means something: help, whose file is missing.
-    QTest::keyClick(&f, Qt::Key_F1);
-    QCOMPARE(p.boxes.shown.size(), size_t{1});
-    QVERIFY(p.boxes.shown.back().text.find("QLN.HLP") != std::string::npos);
-    p.boxes.shown.clear();
-
-    // It sets no request bit, so the engine has nothing to answer with a box later either.
+    // Printing sets no request bit, so the engine has nothing to answer with a box later either.
     f.UpdateCommandEnabling();
-    for (unsigned id : {ID_STOP_ACQUISITION}) {
+    for (unsigned id : {ID_PRINT_PROJECT}) {
         QAction* a = f.CommandAction(id);
         QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
         a->trigger();
         f.OnCommand(id);
     }
-    QTest::keyClick(&f, Qt::Key_F5);
     QVERIFY(p.boxes.shown.empty());
     QCOMPARE(p.state->THREAD_CMD.load(), 0u);
+}
+
+// Against the simulated valve: F4 starts the set-up's roll recording, the view is told of the new
+// samples (its marker moves, and it clears the display flag when it has painted them), F5 ends it.
+void GuiTest::recordingStartsWithF4AndStopsWithF5() {
+    ScaledClock clock(20);
+    Program p(clock);
+    CMainFrame& f = p.Start({false, false, true});
+    f.show();
+    f.activateWindow();
+    QVERIFY2(QTest::qWaitForWindowActive(&f), "the main window never became active");
+    auto* view = f.findChild<CChildView*>();
+    QVERIFY(view);
+    QTest::keyClick(&f, Qt::Key_F4);
+    QVERIFY(p.state->THREAD_CMD.load() & CMD_ROLL_TRIGGER);
+    QVERIFY(!f.CommandAction(ID_START_ACQUISITION)->isEnabled());
+    QVERIFY2(widget_test::Until([&] { return view->MarkerSample() > 0; }), "no progress reached the view");
+    QVERIFY2(widget_test::Until([&] { return p.state->DisplayUpdatePending.load() == 0; }),
+             "the view never took the new samples");
+    // Exit is refused while it records.
+    f.OnCommand(ID_EXIT);
+    QVERIFY(f.isVisible());
+    QCOMPARE(p.boxes.shown.back().text, std::string("Communication active. Exit not possible!"));
+
+    QTest::keyClick(&f, Qt::Key_F5);
+    QVERIFY2(widget_test::Until([&] { return p.state->THREAD_CMD.load() == 0; }),
+             "the recording never ended");
+    QVERIFY2(widget_test::Until([&] { return view->MarkerSample() == -1; }),
+             "the end never reached the view");
+    QVERIFY(p.state->SamplesReceived.load() > 0);
 }
 
 void GuiTest::notificationsReachTheOpenDialogsOnly() {

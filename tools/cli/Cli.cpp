@@ -1,5 +1,6 @@
 #include "Cli.h"
 #include "RecordCommand.h"
+#include "scope/Acquisition.h"
 
 #include <charconv>
 #include <chrono>
@@ -457,17 +458,12 @@ void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostr
     }
 }
 
-// How many samples the stored recording holds: none when the buffer is empty, else what its set-up
-// records (acquisition time over the sample period, at most the buffer's 5100).
+// How many samples the stored recording holds.
 int RecordedSamples(const ProjectFile& p) {
     bool any = false;
     for (uint8_t b : p.samples)
         any = any || b != 0;
-    static const int PERIOD_MS[6] = {4, 10, 20, 40, 100, 200};
-    const ScopeSetup& s = p.scopeSetup;
-    if (!any || s.SampleRateIndex < 0 || s.SampleRateIndex > 5 || s.AcquisitionTime <= 0) return 0;
-    return static_cast<int>(
-        std::min<int64_t>(5100, int64_t{s.AcquisitionTime} * 1000 / PERIOD_MS[s.SampleRateIndex]));
+    return StoredSampleCount(p.scopeSetup, !any);
 }
 
 void PrintProject(const ProjectFile& p, bool json, std::ostream& out) {
