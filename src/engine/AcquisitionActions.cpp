@@ -277,7 +277,7 @@ void ActionEngine::HandleBlock(int n, bool withTrigger) {
         }
         rec_.fill = std::min(rec_.fill + 1, window);
         ++rec_.sinceDisplay;
-        if (rec_.trigger.Fired() && ++rec_.postCount > rec_.plan.postTrigger) break;
+        if (withTrigger && rec_.trigger.Fired() && ++rec_.postCount > rec_.plan.postTrigger) break;
     }
     s_.FillIndex.store(rec_.fill);
 }

@@ -1,0 +1,189 @@
+// Scope recordings through the engine's real threads and a real pseudo-terminal, against a valve
+// that streams what the test scripts: the set-up telegrams, the whole window, the trigger, stops.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+#include "support/EngineHarness.h"
+#include "support/ScriptedValve.h"
+
+using namespace qln_test;
+
+namespace {
+using Bytes = std::vector<uint8_t>;
+constexpr uint8_t ACK_BYTE = 0x06;
+
+Bytes Telegram(uint8_t cmd, uint8_t data) {
+    return {0x02, cmd, data, static_cast<uint8_t>(cmd + data)};
+}
+
+// `count` sample records; analog channel 1 is `first(k)`, channel 2 counts, the binary byte
+// alternates every 100 records.
+Bytes Records(int count, uint8_t (*first)(int k)) {
+    Bytes out;
+    for (int k = 0; k < count; ++k) {
+        const Bytes r = {0x02, first(k), static_cast<uint8_t>(k % 256),
+                         128,  128,      static_cast<uint8_t>((k / 100) % 2)};
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    return out;
+}
+
+Bytes With(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The valve's replies to the set-up: value requests echo what was set, writes are acknowledged;
+// `start` (SAS or TAS) answers with the stream.
+struct StreamingValve {
+    uint8_t startCmd;
+    Bytes stream;
+    std::function<void()> onStart;
+    std::map<uint8_t, uint8_t> last; // write command -> data
+    Bytes Answer(const Bytes& r) {
+        const uint8_t cmd = r[1];
+        if (cmd == 0x23) return Framed({12});
+        if (cmd == startCmd) {
+            if (onStart) onStart();
+            return With({ACK_BYTE}, stream);
+        }
+        // ATR, SBR, SER echo ATS, SBS, SES; ACR reports what ACS selected.
+        const std::map<uint8_t, uint8_t> echo = {{34, 33}, {30, 29}, {32, 31}, {43, 42}};
+        if (const auto it = echo.find(cmd); it != echo.end()) return Framed({last[it->second]});
+        last[cmd] = r[2];
+        return {ACK_BYTE};
+    }
+};
+
+ScopeSetup RecordingSetUp(int32_t mode, int32_t seconds) {
+    ScopeSetup s = DefaultScopeSetup();
+    s.Mode = mode;
+    s.AcquisitionTime = seconds;
+    return s;
+}
+
+void ClearProgressFlag(EngineRig& rig) {
+    rig.notifier.onSend = [&rig](uint32_t code) {
+        if (code == NOTIFY_ACQUISITION_PROGRESS) rig.s.DisplayUpdatePending.store(0);
+    };
+}
+} // namespace
+
+TEST(AcquisitionActions, StepRecordingSendsTheSetUpAndTakesTheWholeWindow) {
+    StreamingValve model{36, Records(1000, [](int k) { return static_cast<uint8_t>(k % 256); }), {}, {}};
+    EngineRig rig;
+    ScriptedValve valve([&](const Bytes& r) { return model.Answer(r); }, rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    ScopeSetup setup = RecordingSetUp(0, 4);
+    for (int c = 0; c < 4; ++c)
+        setup.Analog[c].Signal = std::vector<int32_t>{1, 2, 2, 3}[static_cast<size_t>(c)];
+    StoreScopeSetup(rig.s, setup);
+    ClearProgressFlag(rig);
+    rig.Start();
+
+    ASSERT_TRUE(rig.Request(CMD_STEP_MODE, NOTIFY_ACQUISITION_ENDED));
+    ASSERT_TRUE(rig.WaitIdle());
+    const auto requests = valve.Requests();
+    const std::vector<Bytes> expected = {
+        Telegram(0x23, 0), Telegram(33, 4), Telegram(34, 0),    Telegram(29, 20), Telegram(30, 0),
+        Telegram(31, 180), Telegram(32, 0), Telegram(42, 0x6B), Telegram(43, 0),  Telegram(36, 0)};
+    ASSERT_EQ(requests.size(), expected.size()) << "nothing is sent for the stream, and no PAS";
+    for (size_t k = 0; k < expected.size(); ++k)
+        EXPECT_EQ(requests[k].bytes, expected[k]) << k;
+
+    const ScopeSetup reported = CopyScopeSetup(rig.s);
+    EXPECT_EQ(reported.AcquisitionTimeReported, 4);
+    EXPECT_EQ(reported.SetpointBeginReported, 10.0f);
+    EXPECT_EQ(reported.SetpointEndReported, 90.0f);
+    EXPECT_EQ(reported.Analog[1].Reported, 2);
+    EXPECT_EQ(reported.AnalogReportedValid, 1);
+
+    EXPECT_EQ(rig.s.FillIndex.load(), 1000) << "4 s at 4 ms";
+    EXPECT_FLOAT_EQ(rig.s.samples.Analog(0, 5), 5 * 100.0f / 255);
+    EXPECT_FLOAT_EQ(rig.s.samples.Analog(0, 999), (999 % 256) * 100.0f / 255);
+    EXPECT_EQ(rig.s.samples.Binary(0, 99), 0);
+    EXPECT_EQ(rig.s.samples.Binary(0, 100), 1);
+    const auto codes = rig.notifier.Codes();
+    ASSERT_GE(codes.size(), 3u);
+    EXPECT_EQ(codes.back(), NOTIFY_ACQUISITION_ENDED);
+    EXPECT_EQ(codes[codes.size() - 2], NOTIFY_ACQUISITION_PROGRESS) << "the last samples are shown first";
+    // 1000 records at a threshold of 122: a redraw after every third block of 49, then the last.
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), NOTIFY_ACQUISITION_PROGRESS), 7);
+    EXPECT_EQ(rig.s.DisplayTooFast.load(), 0u);
+}
+
+TEST(AcquisitionActions, AStopDuringARampSendsPas) {
+    EngineRig rig;
+    StreamingValve model{36, Records(60, [](int) { return uint8_t{10}; }), {}, {}};
+    // The stop comes while the valve starts streaming.
+    model.onStart = [&rig] { RequestStopAcquisition(rig.s.THREAD_CMD); };
+    ScriptedValve valve([&](const Bytes& r) { return model.Answer(r); }, rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    ScopeSetup setup = RecordingSetUp(1, 8);
+    setup.MasterSlave = 1;
+    StoreScopeSetup(rig.s, setup);
+    rig.Start();
+
+    ASSERT_TRUE(rig.Request(CMD_RAMP_MODE, NOTIFY_ACQUISITION_ENDED));
+    ASSERT_TRUE(rig.WaitIdle());
+    const auto requests = valve.Requests();
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ(requests[7].bytes, Telegram(86, 50)) << "RSS: ramp time 5.0 s";
+    EXPECT_EQ(requests[10].bytes, Telegram(36, 129)) << "SAS: ramp, slave";
+    EXPECT_EQ(requests.back().bytes, Telegram(41, 0)) << "PAS";
+    EXPECT_EQ(requests.size(), 12u);
+    EXPECT_EQ(rig.s.AcquisitionRunning.load(), 0u);
+    EXPECT_EQ(rig.link.SampleStreamMode.load(), 0u);
+    EXPECT_NE(rig.TraceText().find(" Stop Acquisition "), std::string::npos);
+}
+
+TEST(AcquisitionActions, ATriggeredRollEndsWithTheTriggerAtATenthOfTheWindow) {
+    // Channel 1 jumps from 25 % to 75 % at record 300; then enough for the post-trigger part.
+    StreamingValve model{
+        40, Records(1300, [](int k) { return static_cast<uint8_t>(k < 300 ? 64 : 192); }), {}, {}};
+    EngineRig rig;
+    ScriptedValve valve([&](const Bytes& r) { return model.Answer(r); }, rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    ScopeSetup setup = RecordingSetUp(2, 4);
+    setup.TriggerChannel = 1;
+    setup.TriggerValue = 50;
+    StoreScopeSetup(rig.s, setup);
+    ClearProgressFlag(rig);
+    rig.Start();
+
+    ASSERT_TRUE(rig.Request(CMD_ROLL_TRIGGER, NOTIFY_ACQUISITION_ENDED));
+    ASSERT_TRUE(rig.WaitIdle());
+    const auto requests = valve.Requests();
+    const std::vector<Bytes> expected = {Telegram(0x23, 0), Telegram(39, 4), Telegram(42, 0),
+                                         Telegram(43, 0),   Telegram(40, 0), Telegram(41, 0)};
+    ASSERT_EQ(requests.size(), expected.size());
+    for (size_t k = 0; k < expected.size(); ++k)
+        EXPECT_EQ(requests[k].bytes, expected[k]) << k;
+    EXPECT_NE(rig.TraceText().find("Rising Trigger, Ana-Ch:1, Value:50, 75.3, 25.1"), std::string::npos);
+    // A window of 1000 with 898 records after the trigger and a final block of two.
+    EXPECT_EQ(rig.s.FillIndex.load(), 1000);
+    EXPECT_NEAR(rig.s.samples.Analog(0, 98), 25.1, 0.05);
+    EXPECT_NEAR(rig.s.samples.Analog(0, 99), 75.3, 0.05);
+}
+
+TEST(AcquisitionActions, TheSimulatedValveStreamsInRealTimeUntilStopped) {
+    EngineRig rig;
+    rig.UseTestMode();
+    StoreScopeSetup(rig.s, RecordingSetUp(2, 4));
+    ClearProgressFlag(rig);
+    rig.Start();
+    RequestAction(rig.s, CMD_ROLL_TRIGGER);
+    ASSERT_TRUE(rig.notifier.WaitFor(NOTIFY_ACQUISITION_PROGRESS));
+    const uint32_t started = rig.NowMs();
+    ASSERT_TRUE(rig.notifier.WaitForCount(rig.notifier.Codes().size() + 2));
+    // Records come one period apart on the engine's clock: a redraw every ~123 records of 4 ms.
+    EXPECT_GE(rig.NowMs() - started, 2 * 123 * 4 - 200);
+    RequestStopAcquisition(rig.s.THREAD_CMD);
+    WakeEngine(rig.link);
+    ASSERT_TRUE(rig.notifier.WaitFor(NOTIFY_ACQUISITION_ENDED));
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_GT(rig.s.SamplesReceived.load(), 200);
+}
