@@ -32,8 +32,9 @@ constexpr uint8_t CMD_STREAM_BLOCK = 254; // the simulated valve's "next block" 
 constexpr int32_t HARD_STOP_PAUSE_MS = 500;
 constexpr uint32_t RECORD_COUNTER_WRAP = 2000;
 constexpr uint32_t STOP_BITS = CMD_HARD_STOP | CMD_STOP_ACQUISITION | ACQUISITION_BITS;
-// Stream records still on the line when the valve takes PAS come before its ACK.
-constexpr int PAS_REPLY_SKIP_LIMIT = 4 * RECORD_SIZE;
+// Stream records still on the line when the valve takes PAS come before its ACK: at most the
+// receive queue of a port and what the valve sends while PAS is on its way.
+constexpr int PAS_REPLY_SKIP_LIMIT = 200 * RECORD_SIZE;
 
 uint8_t Byte(double v) {
     return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
@@ -342,13 +343,18 @@ void ActionEngine::StepStopAcquisition(uint32_t offset) {
     }
 }
 
-// A byte of a sample record where the ACK of PAS is awaited is taken and the next one awaited.
+// Records the valve sent before it took PAS come ahead of its ACK. They are taken and dropped: a
+// record that begins with STX is taken whole, so that one of its value bytes is never mistaken
+// for the ACK.
 bool ActionEngine::SkipStreamRemnant() {
     if (l_.RECEIVE_STATE.load() != RECEIVE_COMPLETE) return false;
+    const int32_t got = l_.ExpectedLength.load();
     const uint8_t b = l_.ReplyBuffer[0];
-    if (b == ACK || b == NAK || rec_.pasSkipped >= PAS_REPLY_SKIP_LIMIT) return false;
-    ++rec_.pasSkipped;
-    l_.ExpectedLength.store(1);
+    if (got == 1 && (b == ACK || b == NAK)) return false;
+    if (rec_.pasSkipped >= PAS_REPLY_SKIP_LIMIT) return false;
+    rec_.pasSkipped += got;
+    std::memset(l_.ReplyBuffer, 0, sizeof l_.ReplyBuffer);
+    l_.ExpectedLength.store(got == 1 && b == STX ? RECORD_SIZE - 1 : 1);
     l_.RECEIVE_STATE.store(RECEIVE_AWAITED);
     WakeSupervisor(l_);
     WakeReceiver(l_);
