@@ -621,9 +621,12 @@ uint32_t RunRecording(QlnState& s, CliNotifier& notifier, const Options& o, IClo
         if (progress) err << "\n";
         if (code == NOTIFY_ACQUISITION_ENDED || code == 0 || code == NOTIFY_BAUDRATE_ERROR) return code;
         if (code >= 1 && code <= 8) {
+            // The message is about the failure, not about the hard stop that follows it.
+            const LineFailure failure = s.LastFailure.load();
             RequestAction(s, CMD_HARD_STOP);
             for (uint32_t c = 0; c != NOTIFY_ACQUISITION_ENDED && c != NOTIFY_HARD_STOP_FAILED;)
                 if ((c = notifier.Next(s)) == 0) break;
+            s.LastFailure.store(failure);
             return code;
         }
     }

@@ -1,0 +1,160 @@
+// qln-cli record against the real qln-valve: each mode ends as it should, the CSV follows the
+// valve's flow model, and a stopped roll recording leaves the valve silent.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+#include "support/EngineHarness.h"
+#include "support/LockstepClock.h"
+#include "support/ValveProcess.h"
+
+using namespace qln_test;
+using namespace std::chrono_literals;
+
+namespace {
+struct CsvRow {
+    double t;
+    double ana[4];
+    int bin[4];
+};
+
+// The rows of a recording's CSV; the header is checked on the way.
+std::vector<CsvRow> ReadCsv(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "t_s,ana1,ana2,ana3,ana4,bin1,bin2,bin3,bin4");
+    std::vector<CsvRow> rows;
+    while (std::getline(in, line)) {
+        CsvRow r{};
+        if (std::sscanf(line.c_str(), "%lf,%lf,%lf,%lf,%lf,%d,%d,%d,%d", &r.t, &r.ana[0], &r.ana[1],
+                        &r.ana[2], &r.ana[3], &r.bin[0], &r.bin[1], &r.bin[2], &r.bin[3]) != 9)
+            ADD_FAILURE() << "malformed row: " << line;
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+struct RecordRun {
+    int status;
+    std::string out, err;
+};
+
+RecordRun Record(const ValveProcess& valve, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--device", valve.SlavePath(), "record"});
+    // A recording runs at the valve's pace, in real time.
+    RealClock clock;
+    std::ostringstream out, err;
+    const int status = RunCli(args, clock, out, err);
+    return {status, out.str(), err.str()};
+}
+} // namespace
+
+TEST(ValveRecord, AStepRecordingIsTheWholeWindowAndFollowsTheFlowModel) {
+    InTempFolder dir;
+    ValveProcess valve({});
+    ASSERT_FALSE(valve.SlavePath().empty());
+    const RecordRun r = Record(valve, {"--mode", "step", "--time", "4", "--csv", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows = ReadCsv(r.out);
+    ASSERT_EQ(rows.size(), 1000u) << "4 s at 4 ms";
+    EXPECT_DOUBLE_EQ(rows[1].t, 0.004);
+    EXPECT_DOUBLE_EQ(rows.back().t, 3.996);
+    // The setpoint steps from 10 % to 90 %; the flow has followed it by the end.
+    EXPECT_NEAR(rows.front().ana[0], 10.0, 0.5);
+    EXPECT_NEAR(rows.back().ana[0], 90.0, 0.5);
+    EXPECT_NEAR(rows.back().ana[1], 90.0, 2.0);
+    EXPECT_EQ(r.err, "Recorded 1000 samples (0 display updates too fast).\n");
+}
+
+TEST(ValveRecord, ARampRecordingRisesOverItsRampTimeAndIsKeptInTheProject) {
+    InTempFolder dir;
+    ValveProcess valve({});
+    ASSERT_FALSE(valve.SlavePath().empty());
+    const RecordRun r = Record(valve, {"--mode", "ramp", "--time", "4", "--ramp-time", "2", "--begin", "20",
+                                       "--end", "60", "--csv", "ramp.csv", "ramp.QPJ"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Recorded 1000 samples (0 display updates too fast).\n");
+    const auto rows = ReadCsv(ReadWholeFile(dir.File("ramp.csv")));
+    ASSERT_EQ(rows.size(), 1000u);
+    EXPECT_NEAR(rows.front().ana[0], 20.0, 0.5);
+    EXPECT_GT(rows[250].ana[0], 25.0) << "on its way up at 1 s";
+    EXPECT_LT(rows[250].ana[0], 55.0) << "on its way up at 1 s";
+    EXPECT_NEAR(rows.back().ana[0], 60.0, 0.5);
+    for (size_t i = 1; i < rows.size(); ++i)
+        ASSERT_GE(rows[i].ana[0] + 0.01, rows[i - 1].ana[0]) << "the ramp never falls, row " << i;
+
+    // The project keeps the set-up and the recording: show reads them back.
+    std::ostringstream out, err;
+    LockstepClock clock;
+    ASSERT_EQ(RunCli({"--json", "show", "ramp.QPJ"}, clock, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find("\"scope\": {\"mode\": 1, \"acquisition_time\": 4"), std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("\"recording\": {\"samples\": 1000}"), std::string::npos) << out.str();
+}
+
+TEST(ValveRecord, BadOptionsAreRefusedBeforeAnythingIsSent) {
+    InTempFolder dir;
+    ValveProcess valve({"--log"}, true);
+    ASSERT_FALSE(valve.SlavePath().empty());
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--time", "3"},
+                                               {"--rate", "7"},
+                                               {"--mode", "step", "--trigger", "1:rising:50"},
+                                               {"--trigger", "9:rising:50"},
+                                               {"--trigger", "1:up:50"},
+                                               {"--begin", "101"}}) {
+        const RecordRun r = Record(valve, args);
+        EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
+    }
+    EXPECT_EQ(valve.ReadLine(300ms), "") << "the valve heard nothing";
+}
+
+// The real program: Ctrl+C stops a roll recording as Stop Acquisition does, and the valve is
+// silent afterwards; --for ends one by itself.
+TEST(ValveRecord, ARollRecordingStopsOnCtrlCOrAfterItsDurationAndLeavesTheValveSilent) {
+    InTempFolder dir;
+    ValveProcess valve({"--log"}, true);
+    ASSERT_FALSE(valve.SlavePath().empty());
+    {
+        ValveProcess cli(QLN_CLI_PATH,
+                         {"--device", valve.SlavePath(), "record", "--mode", "roll", "--csv", "roll.csv"},
+                         true, false);
+        int records = 0;
+        // Three blocks' worth, so that the engine has taken at least one.
+        while (records < 150) {
+            const std::string line = valve.ReadLine(10s);
+            ASSERT_FALSE(line.empty()) << "the valve stopped logging after " << records << " records";
+            if (line.find(" tx 02 ") != std::string::npos) ++records;
+        }
+        ASSERT_EQ(::kill(cli.Pid(), SIGINT), 0);
+        const std::string err = cli.ReadToEnd(30s);
+        ASSERT_EQ(cli.WaitExit(30s), 0) << err;
+        EXPECT_NE(err.find("Recorded "), std::string::npos) << err;
+        // The valve took PAS and acknowledged it; after that it sends nothing.
+        bool pas = false;
+        for (std::string line; !(line = valve.ReadLine(500ms)).empty();) {
+            if (line.find("PAS") != std::string::npos) pas = true;
+            if (pas && line.find(" tx 02 ") != std::string::npos)
+                ADD_FAILURE() << "streams after PAS: " << line;
+        }
+        EXPECT_TRUE(pas);
+        const auto rows = ReadCsv(ReadWholeFile(dir.File("roll.csv")));
+        EXPECT_GE(rows.size(), 49u);
+        EXPECT_LE(rows.size(), 2000u);
+    }
+    {
+        ValveProcess cli(QLN_CLI_PATH,
+                         {"--device", valve.SlavePath(), "--json", "record", "--mode", "roll", "--rate", "10",
+                          "--for", "1"},
+                         false, false);
+        const std::string out = cli.ReadToEnd(30s);
+        ASSERT_EQ(cli.WaitExit(30s), 0) << out;
+        EXPECT_NE(out.find("\"samples\": "), std::string::npos) << out;
+    }
+}
