@@ -85,7 +85,7 @@ inline constexpr CommandRow COMMANDS[] = {
     {ID_SERIAL_SETPOINT,     MENU_VALVE,   true,  "&Serial Setpoint",       nullptr,        RULE_ALWAYS},
     {ID_TEST_FUNCTION,       MENU_VALVE,   false, "T&est Function",         nullptr,        RULE_ALWAYS},
     {ID_AUTOTUNE,            MENU_VALVE,   false, "A&uto-Tune",             nullptr,        RULE_ALWAYS},
-    {ID_SCOPE_SETUP,         MENU_SCOPE,   false, "&Setup\tF3",             "F3",           RULE_NOT_BUILT},
+    {ID_SCOPE_SETUP,         MENU_SCOPE,   false, "&Setup\tF3",             "F3",           RULE_ALWAYS},
     {ID_START_ACQUISITION,   MENU_SCOPE,   true,  "St&art Acquisition\tF4", "F4",           RULE_IDLE_ENGINE},
     {ID_STOP_ACQUISITION,    MENU_SCOPE,   false, "Sto&p Acquisition\tF5",  "F5",           RULE_ALWAYS},
     {ID_SHOW_GRID,           MENU_SCOPE,   true,  "Show G&rid",             nullptr,        RULE_ALWAYS},

@@ -27,6 +27,7 @@
 #include "dialogs/MessageBox.h"
 #include "dialogs/NotifiedDialog.h"
 #include "dialogs/ParametersDialog.h"
+#include "dialogs/ScopeSetupDialog.h"
 #include "dialogs/SerialSetpointDialog.h"
 #include "dialogs/StatusInfoDialog.h"
 #include "dialogs/TestFunctionDialog.h"
@@ -73,6 +74,7 @@ struct CommandBindings {
         {ID_SERIAL_SETPOINT, &CMainFrame::OnSerialSetpoint, nullptr},
         {ID_TEST_FUNCTION, &CMainFrame::OnTestFunction, nullptr},
         {ID_AUTOTUNE, &CMainFrame::OnAutoTune, nullptr},
+        {ID_SCOPE_SETUP, &CMainFrame::OnScopeSetup, nullptr},
         {ID_START_ACQUISITION, &CMainFrame::OnStartAcquisition, nullptr},
         {ID_STOP_ACQUISITION, &CMainFrame::OnStopAcquisition, nullptr},
         {ID_SHOW_GRID, &CMainFrame::OnShowGrid, &CMainFrame::GridShown},
@@ -390,6 +392,18 @@ void CMainFrame::OnAutoTune() {
         MbResult::Ok)
         return;
     if (RequestAutoTune(s_.THREAD_CMD)) WakeEngine(s_.link);
+}
+
+// A changed set-up makes the recording meaningless: it is cleared, and the project is modified.
+void CMainFrame::OnScopeSetup() {
+    CScopeSetupDialog dlg(this, s_, Texts(), messages_);
+    if (dlg.exec() == QDialog::Accepted && dlg.Changed()) {
+        s_.samples.Clear();
+        s_.FillIndex.store(0);
+        SetProjectModified(true);
+    }
+    RebuildTitle();
+    view_->update();
 }
 
 // A new recording starts empty, with the view back at its full extent. The request bit follows

@@ -112,6 +112,7 @@ private:
     void TakeProjectNames();
     void OnSerialPort();
     void OnAutoTune();
+    void OnScopeSetup();
     void OnStartAcquisition();
     void OnStopAcquisition();
     void OnShowGrid();

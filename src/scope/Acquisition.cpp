@@ -1,5 +1,7 @@
 #include "scope/Acquisition.h"
 
+#include "scope/ScopeSignalNames.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,9 +9,6 @@
 namespace {
 constexpr float PERIODS[SAMPLE_RATE_COUNT] = {0.004f, 0.01f, 0.02f, 0.04f, 0.1f, 0.2f};
 constexpr uint8_t PERIOD_MS[SAMPLE_RATE_COUNT] = {4, 10, 20, 40, 100, 200};
-// How many signals each analog channel's list holds.
-constexpr int32_t ANALOG_SIGNALS[4] = {2, 4, 4, 5};
-constexpr int32_t BINARY_SIGNALS = 8;
 constexpr uint8_t STX_BYTE = 0x02;
 
 int32_t Clamp(int32_t v, int32_t lo, int32_t hi) {
@@ -54,8 +53,8 @@ ScopeSetup CheckedForRecording(const ScopeSetup& in) {
     s.SetpointEnd = percent(s.SetpointEnd, 100.0f);
     s.RampTime = percent(s.RampTime, 20.0f);
     for (int c = 0; c < 4; ++c) {
-        s.Analog[c].Signal = Clamp(s.Analog[c].Signal, 0, ANALOG_SIGNALS[c] - 1);
-        s.Binary[c] = Clamp(s.Binary[c], 0, BINARY_SIGNALS - 1);
+        s.Analog[c].Signal = Clamp(s.Analog[c].Signal, 0, AnalogSignalCount(c) - 1);
+        s.Binary[c] = Clamp(s.Binary[c], 0, BINARY_SIGNAL_COUNT - 1);
     }
     ForceFixedBinaryChannels(s);
     return s;
