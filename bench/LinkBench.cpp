@@ -12,10 +12,13 @@
 //   BM_SampleStream                CPU of the link threads while the scope's sample stream
 //                                  comes in (a 4 ms recording)
 //   BM_StartStop                   starting and stopping the four threads
+//   BM_Recording                   a whole 20 s step recording at 4 ms by the qln-cli process
+//                                  against qln-valve: samples, skipped redraws, CPU per second
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +26,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -217,6 +222,50 @@ void BM_CliProcess(benchmark::State& state) {
     timer.Report(state, wire);
 }
 
+// A 20 s step recording at 4 ms by the whole qln-cli process against qln-valve at 19200 baud.
+// Reports the samples recorded (5000 expected), the redraws skipped because the last one was not
+// done yet, and the CPU the process used per second of recording (user and system, all threads).
+void BM_Recording(benchmark::State& state) {
+    ValveProcess valve({});
+    InTempFolder folder;
+    std::vector<std::string> args{QLN_CLI_PATH, "--device", valve.SlavePath(), "--json", "record",
+                                  "--mode",     "step",     "--time",          "20"};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    double cpu = 0, seconds = 0;
+    std::string out;
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "summary.json",
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        const auto start = Steady::now();
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        rusage usage{};
+        if (rc != 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
+            state.SkipWithError("qln-cli record failed");
+            break;
+        }
+        seconds += std::chrono::duration<double>(Steady::now() - start).count();
+        auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+        cpu += secs(usage.ru_utime) + secs(usage.ru_stime);
+        out = ReadWholeFile("summary.json");
+    }
+    auto field = [&out](const char* key) {
+        const size_t at = out.find(key);
+        return at == std::string::npos ? -1.0 : std::atof(out.c_str() + at + std::strlen(key) + 3);
+    };
+    state.counters["samples"] = field("\"samples");
+    state.counters["too_fast"] = field("\"display_update_too_fast");
+    state.counters["cpu_per_s"] = seconds > 0 ? cpu / seconds : 0;
+}
+
 // Context switches of every thread of this process but the calling one: each one is a wake-up.
 long OtherThreadsSwitches(long except = 0) {
     const long self = ::syscall(SYS_gettid);
@@ -399,3 +448,4 @@ BENCHMARK(BM_IdleWakeups)
     ->Iterations(1);
 BENCHMARK(BM_SampleStream)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_StartStop)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Recording)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
