@@ -44,6 +44,7 @@ public:
 
     CliRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--device", valve_.SlavePath()});
+        clock_.ExpectMembers(LockstepClock::ENGINE_THREADS);
         std::ostringstream out, err;
         const int status = RunCli(args, clock_, out, err);
         return {status, out.str(), err.str()};

@@ -38,12 +38,14 @@ struct CliRun {
 // On a lockstep clock the time-outs of a failing run pass in a fraction of a second, and none
 // expires just because the machine is busy. A scripted valve joins the run's clock.
 CliRun RunTool(const std::vector<std::string>& args, LockstepClock& clock) {
+    clock.ExpectMembers(LockstepClock::ENGINE_THREADS);
     std::ostringstream out, err;
     const int status = RunCli(args, clock, out, err);
     return {status, out.str(), err.str()};
 }
 
 CliRun RunTool(const std::vector<std::string>& args, LockstepClock& clock, CliInterrupt& interrupt) {
+    clock.ExpectMembers(LockstepClock::ENGINE_THREADS);
     std::ostringstream out, err;
     const int status = RunCli(args, clock, out, err, &interrupt);
     return {status, out.str(), err.str()};

@@ -165,6 +165,11 @@ void LockstepClock::Join() {
     JoinLocked(shared_, false);
 }
 
+void LockstepClock::ExpectMembers(int n) {
+    std::lock_guard<std::mutex> lock(shared_->m);
+    shared_->startMembers = shared_->started + n;
+}
+
 bool LockstepClock::Started() {
     std::lock_guard<std::mutex> lock(shared_->m);
     return shared_->started >= shared_->startMembers;

@@ -48,6 +48,9 @@ public:
     void Join();
     // Whether the start members have joined, i.e. time may move.
     bool Started();
+    // Time stands still again until `n` more members have joined: for a run that starts its threads
+    // anew on a clock that earlier runs used (the first of them must not race ahead of the others).
+    void ExpectMembers(int n);
 
     struct Waiter;
     struct Shared;
