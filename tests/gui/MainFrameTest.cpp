@@ -268,8 +268,8 @@ void GuiTest::menuWithCalibrationSwitch() {
     walk(f.menuBar()->actions());
     QCOMPARE(items, 22);
     // The five project commands, serial port, exit, parameters, valve info, status, serial setpoint,
-    // test function, auto-tune, start and stop acquisition, grid, help, about.
-    QCOMPARE(enabled, 18);
+    // test function, calibration, auto-tune, start and stop acquisition, grid, help, about.
+    QCOMPARE(enabled, 19);
 }
 
 void GuiTest::menuFromTheLanguageLibrary() {
