@@ -23,7 +23,10 @@
 #include "app/SerialPortDialog.h"
 #include "dialogs/AboutDialog.h"
 #include "dialogs/Artwork.h"
+#include "dialogs/CalibrationDialog.h"
+#include "dialogs/CalibrationMatrixDialog.h"
 #include "dialogs/DebugDialog.h"
+#include "dialogs/DisplayCalibrationDialog.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/NotifiedDialog.h"
 #include "dialogs/ParametersDialog.h"
@@ -73,6 +76,9 @@ struct CommandBindings {
         {ID_STATUS, &CMainFrame::OnStatus, nullptr},
         {ID_SERIAL_SETPOINT, &CMainFrame::OnSerialSetpoint, nullptr},
         {ID_TEST_FUNCTION, &CMainFrame::OnTestFunction, nullptr},
+        {ID_CALIBRATION, &CMainFrame::OnCalibration, nullptr},
+        {ID_CALIBRATION_MATRIX, &CMainFrame::OnCalibrationMatrix, nullptr},
+        {ID_DISPLAY_CALIBRATION, &CMainFrame::OnDisplayCalibration, nullptr},
         {ID_AUTOTUNE, &CMainFrame::OnAutoTune, nullptr},
         {ID_SCOPE_SETUP, &CMainFrame::OnScopeSetup, nullptr},
         {ID_START_ACQUISITION, &CMainFrame::OnStartAcquisition, nullptr},
@@ -477,6 +483,28 @@ void CMainFrame::OnTestFunction() {
     CTestFunctionDialog dlg(this, s_, Texts());
     RunInSlot(SLOT_TEST_FUNCTION, dlg);
     RebuildTitle();
+}
+
+// The calibration record belongs to the project: a dialog that changed it marks the project.
+void CMainFrame::RunCalibrationDialog(DialogSlot slot, CNotifiedDialog& dlg) {
+    RunInSlot(slot, dlg);
+    if (dlg.Changed()) SetProjectModified(true);
+    RebuildTitle();
+}
+
+void CMainFrame::OnCalibration() {
+    CCalibrationDialog dlg(this, s_, Texts(), matrixCopied_);
+    RunCalibrationDialog(SLOT_CALIBRATION, dlg);
+}
+
+void CMainFrame::OnCalibrationMatrix() {
+    CCalibrationMatrixDialog dlg(this, s_, Texts(), matrixCopied_);
+    RunCalibrationDialog(SLOT_CALIBRATION_MATRIX, dlg);
+}
+
+void CMainFrame::OnDisplayCalibration() {
+    CDisplayCalibrationDialog dlg(this, s_, Texts(), matrixCopied_);
+    RunCalibrationDialog(SLOT_DISPLAY_CALIBRATION, dlg);
 }
 
 CHelpWindow* CMainFrame::HelpWindow() const {

@@ -125,6 +125,10 @@ private:
     void OnParameters();
     void OnSerialSetpoint();
     void OnTestFunction();
+    void OnCalibration();
+    void OnCalibrationMatrix();
+    void OnDisplayCalibration();
+    void RunCalibrationDialog(DialogSlot slot, CNotifiedDialog& dlg);
     void RunInSlot(DialogSlot slot, CNotifiedDialog& dlg);
     void Shutdown();
     const TextSource& Texts() const;
@@ -141,6 +145,7 @@ private:
     bool exitApproved_ = false;
     bool shutDown_ = false;
     bool modified_ = false;
+    bool matrixCopied_ = false;         // Copy was used in the calibration dialog; cleared by New Project
     ProjectNames project_;              // as the title and the status bars show them (UTF-8)
     std::unique_ptr<ProjectFile> file_; // the project's records; the full path is in project_.path
     ComSettings com_;

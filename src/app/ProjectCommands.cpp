@@ -79,6 +79,7 @@ void CMainFrame::ResetProjectState() {
     s_.deviceInfo = DeviceInfo{};
     StoreShared(s_.testFunction.SerialSetpoint, 0.0f);
     StoreScopeSetup(s_, file_->scopeSetup);
+    StoreCalibration(s_, file_->calibration);
     s_.samples.Clear();
     s_.FillIndex.store(0);
     PublishValid(s_.statusInfo.Valid, 0);
@@ -92,6 +93,7 @@ bool CMainFrame::SaveProjectTo(const std::string& path) {
     file_->editBlock = s_.params.EditBlock;
     file_->deviceInfo = s_.deviceInfo;
     file_->scopeSetup = CopyScopeSetup(s_);
+    file_->calibration = CopyCalibration(s_);
     s_.samples.SaveTo(file_->samples);
     file_->serialSetpoint.Setpoint = LoadShared(s_.testFunction.SerialSetpoint);
     file_->serialSetpoint.Active = LoadShared(s_.testFunction.SerialSetpointActive);
@@ -147,6 +149,7 @@ void CMainFrame::OnNewProject() {
     if (!AskSaveModified() || RefuseWhileEngineBusy()) return;
     ResetProjectState();
     s_.params.WriteEnabled = 0;
+    matrixCopied_ = false;
     s_.params.EditBlock = s_.params.IniBlock;
     SetProjectModified(false);
     CProjectInfoDialog dlg(this, CProjectInfoDialog::Mode::New, file_->info, Texts(), messages_);
@@ -187,6 +190,7 @@ void CMainFrame::OnOpenProject() {
     s_.params.EditBlock = file_->editBlock;
     s_.deviceInfo = file_->deviceInfo;
     StoreScopeSetup(s_, file_->scopeSetup);
+    StoreCalibration(s_, file_->calibration);
     s_.samples.LoadFrom(file_->samples);
     s_.FillIndex.store(StoredSampleCount(file_->scopeSetup, s_.samples.Empty()));
     // Only the value: a stored active flag says nothing about the valve on the line now.

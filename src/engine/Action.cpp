@@ -22,6 +22,11 @@ const ActionEntry PRIORITY[] = {
     {CMD_CUSTOM_SET, 0x280},
     {CMD_WRITE_PARAMETER, 0x80},
     {CMD_READ_PARAMETER, 0x10},
+    {CMD_START_CALIBRATION, 0xF0},
+    {CMD_CHECK_CALIBRATION, 0x100},
+    {CMD_STOP_CALIBRATION, 0x130},
+    {CMD_WRITE_MATRIX, 0x150},
+    {CMD_READ_MATRIX, 0x350},
     {CMD_READ_DEVICE_INFO, 0x170},
     {CMD_READ_STATUS, 0x190},
     {CMD_STOP_ACQUISITION, 0x240},
@@ -52,6 +57,10 @@ const ActionEngine::StepRange ActionEngine::STEPS[] = {
     {0x0, 0x0, &ActionEngine::StepDispatch},
     {0x10, 0x7D, &ActionEngine::StepReadParameter},
     {0x80, 0xE6, &ActionEngine::StepWriteParameter},
+    {0xF0, 0xF9, &ActionEngine::StepStartCalibration},
+    {0x100, 0x10F, &ActionEngine::StepCheckCalibration},
+    {0x130, 0x133, &ActionEngine::StepStopCalibration},
+    {0x150, 0x16D, &ActionEngine::StepWriteMatrix},
     {0x170, 0x17F, &ActionEngine::StepReadDeviceInfo},
     {0x190, 0x196, &ActionEngine::StepReadStatus},
     {0x1B0, 0x1DF, &ActionEngine::StepRollTrigger},
@@ -69,6 +78,7 @@ const ActionEngine::StepRange ActionEngine::STEPS[] = {
     {0x310, 0x312, &ActionEngine::StepRestart},
     {0x320, 0x320, &ActionEngine::StepStop},
     {0x330, 0x335, &ActionEngine::StepBaudrateTest},
+    {0x350, 0x36D, &ActionEngine::StepReadMatrix},
 };
 
 ActionEngine::ActionEngine(QlnState& s, INotifier& notifier) : s_(s), l_(s.link), notifier_(notifier) {}
@@ -170,25 +180,8 @@ bool ActionEngine::LinkIdle() const {
 ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_t cmd, uint8_t data,
                                         uint32_t replyLength, int32_t replyTimeoutMs) {
     switch (phase) {
-    case 0: {
-        if (!LinkIdle()) return Ex::Stay;
-        if (s_.CancelRequested.load()) {
-            Cancel();
-            return Ex::Stay;
-        }
-        exchangeName_ = name;
-        s_.ACTION_SUB_CMD.store(cmd);
-        std::memset(l_.TransmitBuffer, 0, sizeof l_.TransmitBuffer);
-        l_.TransmitBuffer[0] = STX;
-        l_.TransmitBuffer[1] = cmd;
-        l_.TransmitBuffer[2] = data;
-        l_.TransmitBuffer[3] = Bcc(l_.TransmitBuffer + 1, 2);
-        l_.TransmitLength.store(4);
-        if (l_.uTestMode.load() & 1) l_.ExpectedLength.store(3);
-        l_.SEND_STATE.store(SEND_REQUESTED);
-        WakeSupervisor(l_);
-        return Ex::Next;
-    }
+    case 0:
+        return Transmit(name, cmd, &data, 1);
     case 1: {
         const int32_t st = l_.SEND_STATE.load();
         if (st == SEND_REQUESTED) return Ex::Stay;
@@ -212,6 +205,34 @@ ActionEngine::Ex ActionEngine::Exchange(uint32_t phase, const char* name, uint8_
         return Ex::Failed;
     }
     }
+}
+
+// The send step: STX, command, data, BCC over command and data (4 bytes, or 13 for the long form).
+ActionEngine::Ex ActionEngine::Transmit(const char* name, uint8_t cmd, const uint8_t* data,
+                                        uint32_t dataLength) {
+    if (!LinkIdle()) return Ex::Stay;
+    if (s_.CancelRequested.load()) {
+        Cancel();
+        return Ex::Stay;
+    }
+    exchangeName_ = name;
+    s_.ACTION_SUB_CMD.store(cmd);
+    std::memset(l_.TransmitBuffer, 0, sizeof l_.TransmitBuffer);
+    l_.TransmitBuffer[0] = STX;
+    l_.TransmitBuffer[1] = cmd;
+    std::memcpy(l_.TransmitBuffer + 2, data, dataLength);
+    l_.TransmitBuffer[2 + dataLength] = Bcc(l_.TransmitBuffer + 1, 1 + dataLength);
+    l_.TransmitLength.store(3 + dataLength);
+    if (l_.uTestMode.load() & 1) l_.ExpectedLength.store(3);
+    l_.SEND_STATE.store(SEND_REQUESTED);
+    WakeSupervisor(l_);
+    return Ex::Next;
+}
+
+ActionEngine::Ex ActionEngine::ExchangeLong(uint32_t phase, const char* name, uint8_t cmd,
+                                            const uint8_t (&data)[10], uint32_t replyLength) {
+    if (phase == 0) return Transmit(name, cmd, data, sizeof data);
+    return Exchange(phase, name, cmd, 0, replyLength);
 }
 
 bool ActionEngine::ReplyValid(uint32_t replyLength) const {
@@ -282,12 +303,15 @@ void ActionEngine::Restart() {
     s_.ACTION_STEP.store(STEP_RESTART);
 }
 
-void ActionEngine::Finish(uint32_t bits, uint32_t code) {
+void ActionEngine::Finish(uint32_t bits, uint32_t code, intptr_t value, bool post) {
     // An action that ended well after a restart leaves no failure behind for the status bar.
     s_.LastFailure.store(LineFailure::None);
     s_.THREAD_CMD.fetch_and(~bits);
     s_.ACTION_STEP.store(0);
-    notifier_.Send(code, 0);
+    if (post)
+        notifier_.Post(code, value);
+    else
+        notifier_.Send(code, value);
 }
 
 // ---- restart, stop, baud-rate test ----------------------------------------------------------

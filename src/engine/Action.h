@@ -9,6 +9,7 @@
 
 struct ScopeTelegram;
 struct RecordingKind;
+struct CalExchange;
 
 // The action engine: one step machine that carries out every exchange with the valve. The window
 // requests an action by setting a bit of THREAD_CMD; the engine runs the highest-priority one,
@@ -47,6 +48,10 @@ private:
     // The three steps of one exchange. `phase` 0 sends, 1 awaits the send, 2 awaits the reply.
     Ex Exchange(uint32_t phase, const char* name, uint8_t cmd, uint8_t data, uint32_t replyLength,
                 int32_t replyTimeoutMs = REPLY_TIMEOUT_MS);
+    // The same with the long request: STX, command, ten data bytes, BCC (the matrix row write).
+    Ex ExchangeLong(uint32_t phase, const char* name, uint8_t cmd, const uint8_t (&data)[10],
+                    uint32_t replyLength);
+    Ex Transmit(const char* name, uint8_t cmd, const uint8_t* data, uint32_t dataLength);
     bool LinkIdle() const;
     bool ReplyValid(uint32_t replyLength) const;
     void SendFailure();
@@ -54,7 +59,7 @@ private:
     void Restart();
     void Cancel();
     void ErrorEntry(int kind, const uint8_t* bytes, uint32_t len, int32_t state);
-    void Finish(uint32_t bits, uint32_t code);
+    void Finish(uint32_t bits, uint32_t code, intptr_t value = 0, bool post = false);
     void Advance() { s_.ACTION_STEP.fetch_add(1); }
     void PublishDebug();
 
@@ -71,6 +76,15 @@ private:
     void StepWriteTestFunction(uint32_t offset);
     void StepReadTestFunction(uint32_t offset);
     void StepAutoTune(uint32_t offset);
+    // Factory calibration and the calibration matrix (CalibrationActions.cpp).
+    void StepStartCalibration(uint32_t offset);
+    void StepCheckCalibration(uint32_t offset);
+    void StepStopCalibration(uint32_t offset);
+    void StepWriteMatrix(uint32_t offset);
+    void StepReadMatrix(uint32_t offset);
+    bool CalibrationSequence(uint32_t offset, const CalExchange* seq, uint32_t count);
+    void MatrixTransfer(uint32_t offset, bool write);
+    uint32_t CalibrationEndValue();
     void StepRestart(uint32_t offset);
     void StepStop(uint32_t offset);
     void StepBaudrateTest(uint32_t offset);
@@ -104,6 +118,8 @@ private:
     bool fixedSpeedTried_ = false; // in this baud-rate test, when the speed is given
     bool setpointOn_ = false;      // the serial-setpoint action sends STS (else RTS)
     uint8_t setpointByte_ = 0;
+    int matrixIndex_ = 0;            // the row of the running matrix transfer (0..25)
+    uint32_t calibrationChecks_ = 0; // CRR replies since Start Calibration; test mode's result
 
     // The running recording: its checked set-up and plan, the fill index and its counters.
     struct Recording {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "engine/CalibrationData.h"
 #include "engine/DeviceRecords.h"
 #include "link/LinkState.h"
 #include "params/ParameterBlock.h"
@@ -47,6 +48,11 @@ enum Notification : uint32_t {
     NOTIFY_HARD_STOP_FAILED = 8,
     // The request was called off (CancelRequested) before it completed; sent with value 0.
     NOTIFY_CANCELLED = 10,
+    NOTIFY_CALIBRATION_STARTED = 0x20,
+    NOTIFY_CALIBRATION_STOPPED = 0x21, // value: the result's high nibble
+    NOTIFY_MATRIX_READ = 0x22,
+    NOTIFY_MATRIX_WRITTEN = 0x23,
+    NOTIFY_CALIBRATION_CHECKED = 0x26, // value: the result's high nibble
     NOTIFY_OPERATION_COUNTER_RESET = 0x24,
     NOTIFY_ACQUISITION_PROGRESS = 0x30, // value: the fill index
     NOTIFY_ACQUISITION_ENDED = 0x31,
@@ -114,6 +120,12 @@ struct QlnState {
     // recording starts and writes the valve's reported values into it. Both under scopeMutex.
     mutable std::mutex scopeMutex;
     ScopeSetup scopeSetup = DefaultScopeSetup();
+    // The calibration record: the window (or qln-cli) commits its edits before it requests a
+    // calibration action, the engine stores what it reads while the action runs; both under
+    // calibrationMutex, so that no copy ever holds half a value.
+    mutable std::mutex calibrationMutex;
+    CalibrationData calibration{};
+
     // The last recording, filled by the engine only.
     SampleBuffer samples;
     // Set by the engine with each progress notification, cleared by whoever shows the recording
@@ -135,6 +147,16 @@ inline ScopeSetup CopyScopeSetup(const QlnState& s) {
 inline void StoreScopeSetup(QlnState& s, const ScopeSetup& setup) {
     std::lock_guard<std::mutex> lock(s.scopeMutex);
     s.scopeSetup = setup;
+}
+
+inline CalibrationData CopyCalibration(const QlnState& s) {
+    std::lock_guard<std::mutex> lock(s.calibrationMutex);
+    return s.calibration;
+}
+
+inline void StoreCalibration(QlnState& s, const CalibrationData& c) {
+    std::lock_guard<std::mutex> lock(s.calibrationMutex);
+    s.calibration = c;
 }
 
 constexpr uint32_t ACQUISITION_BITS = CMD_ROLL_TRIGGER | CMD_RAMP_MODE | CMD_STEP_MODE;

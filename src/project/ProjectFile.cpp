@@ -58,7 +58,7 @@ std::string FileNameOfPath(const std::string& path) {
 
 float FormatVersion(const ProjectFile& p) {
     float v;
-    std::memcpy(&v, p.calibration + CALIBRATION_VERSION_OFFSET, sizeof v);
+    std::memcpy(&v, &p.calibration.FormatVersion, sizeof v);
     return v;
 }
 
@@ -107,7 +107,7 @@ bool ReadProjectFile(const std::string& path, ProjectFile& p, std::string* error
 
 bool WriteProjectFile(const std::string& path, ProjectFile& p, std::string* error) {
     StorePath(p, path);
-    std::memcpy(p.calibration + CALIBRATION_VERSION_OFFSET, &FORMAT_VERSION_BITS, sizeof FORMAT_VERSION_BITS);
+    std::memcpy(&p.calibration.FormatVersion, &FORMAT_VERSION_BITS, sizeof FORMAT_VERSION_BITS);
 
     std::string reason;
     if (WriteFileAtomically(path, &p, sizeof p, &reason)) return true;

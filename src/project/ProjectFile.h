@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/CalibrationData.h"
 #include "engine/DeviceRecords.h"
 #include "params/ParameterBlock.h"
 #include "project/ProjectLayout.h"
@@ -45,8 +46,10 @@ struct SerialSetpointRecord {
 };
 static_assert(sizeof(SerialSetpointRecord) == 408);
 
-// Record 5: the factory calibration values; only the file-format version is known here so far.
+// Record 5 is the CalibrationData record (engine/CalibrationData.h); the file-format version lies
+// in it at offset 7132.
 constexpr size_t CALIBRATION_VERSION_OFFSET = 7132;
+static_assert(offsetof(CalibrationData, FormatVersion) == CALIBRATION_VERSION_OFFSET);
 constexpr uint32_t FORMAT_VERSION_BITS = 0x3F8147AE; // 1.01 as a float
 
 struct ProjectFile {
@@ -54,7 +57,7 @@ struct ProjectFile {
     SerialSetpointRecord serialSetpoint;
     ParameterBlock editBlock; // the working parameter set
     ScopeSetup scopeSetup;
-    uint8_t calibration[7532];
+    CalibrationData calibration;
     DeviceInfo deviceInfo;   // the valve's identity as last read
     uint8_t samples[163200]; // the last recording: eight channels of 5100 samples of 4 bytes
 };

@@ -425,6 +425,7 @@ constexpr BuiltinTextEntry TEXTS[] = {
     // help file ("de"), or empty for the help file itself.
     {429, ""},
     {430, "The valve may still follow the serial setpoint sent from the PC instead of its own setpoint source. When the line works again, end it: Transmit and then Off in the Serial Setpoint dialog, or qln-cli setpoint off."},
+    {440, "Closes the dialog and keeps what was entered"},
     {32024, "Quillon Software"},
 };
 // clang-format on

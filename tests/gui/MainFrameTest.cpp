@@ -268,8 +268,8 @@ void GuiTest::menuWithCalibrationSwitch() {
     walk(f.menuBar()->actions());
     QCOMPARE(items, 22);
     // The five project commands, serial port, exit, parameters, valve info, status, serial setpoint,
-    // test function, auto-tune, scope setup, start and stop acquisition, grid, help, about.
-    QCOMPARE(enabled, 19);
+    // test function, calibration, auto-tune, scope setup, start and stop acquisition, grid, help, about.
+    QCOMPARE(enabled, 20);
 }
 
 void GuiTest::menuFromTheLanguageLibrary() {

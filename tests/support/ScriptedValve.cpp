@@ -18,6 +18,9 @@ constexpr uint8_t STX_BYTE = 0x02;
 constexpr uint8_t ACK_BYTE = 0x06;
 constexpr uint8_t NAK_BYTE = 0x15;
 constexpr size_t REQUEST_LENGTH = 4;
+// The matrix row write is the one long request: STX, command, ten data bytes, BCC.
+constexpr uint8_t LONG_REQUEST_CMD = 116;
+constexpr size_t LONG_REQUEST_LENGTH = 13;
 
 uint8_t Sum(const uint8_t* p, size_t n) {
     uint8_t s = 0;
@@ -124,9 +127,11 @@ void ScriptedValve::Run() {
             // A telegram starts with STX; anything else in front of it is line noise.
             const auto stx = std::find(pending.begin(), pending.end(), STX_BYTE);
             pending.erase(pending.begin(), stx);
-            if (pending.size() < REQUEST_LENGTH) break;
-            const std::vector<uint8_t> request(pending.begin(), pending.begin() + REQUEST_LENGTH);
-            pending.erase(pending.begin(), pending.begin() + REQUEST_LENGTH);
+            if (pending.size() < 2) break;
+            const size_t length = pending[1] == LONG_REQUEST_CMD ? LONG_REQUEST_LENGTH : REQUEST_LENGTH;
+            if (pending.size() < length) break;
+            const std::vector<uint8_t> request(pending.begin(), pending.begin() + static_cast<long>(length));
+            pending.erase(pending.begin(), pending.begin() + static_cast<long>(length));
             Handle(request);
             if (HangUpDue()) {
                 ::close(master_);

@@ -17,9 +17,9 @@ class LockstepClock;
 
 // A valve on a real pseudo-terminal whose answers the test scripts. The program under test opens
 // SlavePath() like any serial device; a thread on the master side collects request telegrams
-// (STX, command, data, BCC) and answers each with whatever the behaviour returns (nothing: the
-// valve stays silent). Like a real device it only understands the line at its own speed: a
-// request that arrives while the line is set to another speed is recorded but not answered.
+// (STX, command, data, BCC; the matrix row write 116 with ten data bytes) and answers each with whatever the
+// behaviour returns (nothing: the valve stays silent). Like a real device it only understands the line at its
+// own speed: a request that arrives while the line is set to another speed is recorded but not answered.
 //
 // Given the engine's lockstep clock, the valve is a member of it and waits for the line on it:
 // time only moves once the valve has taken and answered what came, so no reply time-out expires

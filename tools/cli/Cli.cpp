@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "CalibrationCommand.h"
 #include "RecordCommand.h"
 #include "scope/Acquisition.h"
 
@@ -11,6 +12,7 @@
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -67,6 +69,13 @@ const char* USAGE =
     "                       without a function: read which one the valve runs; with one: write it and\n"
     "                       its time (the valve's own controller settings, or those of project FILE)\n"
     "  autotune --yes       start the valve's auto-tune (without --yes: show the caution, start nothing)\n"
+    "calibration mode (only with --cal):\n"
+    "  read-matrix [FILE]   read the calibration matrix, spans, offsets and outside temperature; with FILE\n"
+    "                       also keep them as the project's read-back values\n"
+    "  write-matrix FILE    write the matrix and the set values of project FILE to the valve\n"
+    "  calibration start [FILE] | check | stop\n"
+    "                       start (with FILE's start mode and outside temperature), check or stop the\n"
+    "                       factory calibration; check and stop print the result\n"
     "options:\n"
     "  --test-mode          use the built-in simulated valve\n"
     "  --port COMn          use COMn as mapped in QLN_com.ini of the current folder\n"
@@ -77,7 +86,8 @@ const char* USAGE =
     "  --force              write-params: write values outside their ranges too (for tests of a valve)\n"
     "  --time S             test-function: the ramp or step time, 0 to 20 s (default 1.0);\n"
     "                       record: the acquisition time, 4 to 20 s\n"
-    "  --yes                autotune: the caution has been read; start it\n";
+    "  --yes                autotune: the caution has been read; start it\n"
+    "  --cal                calibration mode: allows the calibration commands\n";
 
 struct Options {
     bool testMode = false;
@@ -96,6 +106,8 @@ struct Options {
     std::optional<int32_t> testFunction;
     std::optional<double> testTime;
     bool yes = false;
+    bool cal = false;
+    CalibrationStep calibrationStep = CalibrationStep::None;
 };
 
 // The words of the test functions, in selection order.
@@ -121,7 +133,7 @@ bool IsCommand(const std::string& c) {
     for (const char* k : {"info", "status", "read-params", "write-params", "diff", "show", "factory",
                           "custom", "setpoint", "test-function", "autotune", "record"})
         if (c == k) return true;
-    return false;
+    return IsCalibrationCommand(c);
 }
 
 std::optional<int> ParseCom(const std::string& s) {
@@ -176,6 +188,8 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
             o.force = true;
         } else if (a == "--yes") {
             o.yes = true;
+        } else if (a == "--cal") {
+            o.cal = true;
         } else if (a == "--time") {
             // Its meaning depends on the command, which may come later.
             if (i + 1 >= args.size()) return a + " needs a value";
@@ -224,6 +238,12 @@ std::string ParseArgs(const std::vector<std::string>& args, Options& o) {
         return recordOption + " belongs to the record command";
     if (o.command == "setpoint" || o.command == "test-function" || o.command == "autotune")
         return ParseDriveArgs(positional, o);
+    if (IsCalibrationCommand(o.command)) {
+        // As the desktop program offers calibration only when started with -CAL.
+        if (!o.cal) return o.command + " is a calibration command: it needs --cal";
+        return ParseCalibrationArgs(positional, o.file, o.calibrationStep);
+    }
+    if (o.cal) return "--cal belongs to the calibration commands";
     const bool needsFile = o.command == "write-params" || o.command == "diff" || o.command == "show";
     const bool takesFile = needsFile || o.command == "read-params" || o.command == "record";
     if (positional.size() > (takesFile ? 2u : 1u)) return "too many arguments";
@@ -275,17 +295,24 @@ public:
         std::lock_guard<std::mutex> lock(m_);
         return errorText_;
     }
+    // The value that came with the last notification of this code.
+    intptr_t ValueOf(uint32_t code) {
+        std::lock_guard<std::mutex> lock(m_);
+        return values_[code];
+    }
 
 private:
     void Push(uint32_t code, intptr_t value) {
         std::lock_guard<std::mutex> lock(m_);
         if (code >= 1 && code <= 8 && value != 0) errorText_ = reinterpret_cast<const char*>(value);
+        values_[code] = value;
         codes_.push_back(code);
         cv_.notify_all();
     }
     std::mutex m_;
     std::condition_variable cv_;
     std::deque<uint32_t> codes_;
+    std::map<uint32_t, intptr_t> values_;
     std::vector<std::string> messages_;
     std::string errorText_;
 };
@@ -568,7 +595,7 @@ int ReportFailure(uint32_t code, const QlnState& s, const Options& o, const std:
 bool LoadProject(const Options& o, ProjectFile& project, std::string& error) {
     ResetProject(project);
     struct stat st {};
-    const bool mayBeNew = o.command == "read-params" || o.command == "record";
+    const bool mayBeNew = o.command == "read-params" || o.command == "record" || o.command == "read-matrix";
     if (::stat(o.file.c_str(), &st) != 0 && errno == ENOENT && mayBeNew) {
         const std::string name = AdjustExtension(FileNameOfPath(o.file));
         SetFieldText(project.info.ProjectName, name.substr(0, name.rfind('.')));
@@ -586,6 +613,12 @@ bool LoadProject(const Options& o, ProjectFile& project, std::string& error) {
     if (needsParameters &&
         static_cast<size_t>(st.st_size) < EDIT_BLOCK_RECORD.offset + EDIT_BLOCK_RECORD.size) {
         error = "'" + o.file + "' is too short to be a project file (it holds no parameter set)";
+        return false;
+    }
+    const bool needsCalibration = o.command == "write-matrix" || o.command == "calibration";
+    if (needsCalibration &&
+        static_cast<size_t>(st.st_size) < CALIBRATION_RECORD.offset + CALIBRATION_RECORD.size) {
+        error = "'" + o.file + "' is too short to be a project file (it holds no calibration record)";
         return false;
     }
     return true;
@@ -788,6 +821,32 @@ void PrintDriveResult(const Options& o, const QlnState& s, std::ostream& out, st
     }
     out << (o.json ? j.Str() : text);
 }
+int FinishCalibrationCommand(const Options& o, const QlnState& s, intptr_t value, ProjectFile& project,
+                             std::ostream& out, std::ostream& err) {
+    const CalibrationData c = CopyCalibration(s);
+    if (o.command == "calibration") {
+        PrintCalibrationStep(o.calibrationStep, value, c, o.json, out);
+        return 0;
+    }
+    if (o.command == "write-matrix") {
+        if (o.json)
+            out << "{\"written_rows\": " << MATRIX_TRANSFER_ROWS << "}\n";
+        else
+            out << "Wrote " << MATRIX_TRANSFER_ROWS
+                << " matrix rows, the DAC spans, the PWM offsets and the outside temperature.\n";
+        return 0;
+    }
+    PrintMatrix(c, o.json, out);
+    if (o.file.empty()) return 0;
+    // The whole record: the read-back values are new, everything else is the project's as loaded.
+    project.calibration = c;
+    std::string error;
+    if (!WriteProjectFile(SavePath(o), project, &error)) {
+        err << "qln-cli: " << error << " The file was left as it was.\n";
+        return EXIT_PROJECT_NOT_SAVED;
+    }
+    return 0;
+}
 } // namespace
 
 void CliInterrupt::Raise(int signo) {
@@ -924,6 +983,11 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         code = WriteTestFunction(o, *project, s, request, wanted);
     } else if (o.command == "autotune") {
         code = request(CMD_AUTOTUNE, wanted = NOTIFY_AUTOTUNE);
+    } else if (IsCalibrationCommand(o.command)) {
+        // The project's record is what a write sends and what a read fills.
+        StoreCalibration(s, project->calibration);
+        const CalibrationRequest r = CalibrationRequestFor(o.command, o.calibrationStep);
+        code = request(r.bit, wanted = r.done);
     } else {
         code = request(CMD_READ_PARAMETER, wanted = NOTIFY_PARAMETERS_READ);
         if (code == wanted) {
@@ -948,6 +1012,8 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
 
     if (o.command == "setpoint" || o.command == "test-function" || o.command == "autotune") {
         PrintDriveResult(o, s, out, err);
+    } else if (IsCalibrationCommand(o.command)) {
+        return FinishCalibrationCommand(o, s, notifier.ValueOf(wanted), *project, out, err);
     } else if (o.command == "info") {
         PrintInfo(s.deviceInfo, o.json, out);
     } else if (o.command == "status") {
