@@ -76,6 +76,12 @@ struct CommandBindings {
         {ID_START_ACQUISITION, &CMainFrame::OnStartAcquisition, nullptr},
         {ID_STOP_ACQUISITION, &CMainFrame::OnStopAcquisition, nullptr},
         {ID_SHOW_GRID, &CMainFrame::OnShowGrid, &CMainFrame::GridShown},
+        {ID_RESET_ZOOM, &CMainFrame::OnResetZoom, nullptr},
+        {ID_NEXT_READOUT, &CMainFrame::OnNextReadout, nullptr},
+        {ID_PREVIOUS_READOUT, &CMainFrame::OnPreviousReadout, nullptr},
+        {ID_TAKE_READOUT, &CMainFrame::OnTakeReadout, nullptr},
+        {ID_EXPORT_RECORDING, &CMainFrame::OnExportRecording, nullptr},
+        {ID_EXPORT_PICTURE, &CMainFrame::OnExportPicture, nullptr},
         {ID_HELP, &CMainFrame::OnHelp, nullptr},
         {ID_ABOUT, &CMainFrame::OnAbout, nullptr},
         {ID_DEBUG_DIALOG, &CMainFrame::OnDebugDialog, nullptr},
@@ -426,6 +432,22 @@ void CMainFrame::OnShowGrid() {
 
 bool CMainFrame::GridShown() const {
     return view_->GridShown();
+}
+
+void CMainFrame::OnResetZoom() {
+    view_->ResetZoom();
+}
+
+void CMainFrame::OnNextReadout() {
+    view_->NextReadoutField();
+}
+
+void CMainFrame::OnPreviousReadout() {
+    view_->PreviousReadoutField();
+}
+
+void CMainFrame::OnTakeReadout() {
+    view_->TakeReadoutCommand();
 }
 
 void CMainFrame::OnValveInfo() {

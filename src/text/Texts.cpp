@@ -425,6 +425,14 @@ constexpr BuiltinTextEntry TEXTS[] = {
     // help file ("de"), or empty for the help file itself.
     {429, ""},
     {430, "The valve may still follow the serial setpoint sent from the PC instead of its own setpoint source. When the line works again, end it: Transmit and then Off in the Serial Setpoint dialog, or qln-cli setpoint off."},
+    // Export of the recording and of the view's picture; {0} the file, {1} why it failed.
+    {440, "Export Recording (CSV)"},
+    {441, "Export Picture (PNG)"},
+    {442, "CSV Files"},
+    {443, "PNG Images"},
+    {444, "{0} could not be written: {1}"},
+    {445, "Width:"},
+    {446, "Height:"},
     {32024, "Quillon Software"},
 };
 // clang-format on

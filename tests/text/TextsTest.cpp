@@ -46,13 +46,15 @@ TEST(TextsTable, KeepsTheProgramsTextsExactly) {
 
 TEST(TextsTable, HoldsEveryIdFromOneTo374TheLineMessagesAndTheTitleOnly) {
     auto table = BuiltinTexts();
-    ASSERT_EQ(table.size(), 402u);
+    ASSERT_EQ(table.size(), 409u);
     for (unsigned id = 400; id <= 406; ++id)
         EXPECT_EQ(table[374 + id - 400].id, id);
     // The connection field, the stale note, the port warning, the menu's reasons and the help.
     for (unsigned id = 410; id <= 429; ++id)
         EXPECT_EQ(BuiltinText(id) != nullptr, id != 419) << id;
     EXPECT_NE(BuiltinText(430), nullptr) << "the serial setpoint that may still run";
+    for (unsigned id = 440; id <= 446; ++id)
+        EXPECT_NE(BuiltinText(id), nullptr) << id << ": the exports";
     for (unsigned id = 1; id <= 374; ++id) {
         ASSERT_NE(BuiltinText(id), nullptr) << id;
         EXPECT_EQ(table[id - 1].id, id);
