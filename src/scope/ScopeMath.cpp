@@ -223,6 +223,7 @@ std::vector<PlotPoint> AnalogCurve(const SampleBuffer& b, int channel, const Sco
     if (fromX != INT_MIN) kFrom = std::max(0, static_cast<int>((fromX - TIME_LEFT) / ups) - 1);
     if (toX != INT_MAX) kTo = std::min(last, static_cast<int>((toX - TIME_LEFT) / ups) + 2);
     kFrom -= kFrom % stride;
+    if (kTo < kFrom) return out; // nothing of the curve lies in the area
     out.reserve(static_cast<size_t>(std::min(4 * TIME_WIDTH + 8, (kTo - kFrom) / stride + 2)));
     ColumnReducer columns(out, std::max(1.0, columnWidth));
     for (int k = kFrom; k <= kTo; k += stride) {

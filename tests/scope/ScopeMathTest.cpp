@@ -178,6 +178,9 @@ TEST(ScopeFaults, ZeroAndBrokenInputsDoNotDivideByZeroOrLeaveTheBuffer) {
     const auto curve = AnalogCurve(*b, 0, far, false);
     ASSERT_FALSE(curve.empty());
     EXPECT_LE(curve.back().x, 430 + 700);
+    // A partial repaint beside the plot builds no curve.
+    EXPECT_TRUE(AnalogCurve(*b, 0, ResetTimeAxis(0, 0, 8, 0.004), false, 1.0, 1200, 1250).empty());
+    EXPECT_TRUE(AnalogCurve(*b, 0, ResetTimeAxis(0, 0, 8, 0.004), false, 1.0, 0, 300).size() <= 4u);
 }
 
 TEST(ScopeMarker, PositionAndRepaintStrips) {
