@@ -234,24 +234,29 @@ std::vector<PlotPoint> AnalogCurve(const SampleBuffer& b, int channel, const Sco
     return out;
 }
 
-std::vector<PlotPoint> BinaryTrace(const SampleBuffer& b, int channel, const ScopeWindow& w, bool running) {
+std::vector<PlotPoint> BinaryTrace(const SampleBuffer& b, int channel, const ScopeWindow& w, bool running,
+                                   double columnWidth) {
     std::vector<PlotPoint> out;
     const int n = VisibleSampleCount(w);
     const int first = FirstSampleIndex(w);
     const int last = std::min(first + n, LAST_INDEX) - first;
     const double ups = UnitsPerSample(w);
     const int base = STRIP_BASE[channel & 3];
+    const int stride = BinaryStride(n, running);
+    // Edges that share a column become one vertical line there.
+    ColumnReducer columns(out, std::max(1.0, columnWidth));
     int level = b.Binary(channel, first) & 1;
-    out.push_back({TIME_LEFT, base - STRIP_HIGH * level});
-    for (int k = BinaryStride(n, running); k <= last; k += BinaryStride(n, running)) {
+    columns.Add({TIME_LEFT, base - STRIP_HIGH * level});
+    for (int k = stride; k <= last; k += stride) {
         const int now = b.Binary(channel, first + k) & 1;
         if (now == level) continue;
         const int x = SampleX(k, ups);
-        out.push_back({x, base - STRIP_HIGH * level});
-        out.push_back({x, base - STRIP_HIGH * now});
+        columns.Add({x, base - STRIP_HIGH * level});
+        columns.Add({x, base - STRIP_HIGH * now});
         level = now;
     }
-    out.push_back({SampleX(last, ups), base - STRIP_HIGH * level});
+    columns.Add({SampleX(last, ups), base - STRIP_HIGH * level});
+    columns.Flush();
     return out;
 }
 

@@ -121,8 +121,10 @@ int BinaryStride(int n, bool running);
 // side) are taken, for a partial repaint. NaN samples are left out.
 std::vector<PlotPoint> AnalogCurve(const SampleBuffer& b, int channel, const ScopeWindow& w, bool running,
                                    double columnWidth = 1.0, int fromX = INT_MIN, int toX = INT_MAX);
-// The step trace of binary channel 0..3 over the window (level: bit 0 of the sample).
-std::vector<PlotPoint> BinaryTrace(const SampleBuffer& b, int channel, const ScopeWindow& w, bool running);
+// The step trace of binary channel 0..3 over the window (level: bit 0 of the sample); edges that
+// share a column are reduced as in AnalogCurve.
+std::vector<PlotPoint> BinaryTrace(const SampleBuffer& b, int channel, const ScopeWindow& w, bool running,
+                                   double columnWidth = 1.0);
 
 // The readout: the buffer index of a time, the eight values there, the cursor's x.
 int ReadoutIndex(const ScopeWindow& w, double time);
