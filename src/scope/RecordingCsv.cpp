@@ -1,7 +1,7 @@
 #include "scope/RecordingCsv.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <ostream>
 
 namespace {
@@ -13,6 +13,12 @@ std::string CsvField(const std::string& text) {
         quoted += c;
     }
     return quoted + "\"";
+}
+// "%.3f" / "%.4f" with a '.' whatever the user's locale.
+void AppendFixed(std::string& out, double v, int decimals) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    out.append(buf, r.ptr);
 }
 } // namespace
 
@@ -31,16 +37,17 @@ void WriteCsv(const SampleBuffer& b, RecordedRange r, float period, std::ostream
             out << ',' << CsvField(name);
         out << '\n';
     }
-    char line[256];
     const int first = std::clamp(r.first, 0, SampleBuffer::LENGTH);
     const int count = std::clamp(r.count, 0, SampleBuffer::LENGTH - first);
+    std::string line;
     for (int k = 0; k < count; ++k) {
         const int i = first + k;
-        std::snprintf(line, sizeof line, "%.3f,%.4f,%.4f,%.4f,%.4f,%d,%d,%d,%d\n",
-                      k * static_cast<double>(period), static_cast<double>(b.Analog(0, i)),
-                      static_cast<double>(b.Analog(1, i)), static_cast<double>(b.Analog(2, i)),
-                      static_cast<double>(b.Analog(3, i)), b.Binary(0, i) & 1, b.Binary(1, i) & 1,
-                      b.Binary(2, i) & 1, b.Binary(3, i) & 1);
-        out << line;
+        line.clear();
+        AppendFixed(line, k * static_cast<double>(period), 3);
+        for (int c = 0; c < 4; ++c)
+            AppendFixed(line += ',', static_cast<double>(b.Analog(c, i)), 4);
+        for (int c = 0; c < 4; ++c)
+            line += (b.Binary(c, i) & 1) ? ",1" : ",0";
+        out << line << '\n';
     }
 }

@@ -1,9 +1,9 @@
 #include "scope/ScopeMath.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 using namespace scope_layout;
 
@@ -52,10 +52,11 @@ int PeriodMs(const ScopeWindow& w) {
     return std::max(1, static_cast<int>(std::lround(Period(w) * 1000.0)));
 }
 
-std::string Format(const char* format, double v) {
+// A fixed-point number with a '.' whatever the user's locale ("%1.1f", "%3.3f").
+std::string Fixed(double v, int decimals) {
     char buf[48];
-    std::snprintf(buf, sizeof buf, format, v);
-    return buf;
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    return std::string(buf, r.ptr);
 }
 
 // Reduces the points of one column to its first, lowest, highest and last, in sample order.
@@ -178,7 +179,7 @@ std::string ValueLabel(int value, bool top) {
 }
 
 std::string TimeLabel(double seconds) {
-    return Format("%3.3f", Finite(seconds, 0.0));
+    return Fixed(Finite(seconds, 0.0), 3);
 }
 
 int FirstSampleIndex(const ScopeWindow& w) {
@@ -283,7 +284,7 @@ int ReadoutCursorX(const ScopeWindow& w) {
 
 std::string AnalogReadoutText(int channel, int32_t signal, float value) {
     if (!AnalogChannelShown(channel, signal) || std::isnan(value)) return "--";
-    return Format("%1.1f", std::clamp(static_cast<double>(value), -VALUE_LIMIT, VALUE_LIMIT));
+    return Fixed(std::clamp(static_cast<double>(value), -VALUE_LIMIT, VALUE_LIMIT), 1);
 }
 
 double SnapTime(double t, double period, double windowEnd) {
@@ -315,13 +316,13 @@ double CursorTimeAtX(const ScopeWindow& w, double logicalX) {
 }
 
 ReadoutEntry TakeReadoutEntry(const ScopeWindow& w, const std::string& typed) {
-    const size_t cut = typed.find_first_not_of("0123456789.");
-    const std::string number = typed.substr(0, cut);
-    const double value =
-        std::clamp(Finite(std::strtod(number.c_str(), nullptr), 0.0), w.start, std::max(w.start, w.end));
-    ReadoutEntry e{value, Format("%1.1f", value)};
+    const std::string number = typed.substr(0, typed.find_first_not_of("0123456789."));
+    double parsed = 0.0; // nothing readable is 0
+    std::from_chars(number.data(), number.data() + number.size(), parsed);
+    const double value = std::clamp(Finite(parsed, 0.0), w.start, std::max(w.start, w.end));
+    ReadoutEntry e{value, Fixed(value, 1)};
     const double snapped = SnapTime(value, Period(w), w.end);
-    if (snapped != value) e = {snapped, Format("%3.3f", snapped)};
+    if (snapped != value) e = {snapped, Fixed(snapped, 3)};
     return e;
 }
 
