@@ -37,6 +37,9 @@ enum CommandId : unsigned {
     ID_CALIBRATION_MATRIX = 32029,
     ID_DISPLAY_CALIBRATION = 32030,
     ID_AUTOTUNE = 32031,
+    // Beyond the original menu: the recording and the picture of the view as files.
+    ID_EXPORT_RECORDING = 32040,
+    ID_EXPORT_PICTURE = 32041,
 };
 
 // The popups of the built-in menu bar.
@@ -74,6 +77,8 @@ inline constexpr CommandRow COMMANDS[] = {
     {ID_SAVE_PROJECT_AS,     MENU_PROJECT, false, "Save Project &as...",    nullptr,        RULE_ALWAYS},
     {ID_PROJECT_INFO,        MENU_PROJECT, false, "Project &Info...",       nullptr,        RULE_ALWAYS},
     {ID_PRINT_PROJECT,       MENU_PROJECT, true,  "&Print Project...",      nullptr,        RULE_NOT_BUILT},
+    {ID_EXPORT_RECORDING,    MENU_PROJECT, false, "Export &Recording (CSV)\u2026", nullptr, RULE_IDLE_ENGINE},
+    {ID_EXPORT_PICTURE,      MENU_PROJECT, false, "Export Pi&cture (PNG)\u2026",   nullptr, RULE_IDLE_ENGINE},
     {ID_SERIAL_PORT,         MENU_PROJECT, true,  "Seria&l Port...",        nullptr,        RULE_ALWAYS},
     // Alt+F4 is a key of the program's own: without a window manager (a virtual display, a kiosk
     // session) nobody else turns it into a close request.
@@ -89,15 +94,15 @@ inline constexpr CommandRow COMMANDS[] = {
     {ID_START_ACQUISITION,   MENU_SCOPE,   true,  "St&art Acquisition\tF4", "F4",           RULE_IDLE_ENGINE},
     {ID_STOP_ACQUISITION,    MENU_SCOPE,   false, "Sto&p Acquisition\tF5",  "F5",           RULE_ALWAYS},
     {ID_SHOW_GRID,           MENU_SCOPE,   true,  "Show G&rid",             nullptr,        RULE_ALWAYS},
-    {ID_RESET_ZOOM,          MENU_SCOPE,   false, "Reset &Zoom\tF10",       "F10",          RULE_IDLE_ENGINE | RULE_NOT_BUILT},
+    {ID_RESET_ZOOM,          MENU_SCOPE,   false, "Reset &Zoom\tF10",       "F10",          RULE_IDLE_ENGINE},
     {ID_HELP,                MENU_HELP,    false, "&Help...\tF1",           "F1",           RULE_ALWAYS},
     {ID_ABOUT,               MENU_HELP,    true,  "About &Quillon...",      nullptr,        RULE_ALWAYS},
     {ID_DISPLAY_CALIBRATION, MENU_NONE,    false, nullptr,                  nullptr,        RULE_CALIBRATION_MODE},
     {ID_CALIBRATION_MATRIX,  MENU_NONE,    false, nullptr,                  nullptr,        RULE_CALIBRATION_MODE},
     {ID_DEBUG_DIALOG,        MENU_NONE,    false, nullptr,                  "Ctrl+Shift+Q", RULE_ALWAYS},
-    {ID_NEXT_READOUT,        MENU_NONE,    false, nullptr,                  "Tab",          RULE_NOT_BUILT},
-    {ID_PREVIOUS_READOUT,    MENU_NONE,    false, nullptr,                  "Shift+Tab",    RULE_NOT_BUILT},
-    {ID_TAKE_READOUT,        MENU_NONE,    false, nullptr,                  "Return",       RULE_NOT_BUILT},
+    {ID_NEXT_READOUT,        MENU_NONE,    false, nullptr,                  "Tab",          RULE_ALWAYS},
+    {ID_PREVIOUS_READOUT,    MENU_NONE,    false, nullptr,                  "Shift+Tab",    RULE_ALWAYS},
+    {ID_TAKE_READOUT,        MENU_NONE,    false, nullptr,                  "Return",       RULE_ALWAYS},
 };
 // clang-format on
 

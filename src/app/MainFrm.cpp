@@ -84,6 +84,12 @@ struct CommandBindings {
         {ID_START_ACQUISITION, &CMainFrame::OnStartAcquisition, nullptr},
         {ID_STOP_ACQUISITION, &CMainFrame::OnStopAcquisition, nullptr},
         {ID_SHOW_GRID, &CMainFrame::OnShowGrid, &CMainFrame::GridShown},
+        {ID_RESET_ZOOM, &CMainFrame::OnResetZoom, nullptr},
+        {ID_NEXT_READOUT, &CMainFrame::OnNextReadout, nullptr},
+        {ID_PREVIOUS_READOUT, &CMainFrame::OnPreviousReadout, nullptr},
+        {ID_TAKE_READOUT, &CMainFrame::OnTakeReadout, nullptr},
+        {ID_EXPORT_RECORDING, &CMainFrame::OnExportRecording, nullptr},
+        {ID_EXPORT_PICTURE, &CMainFrame::OnExportPicture, nullptr},
         {ID_HELP, &CMainFrame::OnHelp, nullptr},
         {ID_ABOUT, &CMainFrame::OnAbout, nullptr},
         {ID_DEBUG_DIALOG, &CMainFrame::OnDebugDialog, nullptr},
@@ -403,13 +409,15 @@ void CMainFrame::OnAutoTune() {
 // A changed set-up makes the recording meaningless: it is cleared, and the project is modified.
 void CMainFrame::OnScopeSetup() {
     CScopeSetupDialog dlg(this, s_, Texts(), messages_);
-    if (dlg.exec() == QDialog::Accepted && dlg.Changed()) {
+    const bool changed = dlg.exec() == QDialog::Accepted && dlg.Changed();
+    if (changed) {
         s_.samples.Clear();
         s_.FillIndex.store(0);
+        s_.SamplesReceived.store(0);
         SetProjectModified(true);
     }
     RebuildTitle();
-    view_->update();
+    view_->AfterScopeSetup(changed);
 }
 
 // A new recording starts empty, with the view back at its full extent. The request bit follows
@@ -446,6 +454,22 @@ void CMainFrame::OnShowGrid() {
 
 bool CMainFrame::GridShown() const {
     return view_->GridShown();
+}
+
+void CMainFrame::OnResetZoom() {
+    view_->ResetZoom();
+}
+
+void CMainFrame::OnNextReadout() {
+    view_->NextReadoutField();
+}
+
+void CMainFrame::OnPreviousReadout() {
+    view_->PreviousReadoutField();
+}
+
+void CMainFrame::OnTakeReadout() {
+    view_->TakeReadoutCommand();
 }
 
 void CMainFrame::OnValveInfo() {

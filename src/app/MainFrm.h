@@ -91,6 +91,9 @@ protected:
     // The file dialogs; tests answer them instead of a user. An empty path is Cancel.
     virtual QString AskOpenPath();
     virtual QString AskSavePath(const QString& proposed);
+    // The export's file dialog (an empty path is Cancel) and the picture's size (empty: Cancel).
+    virtual QString AskExportPath(const QString& caption, const QString& proposed, const QString& filter);
+    virtual QSize AskPictureSize();
 
 private:
     void BuildMenu(std::vector<LangMenuItem> menu);
@@ -116,6 +119,13 @@ private:
     void OnStartAcquisition();
     void OnStopAcquisition();
     void OnShowGrid();
+    void OnResetZoom();
+    void OnNextReadout();
+    void OnPreviousReadout();
+    void OnTakeReadout();
+    void OnExportRecording();
+    void OnExportPicture();
+    bool WriteExport(const std::string& path, const std::string& bytes);
     bool GridShown() const;
     void OnHelp();
     void OnAbout();

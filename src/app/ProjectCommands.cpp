@@ -82,6 +82,7 @@ void CMainFrame::ResetProjectState() {
     StoreCalibration(s_, file_->calibration);
     s_.samples.Clear();
     s_.FillIndex.store(0);
+    s_.SamplesReceived.store(0);
     PublishValid(s_.statusInfo.Valid, 0);
     com_ = ReadComSettings(folder_);
     s_.link.PortIndex.store(com_.PortIndex);
@@ -167,7 +168,7 @@ void CMainFrame::OnNewProject() {
             SetProjectModified(true);
         }
     }
-    view_->update();
+    view_->ResetTimeAxis();
     RebuildTitle();
 }
 
@@ -193,6 +194,8 @@ void CMainFrame::OnOpenProject() {
     StoreCalibration(s_, file_->calibration);
     s_.samples.LoadFrom(file_->samples);
     s_.FillIndex.store(StoredSampleCount(file_->scopeSetup, s_.samples.Empty()));
+    // A stored recording counts as received in full, so its export holds every sample.
+    s_.SamplesReceived.store(s_.FillIndex.load());
     // Only the value: a stored active flag says nothing about the valve on the line now.
     StoreShared(s_.testFunction.SerialSetpoint,
                 static_cast<float>(TruncateToHalfPercent(file_->serialSetpoint.Setpoint)));
@@ -200,7 +203,7 @@ void CMainFrame::OnOpenProject() {
     project_.path = path;
     TakeProjectNames();
     SetProjectModified(false);
-    view_->update();
+    view_->ResetTimeAxis();
 }
 
 void CMainFrame::OnProjectInfo() {

@@ -4,13 +4,14 @@
 #include <string>
 
 #include "scope/ScopeSetup.h"
+#include "scope/ScopeSignalNames.h"
 
 // The rules of the Scope Setup dialog that need no widget: what the record holds once the dialog
 // has opened, which input is enabled, how its fields are read and its spins step, and how the
 // dialog's values become the record.
 
-constexpr int32_t CONTROLLER_CASCADED = 6;     // master/slave has a meaning only here
-constexpr int32_t CONTROLLER_FLOW_CONTROL = 7; // analog channel 2 shows the pressures
+constexpr int32_t CONTROLLER_CASCADED = 6; // master/slave has a meaning only here
+constexpr int32_t CONTROLLER_FLOW_CONTROL = FLOW_CONTROL_STRUCTURE;
 
 // Opening fixes the record itself (kept even when the dialog is cancelled): the acquisition time
 // within 4..20 and the fixed binary channels 1 and 4.

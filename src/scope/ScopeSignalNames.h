@@ -7,6 +7,8 @@
 // How many signals analog channel `channel` (0..3) can show.
 int AnalogSignalCount(int channel);
 constexpr int BINARY_SIGNAL_COUNT = 8;
+// The controller structure with which analog channel 2 shows the pressures.
+constexpr int FLOW_CONTROL_STRUCTURE = 7;
 
 // The text id of signal `index` of analog channel `channel` (0..3), or 0 outside the list.
 int AnalogSignalTextId(int channel, int index, bool flowControl, bool slave);

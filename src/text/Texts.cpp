@@ -426,6 +426,14 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {429, ""},
     {430, "The valve may still follow the serial setpoint sent from the PC instead of its own setpoint source. When the line works again, end it: Transmit and then Off in the Serial Setpoint dialog, or qln-cli setpoint off."},
     {440, "Closes the dialog and keeps what was entered"},
+    // Export of the recording and of the view's picture; {0} the file, {1} why it failed.
+    {450, "Export Recording (CSV)"},
+    {451, "Export Picture (PNG)"},
+    {452, "CSV Files"},
+    {453, "PNG Images"},
+    {454, "{0} could not be written: {1}"},
+    {455, "Width:"},
+    {456, "Height:"},
     {32024, "Quillon Software"},
 };
 // clang-format on

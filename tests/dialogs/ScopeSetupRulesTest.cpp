@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/ScopeSetupRules.h"
-#include "scope/ScopeSignalNames.h"
-#include "text/Texts.h"
 
 namespace {
 ScopeSetup WithMode(int32_t mode, int32_t triggerChannel = 0) {
@@ -99,18 +97,4 @@ TEST(ScopeSetupRules, TakingOverTheInputs) {
     EXPECT_EQ(s.SetpointBegin, 12.5f);
     EXPECT_EQ(s.RampTime, 2.5f);
     EXPECT_EQ(TakeOverScopeSetup(DefaultScopeSetup(), in, 6).MasterSlave, 1);
-}
-
-TEST(ScopeSignalNames, ListsAndTheirVariants) {
-    auto name = [](int id) { return std::string(BuiltinText(static_cast<unsigned>(id))); };
-    EXPECT_EQ(name(AnalogSignalTextId(1, 2, true, false)), "Diff. Pressure(dP)");
-    EXPECT_EQ(name(AnalogSignalTextId(1, 2, false, false)), "PWM Out");
-    EXPECT_EQ(name(AnalogSignalTextId(0, 0, false, true)), "Setpoint(S)");
-    EXPECT_EQ(name(AnalogSignalTextId(3, 1, false, true)), "I-Value") << "keeps its name";
-    EXPECT_EQ(name(AnalogSignalTextId(3, 2, false, true)), "D-Value(S)");
-    EXPECT_EQ(name(AnalogSignalTextId(2, 3, false, false)), "none");
-    EXPECT_EQ(name(BinarySignalTextId(0)), "Digital Output");
-    EXPECT_EQ(name(BinarySignalTextId(4)), "Digital Input");
-    EXPECT_EQ(AnalogSignalTextId(0, 2, false, false), 0) << "channel 1 has two signals";
-    EXPECT_EQ(BinarySignalTextId(8), 0);
 }

@@ -266,10 +266,11 @@ void GuiTest::menuWithCalibrationSwitch() {
         }
     };
     walk(f.menuBar()->actions());
-    QCOMPARE(items, 22);
-    // The five project commands, serial port, exit, parameters, valve info, status, serial setpoint,
-    // test function, calibration, auto-tune, scope setup, start and stop acquisition, grid, help, about.
-    QCOMPARE(enabled, 20);
+    QCOMPARE(items, 24);
+    // The five project commands, the two exports, serial port, exit, parameters, calibration, valve
+    // info, status, serial setpoint, test function, auto-tune, scope setup, start and stop
+    // acquisition, grid, reset zoom, help, about.
+    QCOMPARE(enabled, 23);
 }
 
 void GuiTest::menuFromTheLanguageLibrary() {

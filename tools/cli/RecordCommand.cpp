@@ -109,24 +109,3 @@ std::string ApplyRecordOptions(const RecordOptions& o, ScopeSetup& s) {
     if (s.Mode < 0 || s.Mode > 2) s.Mode = 2;
     return "";
 }
-
-RecordedRange RecordedRangeOf(bool roll, int fill, int64_t received) {
-    const int valid = std::max(0, std::min(fill, SampleBuffer::LENGTH));
-    if (!roll) return {0, valid};
-    const int count = static_cast<int>(std::min<int64_t>(valid, std::max<int64_t>(received, 0)));
-    return {valid - count, count};
-}
-
-void WriteCsv(const SampleBuffer& b, RecordedRange r, float period, std::ostream& out) {
-    out << "t_s,ana1,ana2,ana3,ana4,bin1,bin2,bin3,bin4\n";
-    char line[160];
-    for (int k = 0; k < r.count; ++k) {
-        const int i = r.first + k;
-        std::snprintf(line, sizeof line, "%.3f,%.4f,%.4f,%.4f,%.4f,%d,%d,%d,%d\n",
-                      k * static_cast<double>(period), static_cast<double>(b.Analog(0, i)),
-                      static_cast<double>(b.Analog(1, i)), static_cast<double>(b.Analog(2, i)),
-                      static_cast<double>(b.Analog(3, i)), b.Binary(0, i) & 1, b.Binary(1, i) & 1,
-                      b.Binary(2, i) & 1, b.Binary(3, i) & 1);
-        out << line;
-    }
-}

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "scope/Acquisition.h"
+#include "scope/RecordingCsv.h"
 #include "scope/SampleBuffer.h"
 #include "scope/ScopeSetup.h"
 
-// The options of `qln-cli record` and what they make of a scope set-up, and the recording as CSV.
+// The options of `qln-cli record` and what they make of a scope set-up (the CSV is written by
+// scope/RecordingCsv.h, shared with the desktop program's export).
 struct RecordOptions {
     std::optional<int32_t> mode; // 0 step, 1 ramp, 2 roll/trigger
     std::optional<int32_t> seconds;
@@ -31,16 +33,3 @@ std::string ParseRecordTime(const std::string& text, RecordOptions& o);
 // Puts the options over `setup`. Returns "" or the usage error of a combination that cannot be
 // recorded (a trigger or a duration outside roll mode).
 std::string ApplyRecordOptions(const RecordOptions& o, ScopeSetup& setup);
-
-// The recorded samples of the buffer: `count` of them from element `first`, oldest first.
-struct RecordedRange {
-    int first;
-    int count;
-};
-// Step and ramp fill the buffer from its start; a roll window ends at the fill index and holds at
-// most what was received.
-RecordedRange RecordedRangeOf(bool roll, int fill, int64_t received);
-
-// Header "t_s,ana1,...,bin4", then one row per sample: time in seconds (3 decimals), analog
-// values in percent (4 decimals), binary values 0 or 1.
-void WriteCsv(const SampleBuffer& buffer, RecordedRange range, float period, std::ostream& out);
