@@ -73,7 +73,7 @@ inline constexpr CommandRow COMMANDS[] = {
     {ID_SAVE_PROJECT,        MENU_PROJECT, false, "&Save Project",          nullptr,        RULE_ALWAYS},
     {ID_SAVE_PROJECT_AS,     MENU_PROJECT, false, "Save Project &as...",    nullptr,        RULE_ALWAYS},
     {ID_PROJECT_INFO,        MENU_PROJECT, false, "Project &Info...",       nullptr,        RULE_ALWAYS},
-    {ID_PRINT_PROJECT,       MENU_PROJECT, true,  "&Print Project...",      nullptr,        RULE_NOT_BUILT},
+    {ID_PRINT_PROJECT,       MENU_PROJECT, true,  "&Print Project...",      nullptr,        RULE_ALWAYS},
     {ID_SERIAL_PORT,         MENU_PROJECT, true,  "Seria&l Port...",        nullptr,        RULE_ALWAYS},
     // Alt+F4 is a key of the program's own: without a window manager (a virtual display, a kiosk
     // session) nobody else turns it into a close request.

@@ -36,8 +36,8 @@ const std::set<unsigned> kAllCommands = {32001, 32002, 32003, 32004, 32005, 3200
 // The commands whose dialogs or actions exist in this version.
 // Help, About, Debug, the five project commands (32004..32008), Serial Port, Valve Info, Show Grid,
 // Exit, Parameters, Status, Serial Setpoint, Test Function, Auto-Tune.
-const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010,
-                                     32011, 32012, 32014, 32018, 32019, 32020, 32026, 32027, 32031};
+const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010, 32011,
+                                     32012, 32014, 32015, 32018, 32019, 32020, 32026, 32027, 32031};
 } // namespace
 
 TEST(CommandTable, EachCommandOnceEachKeyOnce) {

@@ -118,7 +118,7 @@ TEST(ConnectionField, TakesALibrarysWordsAndNeverReportsTheirLack) {
 TEST(DisabledCommands, SayWhyByTheirRule) {
     const TextSource texts;
     EXPECT_EQ(DisabledReason(texts, ID_VALVE_INFO, CMD_READ_STATUS, false), "");
-    EXPECT_EQ(DisabledReason(texts, ID_PRINT_PROJECT, 0, false), "Not available in this version");
+    EXPECT_EQ(DisabledReason(texts, ID_SCOPE_SETUP, 0, false), "Not available in this version");
     EXPECT_EQ(DisabledReason(texts, ID_RESET_ZOOM, 0, false), "Not available in this version");
     // Read the rule from a row that is built and waits for an idle engine, whichever that is now.
     for (const CommandRow& row : COMMANDS) {

@@ -232,10 +232,10 @@ void GuiTest::menuWithoutCalibrationSwitch() {
     QCOMPARE(f.CommandAction(ID_EXIT)->shortcut(), QKeySequence(QStringLiteral("Alt+F4")));
     QCOMPARE(f.CommandAction(ID_RESET_ZOOM)->shortcut(), QKeySequence(Qt::Key_F10));
     // Commands whose dialogs or actions are still to come are there but disabled; these work.
-    QVERIFY(!f.CommandAction(ID_PRINT_PROJECT)->isEnabled());
+    QVERIFY(!f.CommandAction(ID_SCOPE_SETUP)->isEnabled());
     for (unsigned id : {ID_SERIAL_PORT, ID_EXIT, ID_PARAMETERS, ID_ABOUT, ID_HELP, ID_DEBUG_DIALOG,
                         ID_NEW_PROJECT, ID_OPEN_PROJECT, ID_SAVE_PROJECT, ID_SAVE_PROJECT_AS, ID_PROJECT_INFO,
-                        ID_SERIAL_SETPOINT, ID_TEST_FUNCTION, ID_AUTOTUNE})
+                        ID_PRINT_PROJECT, ID_SERIAL_SETPOINT, ID_TEST_FUNCTION, ID_AUTOTUNE})
         QVERIFY(f.CommandAction(id)->isEnabled());
     // The grid item is checked while the grid is shown.
     f.CommandAction(ID_SHOW_GRID)->trigger();
@@ -267,9 +267,9 @@ void GuiTest::menuWithCalibrationSwitch() {
     };
     walk(f.menuBar()->actions());
     QCOMPARE(items, 22);
-    // The five project commands, serial port, exit, parameters, valve info, status, serial setpoint,
-    // test function, auto-tune, start and stop acquisition, grid, help, about.
-    QCOMPARE(enabled, 18);
+    // The five project commands, print, serial port, exit, parameters, valve info, status, serial
+    // setpoint, test function, auto-tune, start and stop acquisition, grid, help, about.
+    QCOMPARE(enabled, 19);
 }
 
 void GuiTest::menuFromTheLanguageLibrary() {
@@ -317,9 +317,9 @@ void GuiTest::unbuiltCommandsDoNothing() {
     f.activateWindow();
     QVERIFY2(QTest::qWaitForWindowActive(&f), "the main window never became active");
     p.boxes.shown.clear();
-    // Printing sets no request bit, so the engine has nothing to answer with a box later either.
+    // The scope set-up sets no request bit, so the engine has nothing to answer with a box later either.
     f.UpdateCommandEnabling();
-    for (unsigned id : {ID_PRINT_PROJECT}) {
+    for (unsigned id : {ID_SCOPE_SETUP}) {
         QAction* a = f.CommandAction(id);
         QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
         a->trigger();
