@@ -1,6 +1,8 @@
 #include "print/PrintLayout.h"
 
 #include <atomic>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <span>
 
@@ -16,10 +18,12 @@ constexpr unsigned TEXT_NOT_READ = 134; // " -- "
 constexpr unsigned TEXT_PARAMETERS = 55;
 constexpr const char* PRINTED_VERSION = "1.01"; // the parameter and scope heads always say so
 
-std::string Fixed(const char* format, double v) {
+// A number with `decimals` places and a '.' whatever the user's locale.
+std::string Fixed(int decimals, double v) {
+    if (!std::isfinite(v)) return std::isnan(v) ? "nan" : (v < 0 ? "-inf" : "inf");
     char buf[64];
-    std::snprintf(buf, sizeof buf, format, v);
-    return buf;
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("?");
 }
 
 std::string Int(long long v) {
@@ -75,9 +79,8 @@ constexpr ProjectLine PROJECT_LINES[] = {
 
 PrintedPage ProjectPage(const PrintProject& p, PageGeometry g, const PrintTime& now, const TextSource& t) {
     PrintedPage page;
-    AddHead(page, g,
-            "QLN Edit Version " + Fixed("%1.2f", p.formatVersion) + " " + t.Get(30) + " " + Bracket(p), 1, 1,
-            now, t);
+    AddHead(page, g, "QLN Edit Version " + Fixed(2, p.formatVersion) + " " + t.Get(30) + " " + Bracket(p), 1,
+            1, now, t);
     int y = g.FirstLine();
     for (const ProjectLine& line : PROJECT_LINES) {
         y += line.advance * g.LineHeight();
@@ -152,13 +155,13 @@ constexpr int PARAMETER_PAGE_COUNT = 3;
 // as its number, never as a text from past the list's end.
 std::string ParameterText(const ParameterDescription& desc, const ParameterBlock& b, const PrintRow& row,
                           int32_t structure, const TextSource& t, bool readColumn) {
-    if (!HasChoices(desc)) return FormatValue(b, desc);
+    if (!HasChoices(desc)) return FormatNumber(desc, GetValue(b, desc));
     const int32_t v = GetInt(b, desc.offset);
     if (std::string(desc.name) == "FEEDBACK_SELECT" && v == 0) return t.Get(FeedbackSourceText(structure));
     ParameterDescription named = desc;
     if (readColumn && !row.readChoices.empty()) named.choices = row.readChoices;
-    const std::string text = ChoiceText(named, v, t);
-    return text.empty() ? Int(v) : text;
+    if (v < 0 || v >= ChoiceCount(named)) return Int(v);
+    return ChoiceStatusText(named, v, t);
 }
 
 PrintedPage ParameterPage(const PrintProject& p, int n, PageGeometry g, const PrintTime& now,
@@ -250,13 +253,13 @@ const ScopeLine SCOPE_LINES[] = {
     {145, [](const PrintProject& p, const TextSource&, int) { return Int(p.scope.AcquisitionTime); },
           [](const PrintProject& p, const TextSource& t, int) {
               return p.scope.AcquisitionTimeValid ? Int(p.scope.AcquisitionTimeReported) : NotRead(t); }},
-    {81, [](const PrintProject& p, const TextSource&, int) { return Fixed("%1.1f", p.scope.SetpointBegin); },
+    {81, [](const PrintProject& p, const TextSource&, int) { return Fixed(1, p.scope.SetpointBegin); },
          [](const PrintProject& p, const TextSource& t, int) {
-             return p.scope.SetpointBeginValid ? Fixed("%1.1f", p.scope.SetpointBeginReported) : NotRead(t); }},
-    {82, [](const PrintProject& p, const TextSource&, int) { return Fixed("%1.1f", p.scope.SetpointEnd); },
+             return p.scope.SetpointBeginValid ? Fixed(1, p.scope.SetpointBeginReported) : NotRead(t); }},
+    {82, [](const PrintProject& p, const TextSource&, int) { return Fixed(1, p.scope.SetpointEnd); },
          [](const PrintProject& p, const TextSource& t, int) {
-             return p.scope.SetpointEndValid ? Fixed("%1.1f", p.scope.SetpointEndReported) : NotRead(t); }},
-    {83, [](const PrintProject& p, const TextSource&, int) { return Fixed("%1.1f", p.scope.RampTime); }, nullptr},
+             return p.scope.SetpointEndValid ? Fixed(1, p.scope.SetpointEndReported) : NotRead(t); }},
+    {83, [](const PrintProject& p, const TextSource&, int) { return Fixed(1, p.scope.RampTime); }, nullptr},
     {71, nullptr, nullptr},
     {70, [](const PrintProject& p, const TextSource& t, int) {
              return FromList(TRIGGER_CHANNELS, p.scope.TriggerChannel, t); }, nullptr},

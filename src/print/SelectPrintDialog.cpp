@@ -29,6 +29,7 @@ CSelectPrintDialog::CSelectPrintDialog(QWidget* parent, const TextSource& texts,
     setWindowTitle(Caption(texts, 52, "Select Print Dialog"));
     auto* group = new QGroupBox(Caption(texts, 53, "Print Object"), this);
     group->setObjectName(QStringLiteral("1050"));
+    group->setAccessibleName(group->title());
     all_ = Radio(group, Caption(texts, 54, "All"), "1051");
     parameters_ = Radio(group, Caption(texts, 55, "Parameters"), "1042");
     scope_ = Radio(group, Caption(texts, 56, "Scope View"), "1052");
