@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang clang-format libclang-rt-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev xvfb xauth
+  poppler-utils
   locales
 )
 

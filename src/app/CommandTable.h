@@ -76,7 +76,7 @@ inline constexpr CommandRow COMMANDS[] = {
     {ID_SAVE_PROJECT,        MENU_PROJECT, false, "&Save Project",          nullptr,        RULE_ALWAYS},
     {ID_SAVE_PROJECT_AS,     MENU_PROJECT, false, "Save Project &as...",    nullptr,        RULE_ALWAYS},
     {ID_PROJECT_INFO,        MENU_PROJECT, false, "Project &Info...",       nullptr,        RULE_ALWAYS},
-    {ID_PRINT_PROJECT,       MENU_PROJECT, true,  "&Print Project...",      nullptr,        RULE_NOT_BUILT},
+    {ID_PRINT_PROJECT,       MENU_PROJECT, true,  "&Print Project...",      nullptr,        RULE_ALWAYS},
     {ID_EXPORT_RECORDING,    MENU_PROJECT, false, "Export &Recording (CSV)\u2026", nullptr, RULE_IDLE_ENGINE},
     {ID_EXPORT_PICTURE,      MENU_PROJECT, false, "Export Pi&cture (PNG)\u2026",   nullptr, RULE_IDLE_ENGINE},
     {ID_SERIAL_PORT,         MENU_PROJECT, true,  "Seria&l Port...",        nullptr,        RULE_ALWAYS},

@@ -69,6 +69,7 @@ struct CommandBindings {
         {ID_SAVE_PROJECT, &CMainFrame::OnSaveProject, nullptr},
         {ID_SAVE_PROJECT_AS, &CMainFrame::OnSaveProjectAs, nullptr},
         {ID_PROJECT_INFO, &CMainFrame::OnProjectInfo, nullptr},
+        {ID_PRINT_PROJECT, &CMainFrame::OnPrintProject, nullptr},
         {ID_SERIAL_PORT, &CMainFrame::OnSerialPort, nullptr},
         {ID_EXIT, &CMainFrame::OnExit, nullptr},
         {ID_PARAMETERS, &CMainFrame::OnParameters, nullptr},

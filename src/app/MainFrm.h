@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/MainFrameRules.h"
@@ -19,6 +20,7 @@ class CNotifiedDialog;
 class IMessageBox;
 class LanguageLibrary;
 class QLabel;
+class QPrinter;
 class QStatusBar;
 class QTimer;
 class QtNotifier;
@@ -94,6 +96,10 @@ protected:
     // The export's file dialog (an empty path is Cancel) and the picture's size (empty: Cancel).
     virtual QString AskExportPath(const QString& caption, const QString& proposed, const QString& filter);
     virtual QSize AskPictureSize();
+    // The print dialogs; tests answer them instead of a user. The selection (1 all, 2 parameters,
+    // 3 scope view, 0 none) or nothing for Cancel; Qt's print dialog on `printer`, false for Cancel.
+    virtual std::optional<int> AskPrintSelection();
+    virtual bool AskPrinter(QPrinter& printer);
 
 private:
     void BuildMenu(std::vector<LangMenuItem> menu);
@@ -108,6 +114,7 @@ private:
     void OnSaveProject();
     void OnSaveProjectAs();
     void OnProjectInfo();
+    void OnPrintProject();
     bool AskSaveModified();
     bool RefuseWhileEngineBusy();
     void ResetProjectState();

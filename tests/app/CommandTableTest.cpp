@@ -35,11 +35,11 @@ const std::set<unsigned> kAllCommands = {
     32017, 32018, 32019, 32020, 32021, 32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031, 32040, 32041};
 // The commands whose dialogs or actions exist in this version.
 // Help, About, Debug, the five project commands (32004..32008), Serial Port, Valve Info, Show Grid,
-// Exit, Parameters, Status, Serial Setpoint, Test Function, Auto-Tune, Scope Setup, the calibration
-// commands, the view's Tab, Shift+Tab and Enter.
+// Exit, Parameters, Status, Serial Setpoint, Test Function, Auto-Tune, Scope Setup, Print, the
+// calibration commands, the view's Tab, Shift+Tab and Enter.
 const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010,
-                                     32011, 32012, 32014, 32016, 32018, 32019, 32020, 32021, 32022,
-                                     32023, 32025, 32026, 32027, 32029, 32030, 32031};
+                                     32011, 32012, 32014, 32015, 32016, 32018, 32019, 32020, 32021,
+                                     32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031};
 // Reset Zoom and the two exports wait for an idle engine as Start Acquisition does.
 const std::set<unsigned> kIdleOnly = {32009, 32017, 32040, 32041};
 } // namespace

@@ -118,7 +118,6 @@ TEST(ConnectionField, TakesALibrarysWordsAndNeverReportsTheirLack) {
 TEST(DisabledCommands, SayWhyByTheirRule) {
     const TextSource texts;
     EXPECT_EQ(DisabledReason(texts, ID_VALVE_INFO, CMD_READ_STATUS, false), "");
-    EXPECT_EQ(DisabledReason(texts, ID_PRINT_PROJECT, 0, false), "Not available in this version");
     // Read the rule from a row that is built and waits for an idle engine, whichever that is now.
     for (const CommandRow& row : COMMANDS) {
         if (row.rule != RULE_IDLE_ENGINE) continue;

@@ -49,7 +49,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture is '$(field Architecture)'"
 depends="$(field Depends)"
 needed=(libc6 libstdc++6)
-[ "$ui" = 1 ] && needed+=(libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins)
+[ "$ui" = 1 ] && needed+=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6 qt6-qpa-plugins)
 for p in "${needed[@]}"; do
   # A package name in the comma-separated list, with or without a version.
   printf '%s\n' "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qx "$p" ||
@@ -63,7 +63,7 @@ programs=(usr/bin/qln-cli usr/bin/qln-valve)
 files=(usr/share/qln/QLN.HLP usr/share/qln/de/QLN.HLP usr/share/qln/de/Lang_dll.DLL
   usr/share/doc/qln/README.Debian)
 if [ "$ui" = 1 ]; then
-  programs+=(usr/bin/qln usr/bin/qln-desktop)
+  programs+=(usr/bin/qln usr/bin/qln-desktop usr/bin/qln-print)
   files+=(usr/share/applications/qln.desktop usr/share/icons/hicolor/scalable/apps/qln.svg)
 fi
 for f in "${programs[@]}"; do

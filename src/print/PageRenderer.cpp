@@ -1,0 +1,125 @@
+#include "print/PageRenderer.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QPagedPaintDevice>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPdfWriter>
+#include <algorithm>
+#include <cmath>
+
+#include "project/AtomicFile.h"
+#include "scope/Acquisition.h"
+#include "scope/SampleBuffer.h"
+#include "scope/ScopeMath.h"
+#include "scope/ScopePlot.h"
+#include "scope/ScopeSetup.h"
+#include "scope/ScopeSignalNames.h"
+#include "text/Texts.h"
+
+namespace {
+// The curves page's frame: 20 pixels in from the sides, 100 from the top, 20 from the bottom.
+QRectF CurvesArea(PageGeometry page) {
+    return QRectF(20, 100, page.width - 40, page.height - 120);
+}
+} // namespace
+
+// The curves page is the scope view's own plot over the whole recording, in the printed page's
+// style (line styles instead of colours).
+void PaintCurvesPage(QPainter& painter, QRectF area, const ScopeSetup& stored, const SampleBuffer& samples) {
+    const ScopeSetup setup = CheckedForRecording(stored);
+    const TextSource texts;
+    PlotInput in;
+    in.samples = &samples;
+    in.window = ResetTimeAxis(setup.Mode, setup.SampleRateIndex, setup.AcquisitionTime, 0.0);
+    in.cursor = false;
+    const bool flow = false; // the page names the signals as set up; the pressures need the structure
+    for (size_t c = 0; c < 4; ++c) {
+        const int ch = static_cast<int>(c);
+        in.analogNames[c] = texts.Get(static_cast<unsigned>(
+            AnalogSignalTextId(ch, setup.Analog[c].Signal, flow, setup.MasterSlave == 1)));
+        in.binaryNames[c] = texts.Get(static_cast<unsigned>(BinarySignalTextId(setup.Binary[c])));
+        in.analogShown[c] = AnalogChannelShown(ch, setup.Analog[c].Signal);
+    }
+    painter.save();
+    // Nothing of the plot may run into the page's head above it.
+    painter.setClipRect(area);
+    PaintScopePlot(painter, area, in, PrintPlotStyle());
+    painter.restore();
+}
+
+void PaintPrintedPage(QPainter& painter, PageGeometry page, const PrintedPage& content,
+                      const PrintProject& project) {
+    painter.save();
+    painter.setPen(Qt::black);
+    painter.setBackground(Qt::white);
+    painter.setBackgroundMode(Qt::TransparentMode);
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setPixelSize(std::max(1, page.LineHeight() * 3 / 4));
+    // No ligatures: a PDF's text must read back as typed ("Offset", not a glyph for "ff").
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    painter.setFont(font);
+    // The layout gives each text's top; a painter places its baseline.
+    const double ascent = QFontMetricsF(font, painter.device()).ascent();
+    for (const PrintedText& t : content.texts)
+        painter.drawText(QPointF(t.x, t.y + ascent), QString::fromStdString(t.text));
+    if (content.kind == PageKind::Curves)
+        PaintCurvesPage(painter, CurvesArea(page), project.scope, *project.samples);
+    painter.restore();
+}
+
+void PaintDocument(QPainter& painter, QPagedPaintDevice& device, const std::vector<PrintedPage>& pages,
+                   const PrintProject& project) {
+    const PageGeometry page{device.width(), device.height()};
+    for (size_t i = 0; i < pages.size(); ++i) {
+        if (i > 0) device.newPage();
+        PaintPrintedPage(painter, page, pages[i], project);
+    }
+}
+
+PrintTime CurrentPrintTime() {
+    const QDateTime now = QDateTime::currentDateTime();
+    return {now.date().day(), now.date().month(), now.date().year(), now.time().hour(), now.time().minute()};
+}
+
+QPageLayout PdfPageLayout() {
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(5, 5, 5, 5),
+                       QPageLayout::Millimeter);
+}
+
+QByteArray RenderPdf(const PrintProject& project, int selection, const TextSource& texts,
+                     const PrintTime& now, const QPageLayout& layout, int resolution) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter pdf(&buffer);
+        pdf.setResolution(resolution);
+        pdf.setPageLayout(layout);
+        pdf.setTitle(QString::fromLatin1(PRINT_DOCUMENT_NAME));
+        pdf.setCreator(QStringLiteral("qln"));
+        const std::vector<PrintedPage> pages =
+            LayoutPrint(project, selection, PageGeometry{pdf.width(), pdf.height()}, now, texts);
+        if (pages.empty()) return {};
+        QPainter painter;
+        if (!painter.begin(&pdf)) return {};
+        PaintDocument(painter, pdf, pages, project);
+    }
+    return bytes;
+}
+
+bool WritePdf(const std::string& path, const PrintProject& project, int selection, const TextSource& texts,
+              const PrintTime& now, std::string* error, const QPageLayout& layout, int resolution) {
+    const QByteArray pdf = RenderPdf(project, selection, texts, now, layout, resolution);
+    if (pdf.isEmpty()) {
+        if (error) *error = path + ": nothing to print";
+        return false;
+    }
+    std::string reason;
+    if (WriteFileAtomically(path, pdf.constData(), static_cast<size_t>(pdf.size()), &reason)) return true;
+    if (error) *error = path + ": " + reason;
+    return false;
+}

@@ -1,0 +1,347 @@
+// Printing on real paint devices: a device that records what is drawn, images (one PNG per page
+// into this build folder), PDFs read back with poppler's pdftotext / pdfinfo, qln-print run as a
+// program, and Print Project through the main window with its dialogs answered by the test.
+#include <QApplication>
+#include <QImage>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPrinter>
+#include <QProcess>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+#include "WidgetTestSupport.h"
+#include "app/MainFrm.h"
+#include "engine/QlnState.h"
+#include "link/Clock.h"
+#include "params/ParameterTable.h"
+#include "print/PageRenderer.h"
+#include "print/PrintLayout.h"
+#include "print/SelectPrintDialog.h"
+#include "project/ProjectFile.h"
+#include "text/Texts.h"
+
+namespace {
+constexpr PrintTime NOW{24, 12, 2026, 17, 30};
+
+// A 7016 x 4961 pixel page (A4 landscape at 600 dpi) that keeps what is painted on it.
+class RecordingEngine : public QPaintEngine {
+public:
+    struct Text {
+        QPointF baseline;
+        QFont font;
+        QString text;
+    };
+    RecordingEngine() : QPaintEngine(QPaintEngine::AllFeatures) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    Type type() const override { return User; }
+    void drawTextItem(const QPointF& p, const QTextItem& item) override {
+        texts.push_back({p, item.font(), item.text()});
+    }
+    void drawRects(const QRectF* rects, int count) override {
+        rectangles.insert(rectangles.end(), rects, rects + count);
+    }
+    void drawPath(const QPainterPath& path) override { paths.push_back(path); }
+    void drawPolygon(const QPointF* points, int count, PolygonDrawMode) override {
+        polygons.push_back(QPolygonF(QList<QPointF>(points, points + count)).boundingRect());
+    }
+
+    std::vector<Text> texts;
+    std::vector<QRectF> polygons; // bounding boxes of the lines and polygons drawn
+    std::vector<QRectF> rectangles;
+    std::vector<QPainterPath> paths;
+};
+
+class RecordingDevice : public QPaintDevice {
+public:
+    QPaintEngine* paintEngine() const override { return &engine; }
+    mutable RecordingEngine engine;
+
+protected:
+    int metric(PaintDeviceMetric m) const override {
+        switch (m) {
+        case PdmWidth:
+            return 7016;
+        case PdmHeight:
+            return 4961;
+        case PdmWidthMM:
+            return 297;
+        case PdmHeightMM:
+            return 210;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 600;
+        case PdmDepth:
+            return 32;
+        case PdmNumColors:
+            return std::numeric_limits<int>::max();
+        case PdmDevicePixelRatioScaled:
+            return static_cast<int>(devicePixelRatioFScale());
+        default:
+            return 1;
+        }
+    }
+};
+
+// A project as a user has it: named, described, saved once, with a recording.
+std::unique_ptr<ProjectFile> SampleProject() {
+    auto file = std::make_unique<ProjectFile>();
+    ResetProject(*file);
+    SetFieldText(file->info.ProjectName, "Line 3");
+    SetFieldText(file->info.Company, "Acme Valves");
+    file->editBlock = DefaultParameterBlock();
+    const uint32_t version = FORMAT_VERSION_BITS;
+    std::memcpy(&file->calibration.FormatVersion, &version, 4);
+    SampleBuffer samples;
+    for (int i = 0; i < SampleBuffer::LENGTH; ++i)
+        for (int c = 0; c < 4; ++c)
+            samples.SetAnalog(c, i, static_cast<float>(80 * std::sin(i / 300.0 + c)));
+    samples.SaveTo(file->samples);
+    return file;
+}
+
+QString Run(const QString& program, const QStringList& args, int* status = nullptr, QString* err = nullptr) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(60000)) return QStringLiteral("<did not finish>");
+    if (status) *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    if (err) *err = QString::fromLocal8Bit(p.readAllStandardError());
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+bool HavePoppler() {
+    return !QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty() &&
+           !QStandardPaths::findExecutable(QStringLiteral("pdfinfo")).isEmpty();
+}
+
+QString PdfText(const QString& pdf) {
+    return Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+}
+
+// "Pages: 6" and the page size line of pdfinfo.
+int PdfPages(const QString& pdf) {
+    const QString info = Run(QStringLiteral("pdfinfo"), {pdf});
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(info);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+bool PdfLandscape(const QString& pdf) {
+    const QString info = Run(QStringLiteral("pdfinfo"), {pdf});
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("Page size:\\s+([\\d.]+) x ([\\d.]+)")).match(info);
+    return m.hasMatch() && m.captured(1).toDouble() > m.captured(2).toDouble();
+}
+
+// The window with its print dialogs answered by the test.
+class TestFrame : public CMainFrame {
+public:
+    using CMainFrame::CMainFrame;
+    std::optional<int> selection = PRINT_ALL;
+    QString pdfPath;
+    bool printerAsked = false;
+
+protected:
+    std::optional<int> AskPrintSelection() override { return selection; }
+    bool AskPrinter(QPrinter& printer) override {
+        printerAsked = true;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdfPath);
+        printer.setPageOrientation(QPageLayout::Portrait); // the user's choice
+        return true;
+    }
+};
+} // namespace
+
+class PrintTest : public QObject {
+    Q_OBJECT
+private slots:
+    void textsAreDrawnWhereTheLayoutPutsThem();
+    void curvesPageDrawsItsFrameAndSurvivesDamagedSamples();
+    void everyPageAsAnImage();
+    void qlnPrintWritesTheProjectIntoAPdf();
+    void qlnPrintRefusesWhatItCannotReadOrWrite();
+    void printProjectFromTheWindowIsLandscapeWhateverWasChosen();
+    void selectPrintDialogReadsItsButtons();
+};
+
+void PrintTest::textsAreDrawnWhereTheLayoutPutsThem() {
+    const auto project = PrintProjectFromFile(*SampleProject(), "/srv/Line 3.QPJ");
+    RecordingDevice device;
+    const PageGeometry page{device.width(), device.height()};
+    const auto pages = LayoutPrint(*project, PRINT_PARAMETERS, page, NOW, TextSource());
+    QPainter painter(&device);
+    PaintPrintedPage(painter, page, pages[1], *project);
+    painter.end();
+    // The label column is at 1 % of the width, the first parameter four lines and two line
+    // heights below the first line (4961 / 34 + 4 x 124 + 4 x 124 = 1137).
+    bool found = false;
+    for (const auto& t : device.engine.texts) {
+        if (t.text != QStringLiteral("Forward Offset / %")) continue;
+        found = true;
+        QCOMPARE(qRound(t.baseline.x()), 70);
+        QCOMPARE(qRound(t.baseline.y() - QFontMetricsF(t.font, &device).ascent()), 1137);
+    }
+    QVERIFY(found);
+    QCOMPARE(device.engine.texts.size(), pages[1].texts.size());
+}
+
+void PrintTest::curvesPageDrawsItsFrameAndSurvivesDamagedSamples() {
+    auto file = SampleProject();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::memcpy(file->samples + 4 * 100, &nan, 4);
+    const auto project = PrintProjectFromFile(*file, "/srv/Line 3.QPJ");
+    RecordingDevice device;
+    const PageGeometry page{device.width(), device.height()};
+    const auto pages = LayoutPrint(*project, PRINT_SCOPE, page, NOW, TextSource());
+    QCOMPARE(pages.back().kind, PageKind::Curves);
+    QPainter painter(&device);
+    PaintPrintedPage(painter, page, pages.back(), *project);
+    painter.end();
+    // The scope's plot fills the frame 20 pixels in from the sides and the bottom, 100 from the top
+    // (clipped to it); its curves stay inside, the damaged sample included.
+    const QRectF frame = QRectF(20, 100, 7016 - 40, 4961 - 120).adjusted(-1, -1, 1, 1);
+    QVERIFY(!device.engine.paths.empty() || !device.engine.polygons.empty());
+    for (const QPainterPath& path : device.engine.paths)
+        QVERIFY(frame.contains(path.boundingRect()));
+}
+
+void PrintTest::everyPageAsAnImage() {
+    const auto project = PrintProjectFromFile(*SampleProject(), "/srv/Line 3.QPJ");
+    // A4 landscape at 150 dpi.
+    const PageGeometry page{1754, 1240};
+    const auto pages = LayoutPrint(*project, PRINT_ALL, page, NOW, TextSource());
+    QCOMPARE(pages.size(), size_t{6});
+    for (size_t i = 0; i < pages.size(); ++i) {
+        QImage image(page.width, page.height, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        PaintPrintedPage(painter, page, pages[i], *project);
+        painter.end();
+        int dark = 0;
+        for (int y = 0; y < image.height(); y += 2)
+            for (int x = 0; x < image.width(); x += 2)
+                dark += qGray(image.pixel(x, y)) < 128;
+        QVERIFY2(dark > 100, qPrintable(QStringLiteral("page %1 is blank").arg(i + 1)));
+        QVERIFY(image.save(QStringLiteral("print-page-%1.png").arg(i + 1)));
+    }
+}
+
+void PrintTest::qlnPrintWritesTheProjectIntoAPdf() {
+    if (!HavePoppler()) QSKIP("pdftotext / pdfinfo (poppler-utils) are not installed");
+    QTemporaryDir dir;
+    auto file = SampleProject();
+    const QString projectPath = dir.filePath(QStringLiteral("line3.QPJ"));
+    std::string error;
+    QVERIFY2(WriteProjectFile(projectPath.toStdString(), *file, &error), error.c_str());
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    int status = -1;
+    Run(QStringLiteral(QLN_PRINT_PATH), {projectPath, pdf}, &status);
+    QCOMPARE(status, 0);
+    QCOMPARE(PdfPages(pdf), 6);
+    QVERIFY(PdfLandscape(pdf));
+    const QString text = PdfText(pdf);
+    for (const char* expected :
+         {"QLN Edit Version 1.01 Project Info [Line 3, ", "Acme Valves", "Page 1 / 1", "Page 3 / 3",
+          "Page 2 / 2", "Control - Parameters", "Proportional Gain", "1.00", "Setpoint Range Detection",
+          "Scope Setup", "Sample Rate / msec", "Trigger Mode"})
+        QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
+    QVERIFY(text.contains(QStringLiteral("line3.QPJ]")));
+
+    Run(QStringLiteral(QLN_PRINT_PATH),
+        {QStringLiteral("--select"), QStringLiteral("parameters"), projectPath, pdf}, &status);
+    QCOMPARE(status, 0);
+    QCOMPARE(PdfPages(pdf), 4);
+}
+
+void PrintTest::qlnPrintRefusesWhatItCannotReadOrWrite() {
+    QTemporaryDir dir;
+    const QString projectPath = dir.filePath(QStringLiteral("line3.QPJ"));
+    std::string error;
+    QVERIFY(WriteProjectFile(projectPath.toStdString(), *SampleProject(), &error));
+    const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+    int status = -1;
+    QString err;
+    Run(QStringLiteral(QLN_PRINT_PATH), {dir.filePath(QStringLiteral("missing.QPJ")), pdf}, &status, &err);
+    QCOMPARE(status, 2);
+    QVERIFY2(err.contains(QStringLiteral("missing.QPJ")), qPrintable(err));
+    QVERIFY(!QFileInfo::exists(pdf));
+
+    Run(QStringLiteral(QLN_PRINT_PATH), {projectPath, QStringLiteral("/nonexistent-folder/out.pdf")}, &status,
+        &err);
+    QCOMPARE(status, 2);
+    QVERIFY2(err.contains(QStringLiteral("/nonexistent-folder/out.pdf")), qPrintable(err));
+
+    Run(QStringLiteral(QLN_PRINT_PATH),
+        {QStringLiteral("--select"), QStringLiteral("curves"), projectPath, pdf}, &status, &err);
+    QCOMPARE(status, 2);
+    QVERIFY2(err.contains(QStringLiteral("usage")), qPrintable(err));
+    Run(QStringLiteral(QLN_PRINT_PATH), {projectPath}, &status, &err);
+    QCOMPARE(status, 2);
+    QVERIFY(!QFileInfo::exists(pdf));
+}
+
+void PrintTest::printProjectFromTheWindowIsLandscapeWhateverWasChosen() {
+    ManualClock clock;
+    QTemporaryDir dir;
+    QlnState state(clock);
+    widget_test::RecordingBoxes boxes;
+    TestFrame f(widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {false, false, true}));
+    boxes.shown.clear();
+    f.pdfPath = dir.filePath(QStringLiteral("printed.pdf"));
+
+    f.selection = std::nullopt; // Cancel in the selection
+    f.OnCommand(ID_PRINT_PROJECT);
+    QVERIFY(!f.printerAsked);
+    f.selection = PRINT_NONE;
+    f.OnCommand(ID_PRINT_PROJECT);
+    QCOMPARE(boxes.shown, std::vector<std::string>{" Project, Project Print UNKNOWN"});
+    QVERIFY(!f.printerAsked && !QFileInfo::exists(f.pdfPath));
+
+    f.selection = PRINT_PARAMETERS;
+    f.OnCommand(ID_PRINT_PROJECT);
+    QVERIFY(QFileInfo::exists(f.pdfPath));
+    if (HavePoppler()) {
+        QCOMPARE(PdfPages(f.pdfPath), 4);
+        QVERIFY(PdfLandscape(f.pdfPath));
+        // A project never saved; nothing read from the valve yet.
+        const QString text = PdfText(f.pdfPath);
+        QVERIFY(text.contains(QStringLiteral("QLN Edit Version 0.00 Project Info [UNKNOWN, ")));
+        QVERIFY(text.contains(QStringLiteral("Quillon Software 1.01 Parameters")));
+        QVERIFY(!text.contains(QStringLiteral("Scope Setup")));
+        // Numbers keep their '.' in every locale (this test also runs under de_DE).
+        QVERIFY(text.contains(QRegularExpression(QStringLiteral("Proportional Gain +1\\.00 +--"))));
+    }
+
+    f.pdfPath = QStringLiteral("/nonexistent-folder/printed.pdf");
+    boxes.shown.clear();
+    f.OnCommand(ID_PRINT_PROJECT);
+    QCOMPARE(boxes.shown.size(), size_t{1});
+    QVERIFY2(boxes.shown[0].find("/nonexistent-folder/printed.pdf") != std::string::npos,
+             boxes.shown[0].c_str());
+}
+
+void PrintTest::selectPrintDialogReadsItsButtons() {
+    const TextSource texts;
+    CSelectPrintDialog opened(nullptr, texts);
+    QVERIFY(opened.AllButton()->isChecked());
+    CSelectPrintDialog dlg(nullptr, texts, PRINT_SCOPE);
+    QVERIFY(dlg.ScopeButton()->isChecked());
+    QCOMPARE(dlg.ParametersButton()->accessibleName(), QStringLiteral("Parameters"));
+    QCOMPARE(dlg.ScopeButton()->accessibleName(), QStringLiteral("Scope View"));
+    dlg.ParametersButton()->click();
+    dlg.accept();
+    QCOMPARE(dlg.Selection(), int{PRINT_PARAMETERS});
+}
+
+QTEST_MAIN(PrintTest)
+#include "PrintTest.moc"
