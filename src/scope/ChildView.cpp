@@ -195,6 +195,11 @@ void CChildView::CreateControls() {
     PlaceControls();
 }
 
+CChildView::~CChildView() {
+    timeField_->disconnect(this);
+    zoomBack_->disconnect(this);
+}
+
 void CChildView::PlaceControls() {
     const PlotStyle st = ScreenPlotStyle(screenClass_, false);
     const PanelLayout l = ReadoutPanelLayout(st.rowHeight);

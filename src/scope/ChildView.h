@@ -23,6 +23,9 @@ class CChildView : public QWidget {
     Q_OBJECT
 public:
     explicit CChildView(QWidget* parent = nullptr);
+    // A view that is a window of its own loses the focus while QWidget's destructor closes it: its
+    // fields must not call back into the view by then.
+    ~CChildView() override;
 
     // The shared state whose recording the view shows (the set-up, the sample buffer, the fill
     // index and the display-update flag); the view starts with an 8 s set-up.
