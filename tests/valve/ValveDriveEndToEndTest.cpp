@@ -2,6 +2,7 @@
 // in the valve's own log, and the valve's status showing that it follows the PC's setpoint.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -62,6 +63,23 @@ TEST_F(ValveDrive, TheValveFollowsTheSerialSetpointUntilItIsSwitchedOff) {
     EXPECT_TRUE(Logged("tx 06  STS\n")) << log;
     EXPECT_NE(on.err.find("setpoint off"), std::string::npos) << on.err;
     EXPECT_EQ(ManualSetpoint(), "2");
+    {
+        // A recording shows the valve at the PC's setpoint: channel 1 the setpoint, channel 2 the
+        // flow that has followed it. It runs at the valve's pace, in real time.
+        RealClock clock;
+        std::ostringstream out, err;
+        ASSERT_EQ(RunCli({"--device", valve.SlavePath(), "record", "--mode", "roll", "--rate", "10", "--for",
+                          "1", "--csv", "-"},
+                         clock, out, err),
+                  0)
+            << err.str();
+        const std::string csv = out.str();
+        const size_t last = csv.rfind('\n', csv.size() - 2);
+        double t = 0, setpoint = 0, flow = 0;
+        ASSERT_EQ(std::sscanf(csv.c_str() + last + 1, "%lf,%lf,%lf", &t, &setpoint, &flow), 3) << csv;
+        EXPECT_NEAR(setpoint, 60.0, 0.5);
+        EXPECT_NEAR(flow, 60.0, 3.0);
+    }
 
     const CliRun off = Cli({"setpoint", "off"});
     ASSERT_EQ(off.status, 0) << off.err;
