@@ -20,7 +20,7 @@
 #include "app/MainFrm.h"
 #include "engine/QlnState.h"
 #include "gui/WidgetTestSupport.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 namespace {
 QApplication& App() {

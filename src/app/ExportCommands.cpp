@@ -14,7 +14,7 @@
 #include "app/MainFrm.h"
 #include "dialogs/MessageBox.h"
 #include "engine/QlnState.h"
-#include "project/AtomicFile.h"
+#include "system/AtomicFile.h"
 #include "scope/Acquisition.h"
 #include "scope/ChildView.h"
 #include "scope/RecordingCsv.h"

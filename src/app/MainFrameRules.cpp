@@ -1,11 +1,11 @@
 #include "app/MainFrameRules.h"
 
 #include <algorithm>
-#include <sys/stat.h>
 
 #include "engine/DeviceRecords.h"
 #include "engine/QlnState.h"
 #include "link/SerialPort.h"
+#include "system/Files.h"
 
 namespace {
 constexpr unsigned ALL_SLOTS = (1u << SLOT_COUNT) - 1;
@@ -180,8 +180,7 @@ std::vector<std::string> HelpFileCandidates(const std::string& programFolder, co
 
 std::string FirstRegularFile(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+        if (IsRegularFile(path)) return path;
     }
     return "";
 }

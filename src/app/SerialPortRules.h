@@ -1,9 +1,9 @@
 #pragma once
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "link/LinkState.h"
+#include "system/DeviceAccess.h"
 #include "text/Texts.h"
 
 // The Serial Port dialog's rules. `selected` is the checked port 0..7, or -1 when none is checked.
@@ -16,16 +16,6 @@ bool CancelNeedsConfirmation(int selected, const LinkState& link);
 // The port buttons may be used only while the engine is idle.
 bool PortButtonsEnabled(uint32_t threadCmd);
 
-// Who the program runs as, for judging a device's permissions without opening it.
-struct UserIds {
-    uid_t uid = 0;
-    std::vector<gid_t> groups; // the effective group and the supplementary groups
-};
-UserIds CurrentUser();
-// 0 when the user may open the device for reading and writing as far as its owner, group and mode
-// tell (root always may); else why not: the stat error (ENOENT for a device that is not there) or
-// EACCES.
-int DeviceOpenProblem(const std::string& device, const UserIds& user);
 // What OK says when the chosen port's device cannot be used: that the choice is stored, why the
 // device cannot be opened and what to do about it. "" when nothing is wrong.
 std::string PortWarning(const TextSource& texts, int port, const std::string& device, const UserIds& user);

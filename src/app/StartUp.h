@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "system/Host.h"
+
 // The command-line switches. Each is found as a substring anywhere in the upper-cased command line
 // (its first 199 characters): no separators, no order, no values, so "-logx-cal" sets both.
 struct Switches {
@@ -23,9 +25,8 @@ std::string CommandLineOf(int argc, const char* const* argv);
 // cannot be read.
 std::string BuildStamp(const std::string& programPath);
 
-// The program folder: the current working directory at start-up, empty when it cannot be read.
-// The language library, the help file and the settings files are looked for there.
-std::string ProgramFolder();
+// The program folder (ProgramFolder: the current working directory at start-up, empty when it
+// cannot be read) holds the language library, the help file and the settings files.
 
 // Where the language library is looked for: folder + "/" + "Lang_dll.DLL" (the bare file name
 // when the folder is empty).

@@ -12,7 +12,7 @@
 #include "app/StartUp.h"
 #include "dialogs/Artwork.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "text/LanguageLibrary.h"
 
 int main(int argc, char** argv) {

@@ -1,25 +1,9 @@
 #include "engine/EngineThreads.h"
 
-#include <cerrno>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include "engine/Action.h"
 #include "link/ComThread.h"
 #include "link/SerialPort.h"
-
-namespace {
-// Per-thread nice values stand for the priorities: receiver highest, supervisor and engine above
-// normal, transmitter below. Raising needs privileges; where the system refuses, the thread keeps
-// the normal priority.
-void RequestPriority(int niceDelta) {
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    errno = 0;
-    const int current = ::getpriority(PRIO_PROCESS, tid);
-    if (errno == 0) (void)::setpriority(PRIO_PROCESS, tid, current - niceDelta);
-}
-} // namespace
+#include "system/ThreadPriority.h"
 
 EngineThreads::EngineThreads(QlnState& s, INotifier& notifier) : s_(s), notifier_(notifier) {}
 
@@ -32,20 +16,21 @@ void EngineThreads::Start() {
     LinkState& l = s_.link;
     for (auto& rs : l.RunStates)
         rs.store(RUN_RUNNING);
+    // The receiver runs highest, supervisor and engine above normal, the transmitter below.
     mainCtrl_ = std::thread([&l] {
-        RequestPriority(1);
+        RequestThreadPriority(1);
         MainCtrlThread(l);
     });
     action_ = std::thread([this] {
-        RequestPriority(1);
+        RequestThreadPriority(1);
         ActionThread(s_, notifier_);
     });
     writeCom_ = std::thread([&l] {
-        RequestPriority(-1);
+        RequestThreadPriority(-1);
         WriteComThread(l);
     });
     readCom_ = std::thread([&l] {
-        RequestPriority(2);
+        RequestThreadPriority(2);
         ReadComThread(l);
     });
     running_ = true;

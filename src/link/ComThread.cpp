@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <poll.h>
 
 #include "link/SerialPort.h"
 #include "link/SimulatedValve.h"
@@ -317,31 +316,25 @@ void WriteComThread(LinkState& s) {
 
 void ReceiverPass(LinkState& s) {
     const uint32_t closes = s.PortCloses.load();
-    const int fd = s.PortFd.load();
+    const SerialHandle fd = s.PortFd.load();
     const bool listening = (s.uTestMode.load() & 1) == 0 && s.PortOpen.load() != 0 && fd >= 0;
     // Bytes that arrive while no reply is awaited stay in the driver's queue; the engine drains
-    // them before its next action. Without POLLIN the port still reports a hang-up.
+    // them before its next action. Without asking for input the port still reports a hang-up.
     const bool awaiting = listening && s.RECEIVE_STATE.load() == RECEIVE_AWAITED;
     const bool room = awaiting && CanReceive(s);
-    pollfd fds[2] = {{s.ReceiverWakeFd, POLLIN, 0}, {fd, static_cast<short>(room ? POLLIN : 0), 0}};
     // A full ring has room again once the supervisor has taken a reply out of it. Without a
-    // wake-up descriptor (the system refused one) the receiver looks again every 100 ms.
-    const uint32_t timeout = awaiting && !room ? 10 : s.ReceiverWakeFd < 0 ? 100 : IClock::FOREVER;
-    if (s.clock->Poll(fds, listening ? 2 : 1, timeout) <= 0) return;
-    if (fds[0].revents) {
-        // Takes the wake-ups raised so far: the next pass looks afresh at what they announced.
-        uint64_t raised = 0;
-        [[maybe_unused]] const ssize_t taken = ::read(s.ReceiverWakeFd, &raised, sizeof raised);
-    }
-    if (!listening) return;
-    const short events = fds[1].revents;
+    // waker (the system refused one) the receiver looks again every 100 ms.
+    const uint32_t timeout = awaiting && !room ? 10 : !s.ReceiverWaker.Valid() ? 100 : IClock::FOREVER;
+    const SerialWait w =
+        WaitForSerial(*s.clock, s.ReceiverWaker, listening ? fd : NO_SERIAL_DEVICE, room, timeout);
+    if (!w.ended || !listening) return;
     // The port may have been closed (and its number given to the next open) meanwhile.
-    if (events == 0 || s.PortCloses.load() != closes || s.PortOpen.load() == 0) return;
-    if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+    if ((!w.input && !w.hungUp) || s.PortCloses.load() != closes || s.PortOpen.load() == 0) return;
+    if (w.hungUp) {
         MarkPortLost(s);
         return;
     }
-    if ((events & POLLIN) && s.RECEIVE_STATE.load() == RECEIVE_AWAITED) ReceiveBytes(s);
+    if (w.input && s.RECEIVE_STATE.load() == RECEIVE_AWAITED) ReceiveBytes(s);
 }
 
 void ReadComThread(LinkState& s) {

@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
-#include "link/Clock.h"
 #include "link/ReceiveRing.h"
 #include "link/Trace.h"
+#include "system/Clock.h"
+#include "system/SerialDevice.h"
+#include "system/Waker.h"
 
 constexpr uint8_t STX = 0x02;
 constexpr uint8_t ACK = 0x06;
@@ -62,10 +62,7 @@ inline uint8_t Bcc(const uint8_t* bytes, size_t len) {
 // buffers are handed over by the exchange states (written before the state is stored, read after
 // it is loaded).
 struct LinkState {
-    explicit LinkState(IClock& c) : clock(&c), ReceiverWakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-    ~LinkState() {
-        if (ReceiverWakeFd >= 0) ::close(ReceiverWakeFd);
-    }
+    explicit LinkState(IClock& c) : clock(&c) {}
     LinkState(const LinkState&) = delete;
     LinkState& operator=(const LinkState&) = delete;
 
@@ -108,7 +105,7 @@ struct LinkState {
     // Set by the receiver or transmitter when the device has vanished (hang-up, EIO); the engine
     // then closes the port and ends the running action with an error.
     std::atomic<int32_t> PortLost{0};
-    std::atomic<int> PortFd{-1};
+    std::atomic<SerialHandle> PortFd{NO_SERIAL_DEVICE};
     // Counts the closes of the port: the receiver, which polls a descriptor number, can tell
     // that the number may have been given to another open meanwhile.
     std::atomic<uint32_t> PortCloses{0};
@@ -121,12 +118,12 @@ struct LinkState {
     std::atomic<uint32_t> uTestMode{0};
     uint32_t SimSampleCounter = 0; // simulated valve, supervisor thread only
 
-    // What each thread blocks on besides its deadline. The receiver blocks in poll() on the port
-    // and on ReceiverWakeFd (an eventfd), the others on their WakeUp.
+    // What each thread blocks on besides its deadline. The receiver blocks on the port and on its
+    // waker, the others on their WakeUp.
     WakeUp EngineWake;
     WakeUp SupervisorWake;
     WakeUp TransmitterWake;
-    int ReceiverWakeFd;
+    Waker ReceiverWaker;
 };
 
 // Whoever changes what a thread waits for wakes it.
@@ -140,7 +137,5 @@ inline void WakeTransmitter(LinkState& s) {
     s.clock->Raise(s.TransmitterWake);
 }
 inline void WakeReceiver(LinkState& s) {
-    const uint64_t one = 1;
-    // Fails only when the counter is about to overflow, and then the receiver is awake anyway.
-    [[maybe_unused]] const ssize_t n = ::write(s.ReceiverWakeFd, &one, sizeof one);
+    s.ReceiverWaker.Raise();
 }

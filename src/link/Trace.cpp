@@ -5,44 +5,17 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
+
+#include "system/Host.h"
 
 namespace {
 std::string FormatNow(const char* fmt) {
     char buf[128];
     std::time_t t = std::time(nullptr);
     std::tm tm{};
-    localtime_r(&t, &tm);
+    LocalTime(t, &tm);
     size_t n = std::strftime(buf, sizeof buf, fmt, &tm);
     return std::string(buf, n);
-}
-
-// 0, or the errno of the write that failed.
-int WriteAll(int fd, const std::string& s) {
-    const char* p = s.data();
-    size_t left = s.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : ENOSPC;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
-// Opens the trace file without ever following a symbolic link at its place.
-int OpenNoFollow(const std::string& path) {
-    const int flags = O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
-    int fd = ::open(path.c_str(), flags, 0644);
-    if (fd < 0 && errno == ELOOP) {
-        // A link: remove the link itself (not what it points to) and create our own file. O_EXCL
-        // makes sure nobody slipped a new link in between.
-        if (::unlink(path.c_str()) != 0) return -1;
-        fd = ::open(path.c_str(), flags | O_EXCL, 0644);
-    }
-    return fd;
 }
 } // namespace
 
@@ -78,16 +51,17 @@ std::string Trace::OpenTrace(const std::string& path, const std::string& title, 
     path_ = path;
     writeErrno_.store(0);
     writeReported_.store(false);
-    int fd = OpenNoFollow(path);
+    int err = 0;
+    const LogHandle fd = OpenLogFile(path, &err);
     if (fd < 0)
-        return "The trace log " + path + " cannot be written (" + std::strerror(errno) + "); tracing is off.";
+        return "The trace log " + path + " cannot be written (" + std::strerror(err) + "); tracing is off.";
     std::string header = title + "  'Release 1.01' DEBUG-File " + FormatNow("%x %X") + " \r\n";
     if (testMode != 0) {
         char buf[64];
         std::snprintf(buf, sizeof buf, " uTestMode Flag: %x \r\n", testMode);
         header += buf;
     }
-    if (const int e = WriteAll(fd, header)) NoteWriteError(e);
+    if (const int e = AppendLogFile(fd, header)) NoteWriteError(e);
     fd_.store(fd);
     enabled_.store(true);
     return "";
@@ -107,16 +81,15 @@ std::string Trace::TakeWriteError() {
 
 void Trace::CloseTrace() {
     enabled_.store(false);
-    int fd = fd_.exchange(-1);
-    if (fd >= 0) ::close(fd);
+    CloseLogFile(fd_.exchange(-1));
 }
 
 void Trace::WriteLine(const std::string& body, const char* file, unsigned line) {
-    int fd = fd_.load();
+    const LogHandle fd = fd_.load();
     if (fd < 0) return;
     char tail[300];
     std::snprintf(tail, sizeof tail, "' \t[File: %s, Line: %u] \r\n", TraceFileName(file), line);
-    if (const int e = WriteAll(fd, body + tail)) NoteWriteError(e);
+    if (const int e = AppendLogFile(fd, body + tail)) NoteWriteError(e);
 }
 
 void Trace::WriteBytes(const uint8_t* bytes, size_t len, int kind, const char* file, unsigned line) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "system/Files.h"
+
 // The trace log debug.txt: one line per telegram or event, each written with a single write()
 // so that lines from several threads never interleave and a crash loses no finished line.
 enum TraceKind : int {
@@ -51,7 +53,7 @@ private:
     std::atomic<bool> writeReported_{false};
     void WriteLine(const std::string& head, const char* file, unsigned line);
     std::atomic<bool> enabled_{false};
-    std::atomic<int> fd_{-1};
+    std::atomic<LogHandle> fd_{-1};
 };
 
 // Builds the fixed head of a line ("Info 12:00:00: '") for tests and for the writer.

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "project/AtomicFile.h"
+#include "system/AtomicFile.h"
 #include "scope/Acquisition.h"
 #include "scope/SampleBuffer.h"
 #include "scope/ScopeMath.h"

@@ -1,14 +1,10 @@
 #include "project/ProjectFile.h"
 
-#include "project/AtomicFile.h"
-
-#include <cerrno>
 #include <cstring>
 #include <memory>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "system/AtomicFile.h"
+#include "system/Files.h"
 
 namespace {
 constexpr const char* UNKNOWN = "UNKNOWN";
@@ -63,41 +59,21 @@ float FormatVersion(const ProjectFile& p) {
 }
 
 bool ReadProjectFile(const std::string& path, ProjectFile& p, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        if (error) *error = path + ": " + Reason(errno);
-        return false;
-    }
-    struct stat st {};
+    const FileRead file = ReadRegularFile(path, UINT64_MAX, sizeof(ProjectFile));
     std::string refused;
-    if (::fstat(fd, &st) != 0)
-        refused = Reason(errno);
-    else if (S_ISDIR(st.st_mode))
+    if (file.status == FileRead::Folder)
         refused = "is a folder, not a project file";
-    else if (!S_ISREG(st.st_mode))
+    else if (file.status == FileRead::NotRegular)
         refused = "is not a regular file (a device, a pipe or a socket)";
+    else if (file.status != FileRead::Ok)
+        refused = Reason(file.error);
     if (!refused.empty()) {
-        ::close(fd);
         if (error) *error = path + ": " + refused;
         return false;
     }
-    // Read into a copy first, so a read error halfway leaves the caller's project untouched.
+    // A copy first, so a short file keeps the caller's values past its end.
     auto image = std::make_unique<ProjectFile>(p);
-    auto* bytes = reinterpret_cast<uint8_t*>(image.get());
-    size_t got = 0;
-    while (got < sizeof *image) {
-        const ssize_t n = ::read(fd, bytes + got, sizeof *image - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int e = errno;
-            ::close(fd);
-            if (error) *error = path + ": " + Reason(e);
-            return false;
-        }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    ::close(fd);
+    std::memcpy(image.get(), file.data.data(), file.data.size());
     TerminateTexts(image->info);
     SetFieldText(image->info.Path, path);
     ForceFixedBinaryChannels(image->scopeSetup);

@@ -1,10 +1,7 @@
 #include "settings/ComSettings.h"
 
 #include "settings/IniFile.h"
-
-#include <climits>
-
-#include <sys/stat.h>
+#include "system/Files.h"
 
 namespace {
 constexpr const char* kSection = "SERIAL-PORT";
@@ -54,12 +51,11 @@ ComSettings ReadComSettings(const std::string& folder, std::string* error) {
         // A path with a NUL would be opened cut short, i.e. as some other device; one longer than
         // any path cannot be opened at all. Either way the user's intent is unknown.
         if (!device || device->empty() || device->find('\0') != std::string::npos ||
-            device->size() >= PATH_MAX)
+            device->size() >= PathLengthLimit())
             continue;
         settings.DevicePath[static_cast<size_t>(i)] = std::move(*device);
     }
-    struct stat st {};
-    if (!known && ::stat(path.c_str(), &st) == 0) {
+    if (!known && PathExists(path)) {
         const std::string what =
             !port ? "names no port ([SERIAL-PORT] PORT=COM1 .. COM8 is missing)"
                   : "names the port '" + Printable(*port) + "', which is none of COM1 .. COM8";

@@ -2,12 +2,10 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "system/AtomicFile.h"
+#include "system/Files.h"
+#include "system/Host.h"
 
 namespace {
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
@@ -46,9 +44,7 @@ bool HasLineBreakOrNul(std::string_view s) {
 }
 
 std::string ErrnoText(int err) {
-    char buf[256];
-    // The GNU strerror_r returns the text, which may or may not live in buf.
-    return strerror_r(err, buf, sizeof buf);
+    return SystemErrorText(err);
 }
 
 bool Fail(std::string* error, std::string message) {
@@ -60,30 +56,6 @@ std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
 
-// A name for the temporary file that no other writer (another thread or program saving the same
-// file) picks at the same moment; O_EXCL settles the rare collision.
-std::string TempSuffix(unsigned attempt) {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    uint64_t x = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(ts.tv_nsec) ^
-                 (static_cast<uint64_t>(ts.tv_sec) << 30) ^ (attempt * 0x9E3779B97F4A7C15ull);
-    x ^= x >> 30;
-    x *= 0xBF58476D1CE4E5B9ull;
-    x ^= x >> 27;
-    x *= 0x94D049BB133111EBull;
-    x ^= x >> 31;
-    static const char digits[] = "0123456789abcdef";
-    std::string s = ".";
-    for (int i = 0; i < 12; ++i, x >>= 4)
-        s += digits[x & 15];
-    return s + ".tmp";
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 } // namespace
 
 IniFile::Line IniFile::MakeLine(std::string text) {
@@ -140,45 +112,26 @@ void IniFile::Parse(std::string_view text) {
 
 bool IniFile::Load(const std::string& path, std::string* error) {
     *this = IniFile();
-    // O_NONBLOCK keeps a FIFO put in the file's place from hanging the program at open.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT) return true;
-        return Fail(error, "Cannot open settings file " + Quoted(path) + ": " + ErrnoText(errno));
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        int err = errno;
-        ::close(fd);
-        return Fail(error, "Cannot read settings file " + Quoted(path) + ": " + ErrnoText(err));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
+    FileRead file = ReadRegularFile(path, kMaxFileSize, kMaxFileSize + 1);
+    switch (file.status) {
+    case FileRead::Ok:
+        break;
+    case FileRead::OpenFailed:
+        if (file.error == ENOENT) return true;
+        return Fail(error, "Cannot open settings file " + Quoted(path) + ": " + ErrnoText(file.error));
+    case FileRead::StatFailed:
+    case FileRead::ReadFailed:
+        return Fail(error, "Cannot read settings file " + Quoted(path) + ": " + ErrnoText(file.error));
+    case FileRead::Folder:
+    case FileRead::NotRegular:
         return Fail(error, "Settings file " + Quoted(path) + " is not a regular file");
-    }
-    auto tooLarge = [&] {
-        ::close(fd);
+    case FileRead::TooLarge:
         return Fail(error, "Settings file " + Quoted(path) + " is too large to be a settings file");
-    };
-    if (static_cast<uint64_t>(st.st_size) > kMaxFileSize) return tooLarge();
-    std::string data;
-    data.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
-    for (;;) {
-        // The size from fstat is only a hint: the file may grow while we read it.
-        if (data.size() > kMaxFileSize) return tooLarge();
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            return Fail(error, "Cannot read settings file " + Quoted(path) + ": " + ErrnoText(err));
-        }
-        if (n == 0) break;
-        data.append(buf, static_cast<size_t>(n));
     }
-    ::close(fd);
-    Parse(data);
+    // The file may have grown while it was read.
+    if (file.data.size() > kMaxFileSize)
+        return Fail(error, "Settings file " + Quoted(path) + " is too large to be a settings file");
+    Parse(file.data);
     return true;
 }
 
@@ -298,60 +251,9 @@ std::string IniFile::Serialize() const {
 
 bool IniFile::Save(const std::string& path, std::string* error) const {
     if (path.empty()) return Fail(error, "No file name given for the settings file");
-
-    // Renaming over a symbolic link would replace the link itself and leave the file it points to
-    // (a settings file shared with other installations, say) unchanged.
-    std::string target = path;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    bool exists = ::stat(target.c_str(), &st) == 0;
-    // Rename only needs a writable folder; a settings file the user made read-only stays as it is.
-    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-        return Fail(error, "Cannot write settings file " + Quoted(target) + ": " + ErrnoText(errno));
-
     const std::string text = Serialize();
-    std::string tmp;
-    int fd = -1;
-    for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = target + TempSuffix(attempt);
-        // 0666 lets the umask decide for a new file, as for any other file the user creates.
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) return Fail(error, "Cannot write settings file " + Quoted(target) + ": " + ErrnoText(errno));
-
-    auto fail = [&](const char* what, int err) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(tmp.c_str());
-        return Fail(error, std::string(what) + " settings file " + Quoted(target) + ": " + ErrnoText(err));
-    };
-    if (exists && S_ISREG(st.st_mode)) (void)::fchmod(fd, st.st_mode & 07777);
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return fail("Cannot write", n < 0 ? errno : ENOSPC);
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) return fail("Cannot write", errno);
-    int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0) return fail("Cannot write", errno);
-    if (::rename(tmp.c_str(), target.c_str()) != 0) return fail("Cannot replace", errno);
-
-    // Make the rename itself durable. The new file is in place already, so a failure here is not
-    // worth reporting.
-    int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    const AtomicWrite w = WriteFileAtomic(path, text.data(), text.size());
+    if (w.ok) return true;
+    return Fail(error, std::string(w.replacing ? "Cannot replace" : "Cannot write") + " settings file " +
+                           Quoted(w.target) + ": " + ErrnoText(w.error));
 }

@@ -1,13 +1,11 @@
 #include "text/LanguageLibrary.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <set>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "system/Files.h"
 
 namespace {
 
@@ -375,34 +373,22 @@ bool LanguageLibrary::Load(const std::string& path, std::string* error) {
         if (error) *error = path + ": " + what;
         return false;
     };
-    // O_NONBLOCK: opening a FIFO planted under this name must not hang the start-up.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return fail(std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    FileRead file = ReadRegularFile(path, MAX_FILE_SIZE, MAX_FILE_SIZE + 1);
+    switch (file.status) {
+    case FileRead::Ok:
+        break;
+    case FileRead::OpenFailed:
+    case FileRead::ReadFailed:
+        return fail(std::strerror(file.error));
+    case FileRead::StatFailed:
+    case FileRead::Folder:
+    case FileRead::NotRegular:
         return fail("not a regular file");
-    }
-    if (static_cast<unsigned long long>(st.st_size) > MAX_FILE_SIZE) {
-        ::close(fd);
+    case FileRead::TooLarge:
         return fail("the file is larger than " + std::to_string(MAX_FILE_SIZE / (1024 * 1024)) + " MiB");
     }
-    std::string text;
-    text.resize(MAX_FILE_SIZE + 1);
-    std::size_t got = 0;
-    while (got < text.size()) {
-        ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int e = errno;
-            ::close(fd);
-            return fail(std::strerror(e));
-        }
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    text.resize(got); // more than MAX_FILE_SIZE (a file that grew) is refused by Parse
+    // More than MAX_FILE_SIZE (a file that grew) is refused by Parse.
+    const std::string& text = file.data;
     std::string why;
     if (!Parse(text, &why)) return fail(why);
     return true;

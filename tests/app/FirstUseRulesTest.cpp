@@ -12,7 +12,7 @@
 #include "app/MainFrameRules.h"
 #include "app/SerialPortRules.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 namespace fs = std::filesystem;
 

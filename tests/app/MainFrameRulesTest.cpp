@@ -8,7 +8,7 @@
 #include "app/SerialPortRules.h"
 #include "dialogs/DebugView.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 namespace {
 bool Has(const std::vector<unsigned>& ids, unsigned id) {

@@ -3,7 +3,7 @@
 
 #include "dialogs/CalibrationDialogRules.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "text/Texts.h"
 
 namespace {

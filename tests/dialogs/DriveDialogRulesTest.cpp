@@ -4,7 +4,7 @@
 
 #include "dialogs/DriveDialogRules.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 namespace {
 struct Shared {

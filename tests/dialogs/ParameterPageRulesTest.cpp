@@ -8,7 +8,7 @@
 #include <map>
 
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "text/Texts.h"
 
 namespace {

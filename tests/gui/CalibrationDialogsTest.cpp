@@ -22,7 +22,7 @@
 #include "dialogs/ColorButton.h"
 #include "dialogs/DisplayCalibrationDialog.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 using widget_test::Until;
 

@@ -19,7 +19,7 @@
 #include "dialogs/StatusInfoDialog.h"
 #include "dialogs/ValveInfoDialog.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 using widget_test::Until;
 using SilentBoxes = widget_test::RecordingBoxes;

@@ -20,7 +20,7 @@
 #include "dialogs/SerialSetpointDialog.h"
 #include "dialogs/TestFunctionDialog.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 using widget_test::Until;
 

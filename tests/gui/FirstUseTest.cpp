@@ -28,7 +28,7 @@
 #include "dialogs/StatusInfoDialog.h"
 #include "dialogs/ValveInfoDialog.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 using widget_test::RecordingBoxes;
 using widget_test::Until;

@@ -31,7 +31,7 @@
 #include "dialogs/MessageBox.h"
 #include "dialogs/NotifiedDialog.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "scope/ChildView.h"
 #include "text/LanguageLibrary.h"
 

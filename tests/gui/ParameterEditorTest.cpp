@@ -29,7 +29,7 @@
 #include "dialogs/MessageBox.h"
 #include "dialogs/ParametersDialog.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "support/ValveProcess.h"
 #include "text/LanguageLibrary.h"
 

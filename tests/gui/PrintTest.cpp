@@ -19,7 +19,7 @@
 #include "WidgetTestSupport.h"
 #include "app/MainFrm.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "params/ParameterTable.h"
 #include "print/PageRenderer.h"
 #include "print/PrintLayout.h"

@@ -19,7 +19,7 @@
 #include "dialogs/MessageBox.h"
 #include "dialogs/ProjectInfoDialog.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 namespace {
 class ScriptedBoxes : public IMessageBox {

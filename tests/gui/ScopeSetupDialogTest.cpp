@@ -9,7 +9,7 @@
 #include "WidgetTestSupport.h"
 #include "dialogs/ScopeSetupDialog.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "text/Texts.h"
 
 class ScopeSetupDialogTest : public QObject {

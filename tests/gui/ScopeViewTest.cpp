@@ -16,7 +16,7 @@
 #include "WidgetTestSupport.h"
 #include "app/MainFrm.h"
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "scope/ChildView.h"
 #include "support/ValveProcess.h"
 #include "text/LanguageLibrary.h"

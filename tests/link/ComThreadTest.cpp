@@ -184,7 +184,8 @@ namespace {
 // Opening the port wakes the receiver; taken here, the receiver's first wait is one that lasts.
 void DrainReceiverWake(LinkState& s) {
     uint64_t raised = 0;
-    ASSERT_EQ(::read(s.ReceiverWakeFd, &raised, sizeof raised), static_cast<ssize_t>(sizeof raised));
+    ASSERT_EQ(::read(static_cast<int>(s.ReceiverWaker.Handle()), &raised, sizeof raised),
+              static_cast<ssize_t>(sizeof raised));
 }
 
 // Time that never moves, with the threads' waits counted, so that a thread that wakes shows.

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "engine/QlnState.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "print/PrintLayout.h"
 #include "project/ProjectFile.h"
 #include "scope/ScopeSignalNames.h"

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 struct pollfd;
 

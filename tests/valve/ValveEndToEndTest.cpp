@@ -29,7 +29,7 @@
 #include "Cli.h"
 #include "engine/DeviceCommands.h"
 #include "engine/EngineThreads.h"
-#include "link/Clock.h"
+#include "system/Clock.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
 #include "support/ValveProcess.h"

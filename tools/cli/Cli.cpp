@@ -31,7 +31,7 @@
 #include "engine/ValveInfoFormat.h"
 #include "link/SerialPort.h"
 #include "params/ParameterCheck.h"
-#include "project/AtomicFile.h"
+#include "system/AtomicFile.h"
 #include "project/ProjectFile.h"
 #include "project/ProjectLayout.h"
 #include "settings/ComSettings.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 struct QlnState;
 

@@ -1,20 +1,12 @@
-#include "link/Clock.h"
+#include "system/Clock.h"
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
-#include <poll.h>
 
 namespace {
 int64_t SteadyUs() {
     using namespace std::chrono;
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// poll's time-out in whole milliseconds, rounded up so that a wait never ends before its time.
-int PollTimeout(int64_t us) {
-    if (us < 0) return -1;
-    return static_cast<int>(std::min<int64_t>((us + 999) / 1000, INT_MAX));
 }
 } // namespace
 
@@ -35,11 +27,6 @@ void RealTimeClock::Wait(WakeUp& w, uint32_t seen, uint32_t timeoutMs) {
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(RealMicros(timeoutMs));
     w.cv.wait_until(lock, deadline, raised);
-}
-
-int RealTimeClock::Poll(pollfd* fds, size_t count, uint32_t timeoutMs) {
-    const int timeout = timeoutMs == FOREVER ? -1 : PollTimeout(RealMicros(timeoutMs));
-    return ::poll(fds, static_cast<nfds_t>(count), timeout);
 }
 
 uint32_t RealClock::NowMs() {
@@ -72,18 +59,6 @@ void ManualClock::Wait(WakeUp& w, uint32_t seen, uint32_t timeoutMs) {
     cv_.wait(lock, [&] {
         return w.count.load() != seen || (timeoutMs != FOREVER && now_.load() - start >= timeoutMs);
     });
-}
-
-int ManualClock::Poll(pollfd* fds, size_t count, uint32_t timeoutMs) {
-    if (timeoutMs == FOREVER) return ::poll(fds, static_cast<nfds_t>(count), -1);
-    // Advance cannot interrupt a poll, so a wait with a deadline looks at the time every real
-    // millisecond. Only tests use this clock.
-    const uint32_t start = now_.load();
-    for (;;) {
-        const bool due = now_.load() - start >= timeoutMs;
-        const int r = ::poll(fds, static_cast<nfds_t>(count), due ? 0 : 1);
-        if (r != 0 || due) return r;
-    }
 }
 
 void ManualClock::Advance(uint32_t ms) {

@@ -1,0 +1,22 @@
+#pragma once
+#include <atomic>
+#include <functional>
+#include <thread>
+
+// The console's requests to stop (Ctrl+C, a closing terminal, kill): taken by one watcher thread
+// and handed to `onStop` with their number, so that no other thread is ever interrupted in the
+// middle of a telegram. Construct it before any other thread starts: the threads started after it
+// inherit the blocked signals.
+class ConsoleStopSignals {
+public:
+    explicit ConsoleStopSignals(std::function<void(int signo)> onStop);
+    // Ends the watcher; signals that come later are no longer handed on.
+    ~ConsoleStopSignals();
+    ConsoleStopSignals(const ConsoleStopSignals&) = delete;
+    ConsoleStopSignals& operator=(const ConsoleStopSignals&) = delete;
+
+private:
+    std::function<void(int)> onStop_;
+    std::atomic<bool> done_{false};
+    std::thread watcher_;
+};
