@@ -81,7 +81,7 @@ int Fail(const std::string& message) {
 
 int main(int argc, char** argv) {
     // No window is ever shown: without a platform chosen by the caller, none is needed.
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QtMessages);
     QGuiApplication app(argc, argv);
     // Dates follow the user's locale; numbers always use a '.' decimal point.
