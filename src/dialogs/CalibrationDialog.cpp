@@ -1,8 +1,6 @@
 #include "dialogs/CalibrationDialog.h"
 
 #include <QEvent>
-#include <QGridLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -11,19 +9,11 @@
 #include "engine/QlnState.h"
 
 namespace {
-constexpr unsigned TEXT_TITLE = 84;
-constexpr unsigned TEXT_OUTSIDE = 139;
-constexpr unsigned TEXT_WRITE = 143;
-constexpr unsigned TEXT_READ = 144;
 constexpr unsigned TEXT_COPY = 355;
-constexpr unsigned TEXT_CANCEL = 39;
-constexpr unsigned TEXT_CANCEL_KEEPS = 440;
-constexpr int TIMER_MS = 1000;
 
 // Text 180 reads "Span P2 DAC" and text 179 "Span dP DAC": each group shows the words of its data.
 constexpr CalibrationField FIELDS[] = {
-    {"1306", 138, "1136", "1138", &CalibrationData::OutsideTemperatureSet,
-     &CalibrationData::OutsideTemperatureRead, &CalibrationData::TemperaturesValid, true, 40},
+    OUTSIDE_TEMPERATURE_FIELD,
     {"1715", 180, "1139", "1140", &CalibrationData::SpanP2Set, &CalibrationData::SpanP2Read,
      &CalibrationData::SpanP2Valid, false, 4095},
     {"1716", 179, "1141", "1143", &CalibrationData::SpanDpSet, &CalibrationData::SpanDpRead,
@@ -37,42 +27,28 @@ constexpr CalibrationField FIELDS[] = {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
-
-QPushButton* MakeButton(QWidget* parent, const char* id, const QString& text) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(id));
-    b->setAutoDefault(false);
-    return b;
-}
 } // namespace
 
 CCalibrationDialog::CCalibrationDialog(QWidget* parent, QlnState& state, const TextSource& texts,
                                        bool& matrixCopied)
     : CNotifiedDialog(parent), work_(state, matrixCopied), texts_(texts) {
-    setWindowTitle(Q(texts_.Get(TEXT_TITLE)));
-    const QString writeText = Q(texts_.Get(TEXT_WRITE));
-    const QString readText = Q(texts_.Get(TEXT_READ));
+    setWindowTitle(Q(texts_.Get(calibration_text::TITLE)));
     auto* fields = new QVBoxLayout;
     for (size_t i = 0; i < edits_.size(); ++i) {
-        edits_[i] = MakeCalibrationField(this, FIELDS[i], texts_, writeText, readText);
+        edits_[i] = MakeCalibrationField(this, FIELDS[i], texts_);
         edits_[i].set->installEventFilter(this);
         fields->addWidget(edits_[i].set->parentWidget());
     }
-    // The temperature group names its value: "Outside".
-    auto* outside = new QLabel(Q(texts_.Get(TEXT_OUTSIDE)), edits_[TEMPERATURE].set->parentWidget());
-    outside->setObjectName(QStringLiteral("1352"));
-    outside->setBuddy(edits_[TEMPERATURE].set);
-    static_cast<QHBoxLayout*>(edits_[TEMPERATURE].set->parentWidget()->layout())->insertWidget(0, outside);
+    NameOutsideTemperature(edits_[TEMPERATURE], texts_);
     fields->addStretch(1);
 
     panel_ = new CCalibrationMatrixPanel(this, work_, texts_, true);
     connect(panel_, &CCalibrationMatrixPanel::SelectionChanged, this, &CCalibrationDialog::ApplyEnabling);
 
-    write_ = MakeButton(this, "1256", writeText);
-    copy_ = MakeButton(this, "1753", Q(texts_.Get(TEXT_COPY)));
-    read_ = MakeButton(this, "1255", readText);
-    close_ = MakeButton(this, "2", Q(texts_.Get(TEXT_CANCEL)));
-    close_->setToolTip(Q(texts_.Get(TEXT_CANCEL_KEEPS)));
+    write_ = MakeCalibrationButton(this, "1256", Q(texts_.Get(calibration_text::WRITE)));
+    copy_ = MakeCalibrationButton(this, "1753", Q(texts_.Get(TEXT_COPY)));
+    read_ = MakeCalibrationButton(this, "1255", Q(texts_.Get(calibration_text::READ)));
+    close_ = MakeCalibrationCancel(this, texts_);
     connect(write_, &QPushButton::clicked, this, &CCalibrationDialog::OnWrite);
     connect(copy_, &QPushButton::clicked, this, &CCalibrationDialog::OnCopy);
     connect(read_, &QPushButton::clicked, this, &CCalibrationDialog::OnRead);
@@ -90,7 +66,7 @@ CCalibrationDialog::CCalibrationDialog(QWidget* parent, QlnState& state, const T
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     timer_ = new QTimer(this);
-    timer_->setInterval(TIMER_MS);
+    timer_->setInterval(CALIBRATION_ENABLING_MS);
     connect(timer_, &QTimer::timeout, this, &CCalibrationDialog::ApplyEnabling);
     timer_->start();
     ApplyEnabling();

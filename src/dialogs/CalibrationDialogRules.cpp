@@ -10,7 +10,6 @@
 #include "text/Texts.h"
 
 namespace {
-constexpr unsigned TEXT_NO_VALUE = 134;
 constexpr int MATRIX_VALUE_MAX = 255;
 // Requests during which the calibration dialog may not close or take DAC and PWM edits.
 constexpr uint32_t CALIBRATION_BUSY_BITS =
@@ -68,7 +67,7 @@ std::string MatrixValueLabel(int array, int row, int j, bool named) {
 }
 
 std::string ReadValueText(int32_t value, bool valid, const TextSource& texts) {
-    return valid ? std::to_string(value) : texts.Get(TEXT_NO_VALUE);
+    return valid ? std::to_string(value) : texts.Get(calibration_text::NO_VALUE);
 }
 
 CalibrationEnabling CalibrationEnable(uint32_t threadCmd, bool matrixCopied, uint8_t writeEnable, int array) {

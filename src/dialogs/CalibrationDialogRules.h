@@ -13,6 +13,17 @@ class TextSource;
 // the matrix values, which control is enabled, and what the buttons do to the working copy, the
 // shared record and the request word.
 
+// The texts the calibration dialogs and their matrix panel share.
+namespace calibration_text {
+inline constexpr unsigned CANCEL = 39;
+inline constexpr unsigned CANCEL_KEEPS = 440; // Cancel's tip: the edits are kept
+inline constexpr unsigned TITLE = 84;         // the calibration and the display calibration
+inline constexpr unsigned NO_VALUE = 134;     // " -- ": nothing valid read
+inline constexpr unsigned OUTSIDE = 139;
+inline constexpr unsigned WRITE = 143;
+inline constexpr unsigned READ = 144;
+} // namespace calibration_text
+
 // Leaving an edit: the signed reader (leading number with its minus sign) and the unsigned one
 // (leading digits); an empty text gives 0; the value is limited and the text written back.
 int32_t ReadSignedField(std::string& text, int32_t min, int32_t max);

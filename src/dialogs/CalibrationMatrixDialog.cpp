@@ -5,24 +5,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "dialogs/CalibrationFields.h"
 #include "dialogs/CalibrationMatrixPanel.h"
 #include "engine/QlnState.h"
 #include "text/Texts.h"
 
 namespace {
 constexpr unsigned TEXT_TITLE = 326;
-constexpr unsigned TEXT_WRITE = 143;
-constexpr unsigned TEXT_READ = 144;
-constexpr unsigned TEXT_CANCEL = 39;
-constexpr unsigned TEXT_CANCEL_KEEPS = 440;
-constexpr int TIMER_MS = 1000;
-
-QPushButton* MakeButton(QWidget* parent, const char* id, unsigned text, const TextSource& texts) {
-    auto* b = new QPushButton(QString::fromStdString(texts.Get(text)), parent);
-    b->setObjectName(QString::fromLatin1(id));
-    b->setAutoDefault(false);
-    return b;
-}
 } // namespace
 
 CCalibrationMatrixDialog::CCalibrationMatrixDialog(QWidget* parent, QlnState& state, const TextSource& texts,
@@ -32,10 +21,9 @@ CCalibrationMatrixDialog::CCalibrationMatrixDialog(QWidget* parent, QlnState& st
     panel_ = new CCalibrationMatrixPanel(this, work_, texts_, false);
     connect(panel_, &CCalibrationMatrixPanel::SelectionChanged, this,
             &CCalibrationMatrixDialog::ApplyEnabling);
-    write_ = MakeButton(this, "1256", TEXT_WRITE, texts_);
-    read_ = MakeButton(this, "1255", TEXT_READ, texts_);
-    cancel_ = MakeButton(this, "2", TEXT_CANCEL, texts_);
-    cancel_->setToolTip(QString::fromStdString(texts_.Get(TEXT_CANCEL_KEEPS)));
+    write_ = MakeCalibrationButton(this, "1256", QString::fromStdString(texts_.Get(calibration_text::WRITE)));
+    read_ = MakeCalibrationButton(this, "1255", QString::fromStdString(texts_.Get(calibration_text::READ)));
+    cancel_ = MakeCalibrationCancel(this, texts_);
     connect(write_, &QPushButton::clicked, this, &CCalibrationMatrixDialog::OnWrite);
     connect(read_, &QPushButton::clicked, this, &CCalibrationMatrixDialog::OnRead);
     connect(cancel_, &QPushButton::clicked, this, &CCalibrationMatrixDialog::reject);
@@ -51,7 +39,7 @@ CCalibrationMatrixDialog::CCalibrationMatrixDialog(QWidget* parent, QlnState& st
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     timer_ = new QTimer(this);
-    timer_->setInterval(TIMER_MS);
+    timer_->setInterval(CALIBRATION_ENABLING_MS);
     connect(timer_, &QTimer::timeout, this, &CCalibrationMatrixDialog::ApplyEnabling);
     timer_->start();
     ApplyEnabling();

@@ -16,8 +16,6 @@ namespace {
 constexpr unsigned TEXT_ARRAYS = 136;
 constexpr unsigned TEXT_ROWS = 137;
 constexpr unsigned TEXT_VALUES = 178;
-constexpr unsigned TEXT_WRITE = 143;
-constexpr unsigned TEXT_READ = 144;
 
 struct Radio {
     const char* id;
@@ -82,8 +80,8 @@ CCalibrationMatrixPanel::CCalibrationMatrixPanel(QWidget* parent, CalibrationWor
     values_ = new QGroupBox(this);
     values_->setObjectName(QStringLiteral("1137"));
     auto* grid = new QGridLayout(values_);
-    grid->addWidget(new QLabel(Q(texts_.Get(TEXT_WRITE)), values_), 0, 1);
-    grid->addWidget(new QLabel(Q(texts_.Get(TEXT_READ)), values_), 0, 2);
+    grid->addWidget(new QLabel(Q(texts_.Get(calibration_text::WRITE)), values_), 0, 1);
+    grid->addWidget(new QLabel(Q(texts_.Get(calibration_text::READ)), values_), 0, 2);
     for (size_t j = 0; j < set_.size(); ++j) {
         const int line = static_cast<int>(j) + 1;
         labels_[j] = new QLabel(values_);
@@ -156,9 +154,9 @@ void CCalibrationMatrixPanel::Show() {
         const QString label = Q(MatrixValueLabel(array, row, i, named_));
         labels_[j]->setText(label);
         set_[j]->setText(QString::number(setRow[j]));
-        set_[j]->setAccessibleName(label.trimmed() + " (" + Q(texts_.Get(TEXT_WRITE)) + ")");
+        set_[j]->setAccessibleName(label.trimmed() + " (" + Q(texts_.Get(calibration_text::WRITE)) + ")");
         read_[j]->setText(Q(ReadValueText(readRow[j], valid, texts_)));
-        read_[j]->setAccessibleName(label.trimmed() + " (" + Q(texts_.Get(TEXT_READ)) + ")");
+        read_[j]->setAccessibleName(label.trimmed() + " (" + Q(texts_.Get(calibration_text::READ)) + ")");
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QEvent>
-#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -11,21 +10,12 @@
 #include "engine/QlnState.h"
 
 namespace {
-constexpr unsigned TEXT_TITLE = 84;
-constexpr unsigned TEXT_OUTSIDE = 139;
-constexpr unsigned TEXT_WRITE = 143;
-constexpr unsigned TEXT_READ = 144;
 constexpr unsigned TEXT_DECIMAL_POINT = 328;
-constexpr unsigned TEXT_NO_VALUE = 134;
-constexpr unsigned TEXT_CANCEL = 39;
-constexpr unsigned TEXT_CANCEL_KEEPS = 440;
-constexpr int TIMER_MS = 1000;
 
 // In the order the dialog takes them over. The DAC values are those the calibration dialog shows
 // as the spans (text 180 "Span P2 DAC", 179 "Span dP DAC"); here they take 0 to 255.
 constexpr CalibrationField FIELDS[] = {
-    {"1306", 138, "1136", "1138", &CalibrationData::OutsideTemperatureSet,
-     &CalibrationData::OutsideTemperatureRead, &CalibrationData::TemperaturesValid, true, 40},
+    OUTSIDE_TEMPERATURE_FIELD,
     {"1743", 327, "1751", "1750", &CalibrationData::DisplayFactor, &CalibrationData::DisplayFactor,
      &CalibrationData::DisplayFactorValid, true, 4095},
     {"1716", 179, "1141", "1143", &CalibrationData::SpanDpSet, &CalibrationData::SpanDpRead,
@@ -47,23 +37,19 @@ QString Q(const std::string& s) {
 CDisplayCalibrationDialog::CDisplayCalibrationDialog(QWidget* parent, QlnState& state,
                                                      const TextSource& texts, bool& matrixCopied)
     : CNotifiedDialog(parent), work_(state, matrixCopied), texts_(texts) {
-    setWindowTitle(Q(texts_.Get(TEXT_TITLE)));
+    setWindowTitle(Q(texts_.Get(calibration_text::TITLE)));
     auto* column = new QVBoxLayout;
     result_ = new QLineEdit(this);
     result_->setObjectName(QStringLiteral("1625"));
     result_->setReadOnly(true);
-    result_->setAccessibleName(Q(texts_.Get(TEXT_TITLE)));
+    result_->setAccessibleName(Q(texts_.Get(calibration_text::TITLE)));
     column->addWidget(result_);
     for (size_t i = 0; i < edits_.size(); ++i) {
-        edits_[i] = MakeCalibrationField(this, FIELDS[i], texts_, Q(texts_.Get(TEXT_WRITE)),
-                                         Q(texts_.Get(TEXT_READ)));
+        edits_[i] = MakeCalibrationField(this, FIELDS[i], texts_);
         edits_[i].set->installEventFilter(this);
         column->addWidget(edits_[i].set->parentWidget());
     }
-    auto* outside = new QLabel(Q(texts_.Get(TEXT_OUTSIDE)), edits_[TEMPERATURE].set->parentWidget());
-    outside->setObjectName(QStringLiteral("1352"));
-    outside->setBuddy(edits_[TEMPERATURE].set);
-    static_cast<QHBoxLayout*>(edits_[TEMPERATURE].set->parentWidget()->layout())->insertWidget(0, outside);
+    NameOutsideTemperature(edits_[TEMPERATURE], texts_);
 
     const QString pointCaption = Q(texts_.Get(TEXT_DECIMAL_POINT));
     auto* pointGroup = new QGroupBox(pointCaption, this);
@@ -73,7 +59,7 @@ CDisplayCalibrationDialog::CDisplayCalibrationDialog(QWidget* parent, QlnState& 
     pointRead_->setObjectName(QStringLiteral("1745"));
     pointRead_->setReadOnly(true);
     pointRead_->setAlignment(Qt::AlignCenter);
-    pointRead_->setAccessibleName(pointCaption + " (" + Q(texts_.Get(TEXT_READ)) + ")");
+    pointRead_->setAccessibleName(pointCaption + " (" + Q(texts_.Get(calibration_text::READ)) + ")");
     pointColumn->addWidget(pointRead_);
     auto* group = new QButtonGroup(this);
     for (size_t i = 0; i < points_.size(); ++i) {
@@ -86,10 +72,7 @@ CDisplayCalibrationDialog::CDisplayCalibrationDialog(QWidget* parent, QlnState& 
     connect(group, &QButtonGroup::idClicked, this, [this](int id) { work_.Data().DecimalPoint = id; });
     column->addWidget(pointGroup);
 
-    cancel_ = new QPushButton(Q(texts_.Get(TEXT_CANCEL)), this);
-    cancel_->setObjectName(QStringLiteral("2"));
-    cancel_->setAutoDefault(false);
-    cancel_->setToolTip(Q(texts_.Get(TEXT_CANCEL_KEEPS)));
+    cancel_ = MakeCalibrationCancel(this, texts_);
     connect(cancel_, &QPushButton::clicked, this, &CDisplayCalibrationDialog::reject);
     column->addWidget(cancel_);
     auto* layout = new QHBoxLayout(this);
@@ -97,7 +80,7 @@ CDisplayCalibrationDialog::CDisplayCalibrationDialog(QWidget* parent, QlnState& 
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     timer_ = new QTimer(this);
-    timer_->setInterval(TIMER_MS);
+    timer_->setInterval(CALIBRATION_ENABLING_MS);
     connect(timer_, &QTimer::timeout, this, &CDisplayCalibrationDialog::ApplyEnabling);
     timer_->start();
     ApplyEnabling();
@@ -117,7 +100,7 @@ void CDisplayCalibrationDialog::Refresh() {
     const bool valid = c.DecimalPointReadValid.value != 0;
     const int32_t read = c.DecimalPointRead;
     if (valid && (read < 0 || read > 3)) return; // an unknown coding changes nothing
-    pointRead_->setText(Q(texts_.Get(valid ? POINTS[read].text : TEXT_NO_VALUE)));
+    pointRead_->setText(Q(texts_.Get(valid ? POINTS[read].text : calibration_text::NO_VALUE)));
     for (size_t i = 0; i < points_.size(); ++i)
         points_[i]->SetColour(valid && static_cast<int32_t>(i) == read ? CColorButton::RED
                                                                        : CColorButton::GREY);
