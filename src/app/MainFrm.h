@@ -107,7 +107,7 @@ private:
     QAction* MakeAction(unsigned command, const QString& text);
     void BuildStatusBars(int screenClass);
     void ReadSettingsFiles();
-    // The command handlers (bound to their ids in MainFrm.cpp).
+    // The command handlers (bound to their ids in MainFrmMenus.cpp).
     void OnExit();
     void OnNewProject();
     void OnOpenProject();

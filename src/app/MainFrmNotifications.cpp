@@ -1,0 +1,61 @@
+// The engine's notifications: to the dialog open in each slot, to the scope view, and the boxes of
+// a line that failed.
+#include "app/MainFrm.h"
+#include "dialogs/MessageBox.h"
+#include "dialogs/NotifiedDialog.h"
+#include "engine/FailureReport.h"
+#include "engine/QlnState.h"
+#include "link/SerialPort.h"
+#include "scope/ChildView.h"
+
+void CMainFrame::SetSlot(DialogSlot slot, CNotifiedDialog* dialog) {
+    if (slot < SLOT_COUNT) slots_[slot] = dialog;
+}
+
+void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
+    if (closing_) return;
+    const NotificationRoute r = RouteNotification(code);
+    for (unsigned i = 0; i < SLOT_COUNT; ++i) {
+        if (!(r.slotMask & (1u << i)) || !slots_[i]) continue;
+        QPointer<CNotifiedDialog> d = slots_[i];
+        // Queued: the dialog sees it after this handler has returned, and not at all if it has
+        // closed in between.
+        QMetaObject::invokeMethod(
+            d, [d, code, value] { d->OnMsgReceive(code, value); }, Qt::QueuedConnection);
+    }
+    if (r.copyEditToValveWhenParametersClosed && !slots_[SLOT_PARAMETERS])
+        s_.params.ValveBlock = s_.params.EditBlock;
+    if (r.view == NotificationRoute::View::Send) view_->OnAcquisitionProgress(value);
+    if (r.view == NotificationRoute::View::Post) {
+        QPointer<CChildView> v = view_;
+        QMetaObject::invokeMethod(
+            v, [v, value] { v->OnAcquisitionEnded(value); }, Qt::QueuedConnection);
+    }
+    switch (r.box) {
+    case NotificationRoute::Box::None:
+        break;
+    case NotificationRoute::Box::CommunicationError: {
+        // Say what happened on the line and, after a write that did not complete, that the valve
+        // now holds a mix of old and new values.
+        const std::string report = FailureReport(s_, Texts());
+        messages_.Show(Texts().Get(IDS_COMMUNICATION_ERROR) + (report.empty() ? "" : "\n\n" + report),
+                       Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
+        break;
+    }
+    case NotificationRoute::Box::BaudrateError: {
+        // This text always comes from the program's own table. When the port itself could not be
+        // opened, say why and what to do about it.
+        std::string text = TextSource::Builtin(IDS_BAUDRATE_ERROR);
+        const int openError = LastOpenError(s_.link);
+        if (!s_.link.uTestMode.load() && openError != 0) {
+            const int port = s_.link.PortIndex.load();
+            text += "\n\n" + PortOpenAdvice(openError, s_.link.DevicePath[static_cast<size_t>(port & 7)]);
+        }
+        messages_.Show(text, Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
+        break;
+    }
+    case NotificationRoute::Box::Unknown:
+        messages_.Show("ERROR OnMsgReceive ", "KVT", MbIcon::None, MbButtons::Ok);
+        break;
+    }
+}
