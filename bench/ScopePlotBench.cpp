@@ -13,7 +13,7 @@
 #include <cmath>
 #include <memory>
 
-#include "scope/ScopePlot.h"
+#include "view/ScopePlot.h"
 
 namespace {
 QGuiApplication& App() {

@@ -14,11 +14,11 @@
 #include "app/MainFrm.h"
 #include "dialogs/MessageBox.h"
 #include "engine/QlnState.h"
-#include "system/AtomicFile.h"
 #include "scope/Acquisition.h"
-#include "scope/ChildView.h"
 #include "scope/RecordingCsv.h"
+#include "system/AtomicFile.h"
 #include "text/Texts.h"
+#include "view/ChildView.h"
 
 namespace {
 constexpr unsigned IDS_EXPORT_RECORDING = 450, IDS_EXPORT_PICTURE = 451, IDS_CSV_FILES = 452,

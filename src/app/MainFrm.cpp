@@ -22,9 +22,9 @@
 #include "dialogs/Artwork.h"
 #include "dialogs/MessageBox.h"
 #include "engine/QlnState.h"
-#include "scope/ChildView.h"
 #include "settings/ParameterIni.h"
 #include "text/LanguageLibrary.h"
+#include "view/ChildView.h"
 
 namespace {
 QString Q(const std::string& s) {

@@ -20,7 +20,7 @@
 #include "dialogs/TestFunctionDialog.h"
 #include "dialogs/ValveInfoDialog.h"
 #include "engine/QlnState.h"
-#include "scope/ChildView.h"
+#include "view/ChildView.h"
 
 void CMainFrame::OnSerialPort() {
     CSerialPortDialog dlg(this, s_, com_.DevicePath, Texts(), messages_);

@@ -6,7 +6,7 @@
 #include "engine/FailureReport.h"
 #include "engine/QlnState.h"
 #include "link/SerialPort.h"
-#include "scope/ChildView.h"
+#include "view/ChildView.h"
 
 void CMainFrame::SetSlot(DialogSlot slot, CNotifiedDialog* dialog) {
     if (slot < SLOT_COUNT) slots_[slot] = dialog;

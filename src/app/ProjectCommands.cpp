@@ -11,10 +11,10 @@
 #include "engine/DriveCommands.h"
 #include "engine/QlnState.h"
 #include "scope/Acquisition.h"
-#include "scope/ChildView.h"
 #include "settings/ComSettings.h"
 #include "text/Encoding.h"
 #include "text/Texts.h"
+#include "view/ChildView.h"
 
 namespace {
 QString Q(const std::string& s) {

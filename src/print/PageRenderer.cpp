@@ -11,14 +11,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "system/AtomicFile.h"
 #include "scope/Acquisition.h"
 #include "scope/SampleBuffer.h"
 #include "scope/ScopeMath.h"
-#include "scope/ScopePlot.h"
 #include "scope/ScopeSetup.h"
 #include "scope/ScopeSignalNames.h"
+#include "system/AtomicFile.h"
 #include "text/Texts.h"
+#include "view/ScopePlot.h"
 
 namespace {
 // The curves page's frame: 20 pixels in from the sides, 100 from the top, 20 from the bottom.

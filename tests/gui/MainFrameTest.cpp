@@ -32,8 +32,8 @@
 #include "dialogs/NotifiedDialog.h"
 #include "engine/QlnState.h"
 #include "system/Clock.h"
-#include "scope/ChildView.h"
 #include "text/LanguageLibrary.h"
+#include "view/ChildView.h"
 
 namespace {
 struct Shown {

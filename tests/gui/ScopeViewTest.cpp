@@ -16,10 +16,10 @@
 #include "WidgetTestSupport.h"
 #include "app/MainFrm.h"
 #include "engine/QlnState.h"
-#include "system/Clock.h"
-#include "scope/ChildView.h"
 #include "support/ValveProcess.h"
+#include "system/Clock.h"
 #include "text/LanguageLibrary.h"
+#include "view/ChildView.h"
 
 namespace {
 const QColor CYAN(0, 255, 255), GREEN(0, 255, 0), YELLOW(255, 255, 0);

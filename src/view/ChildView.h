@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "scope/ScopeMath.h"
-#include "scope/ScopePlot.h"
+#include "view/ScopePlot.h"
 
 struct QlnState;
 class QLabel;

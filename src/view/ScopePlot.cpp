@@ -1,4 +1,4 @@
-#include "scope/ScopePlot.h"
+#include "view/ScopePlot.h"
 
 #include <QPainter>
 #include <QPolygon>

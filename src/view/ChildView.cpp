@@ -1,4 +1,4 @@
-#include "scope/ChildView.h"
+#include "view/ChildView.h"
 
 #include <QLabel>
 #include <QLineEdit>
