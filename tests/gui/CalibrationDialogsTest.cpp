@@ -27,13 +27,6 @@
 using widget_test::Until;
 
 namespace {
-std::string ReadAll(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 size_t Count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
@@ -42,20 +35,8 @@ size_t Count(const std::string& text, const std::string& part) {
 }
 
 // The window in calibration and test mode with the trace log, in a folder of its own.
-struct TestProgram {
-    TestProgram() : state(clock) {
-        frame = std::make_unique<CMainFrame>(
-            widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {true, true, true}));
-        frame->show();
-    }
-    std::string Trace() const { return ReadAll(dir.filePath(QStringLiteral("debug.txt"))); }
-    bool Idle() const { return state.THREAD_CMD.load() == 0; }
-
-    ScaledClock clock{20};
-    QTemporaryDir dir;
-    QlnState state;
-    widget_test::RecordingBoxes boxes;
-    std::unique_ptr<CMainFrame> frame;
+struct TestProgram : widget_test::TestProgram<> {
+    TestProgram() : widget_test::TestProgram<>({true, true, true}) {}
 };
 
 template <class Dialog>

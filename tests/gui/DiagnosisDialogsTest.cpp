@@ -32,27 +32,9 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-std::string ReadAll(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // The window in test mode with the trace log, in a folder of its own.
-struct TestProgram {
-    TestProgram() : state(clock) {
-        frame = std::make_unique<CMainFrame>(
-            widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {true, false, true}));
-        frame->show();
-    }
-    std::string Trace() const { return ReadAll(dir.filePath(QStringLiteral("debug.txt"))); }
-
-    ScaledClock clock{20};
-    QTemporaryDir dir;
-    QlnState state;
-    SilentBoxes boxes;
-    std::unique_ptr<CMainFrame> frame;
+struct TestProgram : widget_test::TestProgram<SilentBoxes> {
+    TestProgram() : widget_test::TestProgram<SilentBoxes>({true, false, true}) {}
 };
 
 // Runs `body` inside the modal loop of the dialog that `command` opens, then closes it.

@@ -25,13 +25,6 @@
 using widget_test::Until;
 
 namespace {
-std::string ReadAll(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -50,20 +43,8 @@ public:
 };
 
 // The window in test mode with the trace log, in a folder of its own.
-struct TestProgram {
-    TestProgram() : state(clock) {
-        frame = std::make_unique<CMainFrame>(
-            widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {true, false, true}));
-        frame->show();
-    }
-    std::string Trace() const { return ReadAll(dir.filePath(QStringLiteral("debug.txt"))); }
-    bool Idle() const { return state.THREAD_CMD.load() == 0; }
-
-    ScaledClock clock{20};
-    QTemporaryDir dir;
-    QlnState state;
-    AnsweringBoxes boxes;
-    std::unique_ptr<CMainFrame> frame;
+struct TestProgram : widget_test::TestProgram<AnsweringBoxes> {
+    TestProgram() : widget_test::TestProgram<AnsweringBoxes>({true, false, true}) {}
 };
 
 // Runs `body` inside the modal loop of the dialog that `command` opens; the body closes it (the

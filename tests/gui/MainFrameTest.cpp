@@ -35,6 +35,8 @@
 #include "text/LanguageLibrary.h"
 #include "view/ChildView.h"
 
+using widget_test::ReadAll;
+
 namespace {
 struct Shown {
     std::string text, caption;
@@ -78,13 +80,6 @@ template <class Pred> bool WaitWithoutEvents(Pred pred, int ms = 30000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
-}
-
-std::string ReadAll(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 // One program: a folder, a clock, the shared state, the boxes and the window.

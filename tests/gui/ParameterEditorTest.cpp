@@ -29,8 +29,8 @@
 #include "dialogs/MessageBox.h"
 #include "dialogs/ParametersDialog.h"
 #include "engine/QlnState.h"
-#include "system/Clock.h"
 #include "support/ValveProcess.h"
+#include "system/Clock.h"
 #include "text/LanguageLibrary.h"
 
 using widget_test::RecordingBoxes;
@@ -39,13 +39,6 @@ using widget_test::Until;
 namespace {
 const QColor GREY(210, 210, 210);
 const QColor RED(255, 0, 0);
-
-std::string ReadAll(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // The name a screen reader announces. On this platform a drop-down list is announced by its
 // current text and tied to its label by a relation; its own name is the label's text.
@@ -92,23 +85,10 @@ CParameterPage* PageOf(const CParametersDialog& d, Page p) {
     return d.Sheet()->PageOf(p);
 }
 
-// The window with the engine, in a folder of its own, with the trace log.
-struct TestProgram {
-    explicit TestProgram(bool testMode, IClock& c, const std::string& device = "") : state(c) {
-        if (!device.empty()) {
-            std::ofstream ini(dir.filePath(QStringLiteral("QLN_com.ini")).toStdString());
-            ini << "[SERIAL-PORT]\nPORT=COM1\n[DEVICES]\nCOM1=" << device << "\n";
-        }
-        frame = std::make_unique<CMainFrame>(
-            widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {true, false, testMode}));
-        frame->show();
-    }
-    std::string Trace() const { return ReadAll(dir.filePath(QStringLiteral("debug.txt"))); }
-
-    QTemporaryDir dir;
-    QlnState state;
-    RecordingBoxes boxes;
-    std::unique_ptr<CMainFrame> frame;
+// The window with the engine on the test's clock, in a folder of its own, with the trace log.
+struct TestProgram : widget_test::TestProgram<> {
+    explicit TestProgram(bool testMode, IClock& c, const std::string& device = "")
+        : widget_test::TestProgram<>({true, false, testMode}, &c, device) {}
 };
 
 // Runs `body` inside the modal loop of the Parameters dialog opened from the menu, then closes it

@@ -21,6 +21,8 @@
 #include "text/LanguageLibrary.h"
 #include "view/ChildView.h"
 
+using widget_test::ReadAll;
+
 namespace {
 const QColor CYAN(0, 255, 255), GREEN(0, 255, 0), YELLOW(255, 255, 0);
 
@@ -75,13 +77,6 @@ void Drag(QWidget* w, QPoint from, QPoint to) {
                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(w, &move);
     QTest::mouseRelease(w, Qt::LeftButton, {}, to);
-}
-
-std::string ReadAll(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 std::vector<double> Numbers(const std::string& line) {

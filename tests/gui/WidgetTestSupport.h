@@ -1,14 +1,21 @@
 #pragma once
-// What the widget tests share: waiting while the window handles its events, and boxes that are
-// answered with their default button and remembered.
+// What the widget tests share: waiting while the window handles its events, boxes that are
+// answered with their default button and remembered, and the window with the engine in a folder
+// of its own.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <fstream>
 #include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/MainFrm.h"
 #include "dialogs/MessageBox.h"
+#include "engine/QlnState.h"
+#include "system/Clock.h"
 
 namespace widget_test {
 
@@ -46,5 +53,36 @@ inline FrameSetup WindowSetup(QlnState& state, const std::string& folder, IMessa
     setup.screenWidth = 1280;
     return setup;
 }
+
+// The whole file, or empty when it cannot be read.
+inline std::string ReadAll(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// The window with the engine and the trace log, in a folder of its own; `Boxes` answers its
+// boxes. Without a clock of the test's the engine runs on one 20 times as fast as the wall clock.
+// A device is written into the folder's port settings as COM1's before the window reads them.
+template <class Boxes = RecordingBoxes> struct TestProgram {
+    explicit TestProgram(Switches switches, IClock* clock = nullptr, const std::string& device = "")
+        : ownClock(clock ? nullptr : std::make_unique<ScaledClock>(20)), state(clock ? *clock : *ownClock) {
+        if (!device.empty()) {
+            std::ofstream ini(dir.filePath(QStringLiteral("QLN_com.ini")).toStdString());
+            ini << "[SERIAL-PORT]\nPORT=COM1\n[DEVICES]\nCOM1=" << device << "\n";
+        }
+        frame = std::make_unique<CMainFrame>(WindowSetup(state, dir.path().toStdString(), boxes, switches));
+        frame->show();
+    }
+    std::string Trace() const { return ReadAll(dir.filePath(QStringLiteral("debug.txt"))); }
+    bool Idle() const { return state.THREAD_CMD.load() == 0; }
+
+    std::unique_ptr<ScaledClock> ownClock;
+    QTemporaryDir dir;
+    QlnState state;
+    Boxes boxes;
+    std::unique_ptr<CMainFrame> frame;
+};
 
 } // namespace widget_test
