@@ -19,12 +19,12 @@
 #include "WidgetTestSupport.h"
 #include "app/MainFrm.h"
 #include "engine/QlnState.h"
-#include "system/Clock.h"
 #include "params/ParameterTable.h"
 #include "print/PageRenderer.h"
 #include "print/PrintLayout.h"
 #include "print/SelectPrintDialog.h"
 #include "project/ProjectFile.h"
+#include "system/Clock.h"
 #include "text/Texts.h"
 
 namespace {
