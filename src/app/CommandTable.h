@@ -5,7 +5,7 @@
 #include "text/LanguageLibrary.h"
 
 // Every command of the main window, once. The built-in menu, the key table, the enabling and the
-// dispatch are all made from this table; the window binds each id to its handler (MainFrm.cpp), and
+// dispatch are all made from this table; the window binds each id to its handler (MainFrmMenus.cpp), and
 // the build fails when a command that is built has no handler there.
 
 enum CommandId : unsigned {

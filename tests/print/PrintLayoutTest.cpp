@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "engine/QlnState.h"
-#include "system/Clock.h"
 #include "print/PrintLayout.h"
 #include "project/ProjectFile.h"
 #include "scope/ScopeSignalNames.h"
+#include "system/Clock.h"
 #include "text/Texts.h"
 
 namespace {

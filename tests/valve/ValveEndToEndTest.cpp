@@ -29,10 +29,10 @@
 #include "Cli.h"
 #include "engine/DeviceCommands.h"
 #include "engine/EngineThreads.h"
-#include "system/Clock.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
 #include "support/ValveProcess.h"
+#include "system/Clock.h"
 #include "text/Texts.h"
 
 extern char** environ;
