@@ -1,6 +1,7 @@
 #include "system/AtomicFile.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -28,6 +29,16 @@ std::string TempSuffix(unsigned attempt) {
     for (int i = 0; i < 12; ++i, x >>= 4)
         s += digits[x & 15];
     return s + ".tmp";
+}
+
+// The temporary file lies beside the target and is named after it, unless that name would be too
+// long for the file system: then a short hidden name in the same folder does.
+std::string TempName(const std::string& target, unsigned attempt) {
+    const std::string suffix = TempSuffix(attempt);
+    const size_t slash = target.rfind('/');
+    const size_t nameLength = slash == std::string::npos ? target.size() : target.size() - slash - 1;
+    if (nameLength + suffix.size() <= NAME_MAX) return target + suffix;
+    return target.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".qln" + suffix;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -65,7 +76,7 @@ AtomicWrite WriteFileAtomic(const std::string& path, const void* data, size_t si
     std::string tmp;
     int fd = -1;
     for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = target + TempSuffix(attempt);
+        tmp = TempName(target, attempt);
         // 0666 lets the umask decide for a new file, as for any other file the user creates.
         fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0 && errno != EEXIST) break;
@@ -76,7 +87,12 @@ AtomicWrite WriteFileAtomic(const std::string& path, const void* data, size_t si
         ::unlink(tmp.c_str());
         return failed(err);
     };
-    if (exists && S_ISREG(st.st_mode)) (void)::fchmod(fd, st.st_mode & 07777);
+    if (exists && S_ISREG(st.st_mode)) {
+        // The group first: changing it may clear the set-group-id bit that the mode then restores.
+        // Only the owner (or root) may give the file its group; anyone else's copy keeps theirs.
+        (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+        (void)::fchmod(fd, st.st_mode & 07777);
+    }
     const auto* p = static_cast<const uint8_t*>(data);
     size_t left = size;
     while (left > 0) {
