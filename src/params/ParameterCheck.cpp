@@ -4,11 +4,6 @@
 #include <cstdio>
 
 namespace {
-bool IsWritten(const ParameterDescription& p) {
-    return p.telegram != ParamTelegram::None && p.wire != Wire::NotSent &&
-           TelegramInfo(p.telegram).writeName != nullptr;
-}
-
 std::string Number(const ParameterDescription& p, double v) {
     char buf[64];
     if (p.type == FieldType::Float)
@@ -22,7 +17,7 @@ std::string Number(const ParameterDescription& p, double v) {
 std::vector<RangeProblem> CheckWrittenFields(const ParameterBlock& b) {
     std::vector<RangeProblem> out;
     for (const ParameterDescription& p : ParameterTable()) {
-        if (!IsWritten(p)) continue;
+        if (!SentByWrite(p)) continue;
         const double v = GetValue(b, p);
         const double slack = p.type == FieldType::Float ? p.step / 1000 : 0;
         if (std::isfinite(v) && v >= p.min - slack && v <= p.max + slack) continue;

@@ -92,6 +92,7 @@ ParameterDescription Num(const char* name, uint16_t offset, FieldType type, Page
             0,
             0,
             0,
+            false,
             false};
 }
 
@@ -144,13 +145,17 @@ ParameterDescription Held(ParameterDescription p) {
     p.heldUntilCcr = true;
     return p;
 }
+ParameterDescription CutToStep(ParameterDescription p) {
+    p.cutToStep = true;
+    return p;
+}
 
 // clang-format off
 const std::array<ParameterDescription, PARAMETER_COUNT> TABLE{
     // The settings file's rows, in its order.
     Scaled(Num(FIELD(PROPORTIONAL_GAIN), Control, 197, "", "%1.2f", 0.01, 2.0, 0.01, 1.0, Fixed2, "1.00"), KPR, 0.01, 100, 0.005),
     Held(Plain(Num(FIELD(FORWARD_OFFSET), Control, 194, "%", "%d", 0, 80, 1, 0, Int, "0"), FOR)),
-    Scaled(Num(FIELD(INTEGRATION_TIME), Control, 199, "s", "%1.2f", 0.05, 10.0, 0.05, 0.1, Fixed2, "0.1"), TIR, 0.05, 20, 0.05),
+    CutToStep(Scaled(Num(FIELD(INTEGRATION_TIME), Control, 199, "s", "%1.2f", 0.05, 10.0, 0.05, 0.1, Fixed2, "0.1"), TIR, 0.05, 20, 0.05)),
     Held(Scaled(Num(FIELD(FORWARD_GAIN), Control, 196, "", "%1.2f", 0.0, 2.5, 0.01, 1.0, Fixed2, "1.00"), FGR, 0.01, 100, 0.05)),
     Plain(Num(FIELD(DERIVATION_TIME), Control, 198, "ms", "%d", 0, 255, 1, 0, Int, "0"), TDR),
     Plain(Num(FIELD(INTEGRATION_LIMIT), Control, 200, "%", "%d", 0, 100, 1, 0, Int, "0"), ILR),
@@ -218,7 +223,8 @@ const std::array<ParameterDescription, PARAMETER_COUNT> TABLE{
     Bits(Sel(FIELD(PARAMETER_SET), NotEdited, 0, PARAMETER_SETS), CAR, 6, 1, Wire::InvertedBit),
     Offset(Num(FIELD(AUTO_ZERO_VALUE), AnalogInOut, 248, "", "%d", -128, 127, 1, 0, NotInFile, ""), AZR, 128),
     Offset(Num(FIELD(AUTO_ZERO_DP_VALUE), AnalogInOut, 364, "", "%d", -128, 127, 1, 0, NotInFile, ""), ZPR, 128),
-    // Travels only in project files; 0 means not set yet (the Control page makes it 0.01).
+    // Travels only in project files and stays as it was read: in cascaded control the editor shows
+    // and sends FORWARD_GAIN as the slave's gain, so nothing edits this field.
     Num(FIELD(SLAVE_GAIN), Control, 350, "", "%1.2f", 0.01, 1.0, 0.01, 0.0, NotInFile, ""),
 };
 // clang-format on
@@ -423,6 +429,37 @@ ParameterBlock DefaultParameterBlock() {
     for (const auto& p : TABLE)
         SetValue(b, p, p.def);
     return b;
+}
+
+bool SentByWrite(const ParameterDescription& p) {
+    return p.telegram != ParamTelegram::None && p.wire != Wire::NotSent &&
+           TelegramInfo(p.telegram).writeName != nullptr;
+}
+
+double ValveValue(const ParameterDescription& p, double value) {
+    // A float that stands for a decimal half may lie a little below it (1.15f is 1.1499999).
+    constexpr double STEP_TOLERANCE = 1e-4;
+    constexpr double CUT_TOLERANCE = 0.1;
+    if (HasChoices(p) || !std::isfinite(value) || !(p.step > 0)) return value;
+    const double slack = p.step / 1000;
+    if (value < p.min - slack || value > p.max + slack) return value;
+    const double steps = value / p.step;
+    const double whole = p.cutToStep
+                             ? std::floor(steps + CUT_TOLERANCE)
+                             : std::copysign(std::floor(std::fabs(steps) + 0.5 + STEP_TOLERANCE), steps);
+    return whole * p.step;
+}
+
+bool RoundToValveSteps(ParameterBlock& b) {
+    const ParameterBlock before = b;
+    for (const auto& p : TABLE) {
+        if (!SentByWrite(p) || HasChoices(p)) continue;
+        const double v = GetValue(b, p);
+        const double r = ValveValue(p, v);
+        // Only a value that moves is stored again: a NaN keeps its bits.
+        if (r != v) SetValue(b, p, r);
+    }
+    return std::memcmp(&before, &b, sizeof b) != 0;
 }
 
 uint8_t ScaledWriteByte(double value, double factor, double rounding) {

@@ -132,6 +132,7 @@ struct ParameterDescription {
     int32_t add;          // Offset: the bias; Limited: the largest accepted value
     uint8_t shift, width; // Bits, InvertedBit
     bool heldUntilCcr;    // FOR and FGR take effect with the CCR reply of the same read
+    bool cutToStep;       // a value is cut down to its step, not rounded (Integration Time)
 };
 
 // The settings file's 57 parameters first, in the file's order (VisibilityFlags[i] belongs to row
@@ -167,6 +168,20 @@ double IndexSeconds(IniConv conv, int64_t index);
 
 // A block holding every default.
 ParameterBlock DefaultParameterBlock();
+
+// ---- what the valve can hold -----------------------------------------------------------------
+// Whether a parameter write sends the field (not SLAVE_GAIN, not the values the valve only reports).
+bool SentByWrite(const ParameterDescription& p);
+// The value of a number as the valve will hold it: the nearest whole number of the field's steps
+// (0.1 for a one-decimal field, 0.01 for the gains, 10 for the PWM frequency and the current
+// limit), halves away from zero. The value is scaled to steps with a ten-thousandth of a step of
+// tolerance, so the decimal value counts, not its float: 2.25 gives 2.3, 1.27 gives 1.3, 25 Hz
+// gives 30 Hz. Integration Time is cut down to its 0.05 s instead, with a tenth of a step of
+// tolerance (0.146 gives 0.15, 0.14 gives 0.10). Choices, values outside the field's limits and
+// values that are no number come back as they are: a write refuses them, it never moves them.
+double ValveValue(const ParameterDescription& p, double value);
+// Every number a write sends, as ValveValue gives it. Returns true when a value changed.
+bool RoundToValveSteps(ParameterBlock& b);
 
 // ---- telegrams -------------------------------------------------------------------------------
 // Values of FOR and FGR waiting for the CCR reply of the same read.

@@ -51,3 +51,37 @@ TEST(ParameterCheck, FieldsThatAreNeverSentAreNotChecked) {
     b.BLOCK_VALID = 77;
     EXPECT_TRUE(CheckWrittenFields(b).empty());
 }
+
+// What a write sends is the value rounded to the field's step, halves away from zero, as the
+// decimal value the user sees: the bytes are those of the valve's protocol.
+TEST(ParameterCheck, NumbersAreRoundedToWhatTheValveHoldsBeforeTheyAreSent) {
+    const struct {
+        const char* field;
+        double value, rounded;
+        ParamTelegram telegram;
+        uint8_t sent;
+    } cases[] = {
+        {"DEAD_BAND", 1.27, 1.3, ParamTelegram::DBR, 13},
+        {"PROPORTIONAL_GAIN", 1.278, 1.28, ParamTelegram::KPR, 128},
+        {"PWM_FREQUENCY", 25, 30, ParamTelegram::PFR, 3},
+        {"CURRENT_LIMIT_LEVEL", 155, 160, ParamTelegram::ASR, 16},
+        {"SHUT_OFF_LEVEL", 1.27, 1.3, ParamTelegram::SLR, 13},
+        {"SHUT_OFF_LEVEL", 2.25, 2.3, ParamTelegram::SLR, 23},
+        {"RAMP_RISE_TIME", 1.15, 1.2, ParamTelegram::TRR, 12},
+        {"LIMIT_SIZE", 33.3, 33.5, ParamTelegram::LSR, 67},
+        // Integration Time is cut down to 0.05 s, with a tenth of a step of tolerance.
+        {"INTEGRATION_TIME", 0.14, 0.10, ParamTelegram::TIR, 2},
+        {"INTEGRATION_TIME", 0.146, 0.15, ParamTelegram::TIR, 3},
+        // Outside the limits nothing moves: the write refuses it as it stands.
+        {"CURRENT_LIMIT_LEVEL", 0, 0, ParamTelegram::ASR, 0},
+        {"DEAD_BAND", 0.06, 0.06, ParamTelegram::DBR, 0},
+    };
+    for (const auto& c : cases) {
+        const ParameterDescription& p = *FindParameter(c.field);
+        ParameterBlock b = DefaultParameterBlock();
+        SetValue(b, p, c.value);
+        EXPECT_EQ(RoundToValveSteps(b), c.rounded != c.value) << c.field << " " << c.value;
+        EXPECT_NEAR(GetValue(b, p), c.rounded, 1e-6) << c.field << " " << c.value;
+        EXPECT_EQ(ParamTelegramByte(c.telegram, b), c.sent) << c.field << " " << c.value;
+    }
+}
