@@ -29,7 +29,7 @@ constexpr PageItem CONTROL[] = {
     {.kind = Number, .field = "FORWARD_GAIN", .id = "1362", .statusId = "1364", .editId = "1363", .spinId = "1570"},
     {.kind = Number, .field = "PROPORTIONAL_GAIN", .id = "1365", .statusId = "1367", .editId = "1366", .spinId = "1074"},
     {.kind = Number, .field = "INTEGRATION_TIME", .id = "1368", .statusId = "1370", .editId = "1369", .spinId = "1078",
-     .dependency = NEEDS_INTEGRAL, .snapToStep = true},
+     .dependency = NEEDS_INTEGRAL},
     {.kind = Number, .field = "INTEGRATION_LIMIT", .id = "1371", .statusId = "1373", .editId = "1372", .spinId = "1395",
      .dependency = NEEDS_INTEGRAL},
     {.kind = Number, .field = "DEAD_BAND", .id = "1375", .statusId = "1377", .editId = "1376", .spinId = "1086",

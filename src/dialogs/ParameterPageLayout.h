@@ -46,9 +46,8 @@ struct PageItem {
     const char* spinId = nullptr;
     std::span<const ButtonPlace> buttons{};
     Dependency dependency{};
-    bool hidden = false;     // created invisible, still refreshed, stored and enabled
-    bool snapToStep = false; // a typed value is cut down to a multiple of the step
-    unsigned noteText = 0;   // ValveOnly: the note beside the value
+    bool hidden = false;   // created invisible, still refreshed, stored and enabled
+    unsigned noteText = 0; // ValveOnly: the note beside the value
 };
 
 struct PageLayout {

@@ -121,11 +121,6 @@ SpinStep StepSpin(const ParameterDescription& p, SpinRange range, int position, 
     return {next, next * p.step};
 }
 
-SpinStep SnapToStep(const ParameterDescription& p, double value) {
-    const int position = Position((value + p.step / 10) / p.step);
-    return {position, position * p.step};
-}
-
 // ---- enabling and marking ------------------------------------------------------------------------
 
 bool PagesLocked(uint32_t threadCmd, const ParameterBlock& local) {
@@ -255,6 +250,7 @@ bool ParameterEditor::Read() {
 bool ParameterEditor::Write(std::vector<RangeProblem>& problems) {
     problems.clear();
     if (!Buttons().write) return false;
+    RoundToValveSteps(local_);
     problems = CheckWrittenFields(local_);
     if (!problems.empty()) return false;
     StoreToProject();
@@ -264,6 +260,7 @@ bool ParameterEditor::Write(std::vector<RangeProblem>& problems) {
 bool ParameterEditor::ChooseSet(int32_t set, std::vector<RangeProblem>& problems) {
     problems.clear();
     if (Busy() || local_.PARAMETER_SET == set) return false;
+    RoundToValveSteps(local_);
     // The switch telegram carries the configuration flags of the edited set along with the choice.
     ParameterBlock next = local_;
     next.PARAMETER_SET = set;

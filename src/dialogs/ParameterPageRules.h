@@ -31,8 +31,8 @@ bool RequestParameterAction(std::atomic<uint32_t>& threadCmd, uint32_t bits,
 // value and `text` becomes the value written back.
 void ValidateIntEdit(std::string& text, int32_t& field, int32_t min, int32_t max);
 // The same for a fraction: digits and '.' are kept, a '-' only as the first character and only when
-// min is below 0. The text written back has one decimal ("%1.1f"): 1.27 is stored as typed and
-// shown as 1.3.
+// min is below 0. The text written back has one decimal ("%1.1f"). The pages then round the value
+// to what the valve can hold (ValveValue of the parameter table).
 void ValidateFloatEdit(std::string& text, float& field, float min, float max);
 
 // The value in the field's format, with a '.' whatever the locale ("1.27", "-50", "0.5").
@@ -53,9 +53,6 @@ struct SpinStep {
 };
 // One click or arrow key: the position moves by `delta` and stays inside the range.
 SpinStep StepSpin(const ParameterDescription& p, SpinRange range, int position, int delta);
-// A typed value cut down to a multiple of the step, with a tenth of a step of tolerance: for a
-// step of 0.05, 0.12 and 0.14 give 0.10, 0.146 gives 0.15.
-SpinStep SnapToStep(const ParameterDescription& p, double value);
 
 // ---- enabling and marking ------------------------------------------------------------------------
 // Busy engine or the factory set shown: nothing on the pages can be changed.
@@ -118,7 +115,9 @@ public:
     void TakeValveSnapshot();
     EditorButtons Buttons() const;
 
-    // Each returns true when it requested an action. Refused sets come back in `problems`.
+    // Each returns true when it requested an action. Refused sets come back in `problems`. Write
+    // and ChooseSet first round every number of the edited set to what the valve can hold, so that
+    // the valve gets what the pages show once they are refreshed.
     bool Read();
     bool Write(std::vector<RangeProblem>& problems);
     // Factory (1) or Custom (0); false also when that set is already chosen.

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "dialogs/ColorButton.h"
+#include "dialogs/UserInput.h"
 #include "text/Texts.h"
 
 namespace {
@@ -184,7 +185,7 @@ QGroupBox* CParameterPage::AddChoice(const PageItem& item, QVBoxLayout* column) 
     v->addWidget(c.problem);
     const size_t index = choices_.size();
     choices_.push_back(c);
-    connect(group, &QButtonGroup::idClicked, this, [this, index](int value) {
+    OnUserChecked(group, refreshing_, [this, index](int value) {
         const Choice& chosen = choices_[index];
         SetInt(Local(), chosen.p->offset, value);
         RecolourChoice(chosen);
@@ -281,6 +282,7 @@ void CParameterPage::RefreshPage() {
 
 void CParameterPage::RefreshChoice(const Choice& c) {
     const int32_t value = GetInt(Local(), c.p->offset);
+    const ProgramChange shown(refreshing_);
     // A value outside the list checks no button at all.
     c.group->setExclusive(false);
     for (const auto& [v, button] : c.buttons)
@@ -300,9 +302,11 @@ void CParameterPage::RecolourChoice(const Choice& c) {
                                                                            : CColorButton::GREY);
 }
 
+// The box shows the value as the valve will get it (a project's 25 Hz as 30, 2.25 as 2.3); Write
+// rounds the edited set alike.
 void CParameterPage::RefreshNumber(const Number& n) {
-    const double value = GetValue(Local(), *n.p);
-    n.edit->setText(Q(FormatNumber(*n.p, value)));
+    const double value = ValveValue(*n.p, GetValue(Local(), *n.p));
+    ShowProgramText(n.edit, Q(FormatNumber(*n.p, value)));
     const ParameterEditor& e = context_.editor;
     n.valve->setText(Q(ValveText(*n.p, e.Valve(), e.ValveValid(), Texts())));
     n.spin->SetRange(RangeOf(n));
@@ -359,33 +363,26 @@ void CParameterPage::EnablePage() {
 
 // ---- numbers --------------------------------------------------------------------------------------------
 
-// Only what the user typed is validated: a value the box merely shows (a damaged one, or 1.27 shown
-// as 1.3) stays as it is until the user changes it.
+// Only what the user changed is validated (typed, or set by an assistive tool): a value the box
+// merely shows (an out-of-range one from a project, which a write refuses) stays as it is. What is
+// taken is rounded to what the valve can hold, and the box shows that.
 void CParameterPage::ValidateNumber(const Number& n) {
-    if (!n.edit->isModified()) return;
+    if (!ChangedByUser(n.edit)) return;
     std::string text = n.edit->text().toStdString();
     const ParameterDescription& p = *n.p;
-    int position = 0;
     if (p.type == FieldType::Int) {
         int32_t v = 0;
         ValidateIntEdit(text, v, static_cast<int32_t>(p.min), static_cast<int32_t>(p.max));
-        SetInt(Local(), p.offset, v);
-        position = SpinPosition(p, v);
+        SetValue(Local(), p, ValveValue(p, v));
     } else {
         float v = 0;
         ValidateFloatEdit(text, v, static_cast<float>(p.min), static_cast<float>(p.max));
-        if (n.item->snapToStep) {
-            const SpinStep s = SnapToStep(p, v);
-            v = static_cast<float>(s.value);
-            position = s.position;
-        } else {
-            position = SpinPosition(p, v);
-        }
-        SetFloat(Local(), p.offset, v);
+        SetValue(Local(), p, ValveValue(p, v));
     }
-    n.edit->setText(Q(FormatNumber(p, GetValue(Local(), p))));
+    const double value = GetValue(Local(), p);
+    ShowProgramText(n.edit, Q(FormatNumber(p, value)));
     n.edit->end(false);
-    n.spin->SetPosition(position);
+    n.spin->SetPosition(SpinPosition(p, value));
     MarkNumber(n);
     context_.edited();
 }
@@ -394,7 +391,7 @@ void CParameterPage::OnSpun(const Number& n, int delta) {
     const SpinStep s = StepSpin(*n.p, RangeOf(n), n.spin->Position(), delta);
     SetValue(Local(), *n.p, s.value);
     n.spin->SetPosition(s.position);
-    n.edit->setText(Q(FormatNumber(*n.p, GetValue(Local(), *n.p))));
+    ShowProgramText(n.edit, Q(FormatNumber(*n.p, GetValue(Local(), *n.p))));
     n.edit->setFocus();
     n.edit->end(false);
     MarkNumber(n);

@@ -141,6 +141,7 @@ private:
     std::vector<ListField> lists_;
     std::vector<ValveOnly> valveOnly_;
     std::vector<const ParameterDescription*> marked_;
+    bool refreshing_ = false; // the page checks the buttons itself
 };
 
 // Tab 1: controller structure, gains and times, I-Search. In cascaded control the first two fields

@@ -13,6 +13,7 @@
 
 #include "dialogs/ColorButton.h"
 #include "dialogs/StatusInfoRules.h"
+#include "dialogs/UserInput.h"
 #include "engine/QlnState.h"
 #include "text/Texts.h"
 
@@ -119,8 +120,8 @@ CParametersDialog::CParametersDialog(QWidget* parent, QlnState& state, const Tex
     setButtons_ = new QButtonGroup(setGroup_);
     setButtons_->addButton(factory_, 1);
     setButtons_->addButton(custom_, 0);
-    connect(factory_, &QPushButton::clicked, this, &CParametersDialog::OnFactory);
-    connect(custom_, &QPushButton::clicked, this, &CParametersDialog::OnCustom);
+    OnUserChecked(factory_, showingSet_, [this] { OnFactory(); });
+    OnUserChecked(custom_, showingSet_, [this] { OnCustom(); });
     setProblem_ = new QLabel(setGroup_);
     setProblem_->setVisible(false);
     QPalette red = setProblem_->palette();
@@ -181,10 +182,13 @@ void CParametersDialog::OnRead() {
     UpdateButtons();
 }
 
+// The pages show the set as Write rounded it for the valve, also when the write is refused.
 void CParametersDialog::OnWrite() {
     sheet_->StoreAll();
     std::vector<RangeProblem> problems;
-    if (!editor_.Write(problems) && !problems.empty()) Refuse(problems);
+    const bool requested = editor_.Write(problems);
+    RefreshSetButtons();
+    if (!requested && !problems.empty()) Refuse(problems);
     changed_ = editor_.Changed();
     UpdateButtons();
 }
@@ -203,15 +207,15 @@ void CParametersDialog::OnCustom() {
     ChooseSet(0);
 }
 
+// The pages show the set as the switch rounded it; the buttons show the edited set's choice,
+// whatever was chosen.
 void CParametersDialog::ChooseSet(int32_t set) {
+    sheet_->StoreAll();
     std::vector<RangeProblem> problems;
-    if (!editor_.ChooseSet(set, problems) && !problems.empty()) Refuse(problems);
+    const bool requested = editor_.ChooseSet(set, problems);
+    RefreshSetButtons();
+    if (!requested && !problems.empty()) Refuse(problems);
     changed_ = editor_.Changed();
-    // The buttons show the edited set's choice, whatever was clicked.
-    setButtons_->setExclusive(false);
-    factory_->setChecked(editor_.Local().PARAMETER_SET == 1);
-    custom_->setChecked(editor_.Local().PARAMETER_SET == 0);
-    setButtons_->setExclusive(true);
     UpdateButtons();
 }
 
@@ -279,6 +283,7 @@ void CParametersDialog::RefreshSetButtons() {
     editor_.TakeValveSnapshot();
     sheet_->RefreshAll();
     const int32_t set = editor_.Local().PARAMETER_SET;
+    const ProgramChange shown(showingSet_);
     setButtons_->setExclusive(false);
     factory_->setChecked(set == 1);
     custom_->setChecked(set == 0);

@@ -21,7 +21,6 @@ class CParameterPropertySheets : public QTabWidget {
 public:
     CParameterPropertySheets(PageContext& context, QWidget* parent);
 
-    CParameterPage* PageAt(int tab) const { return pages_[static_cast<size_t>(tab)]; }
     CParameterPage* PageOf(Page page) const;
     void RefreshAll();
     void StoreAll();
@@ -66,6 +65,7 @@ public slots:
     void OnRead();
     void OnWrite();
     void OnCopy();
+    // Factory or Custom checked by the user (click, key or an assistive tool).
     void OnFactory();
     void OnCustom();
     // Close, Escape and the window's close box.
@@ -89,6 +89,7 @@ private:
     PageContext context_;
     bool closing_ = false;
     bool waitCursor_ = false;
+    bool showingSet_ = false; // the dialog checks Factory or Custom itself
 
     CParameterPropertySheets* sheet_ = nullptr;
     QPushButton* read_ = nullptr;

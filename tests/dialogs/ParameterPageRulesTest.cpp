@@ -144,8 +144,8 @@ TEST(ParameterEditRulesTest, SpinPositionsRangesAndSteps) {
     const std::pair<float, double> snaps[] = {{0.12f, 0.10}, {0.13f, 0.10},  {0.14f, 0.10},
                                               {0.15f, 0.15}, {0.146f, 0.15}, {10.0f, 10.0}};
     for (const auto& [typed, snapped] : snaps)
-        EXPECT_NEAR(SnapToStep(ti, typed).value, snapped, 1e-9) << typed;
-    EXPECT_EQ(FormatNumber(ti, SnapToStep(ti, 0.12f).value), "0.10");
+        EXPECT_NEAR(ValveValue(ti, typed), snapped, 1e-9) << typed;
+    EXPECT_EQ(FormatNumber(ti, ValveValue(ti, 0.12f)), "0.10");
 }
 
 // The dependencies of the pages as the editor's users know them.

@@ -33,7 +33,9 @@
 #include "system/Clock.h"
 #include "text/LanguageLibrary.h"
 
+using widget_test::PutText;
 using widget_test::RecordingBoxes;
+using widget_test::Toggle;
 using widget_test::Until;
 
 namespace {
@@ -139,12 +141,14 @@ private slots:
     void everyControlHasItsLabelsName();
     void keyboardTabEnterEscape();
     void typedAndSpunValues();
+    void assistiveToolsActLikeMouseAndKeyboard();
     void dependenciesTakeEffectAtOnce();
     void valveValuesAndRedMarks();
     void buttonsAndRequests();
     void refusedWriteNamesAndMarksTheFields();
     void closeWhileTheEngineSendsStoresNothing();
     void readCopyChangeWriteWithTheBuiltInValve();
+    void theValveGetsWhatTheBoxesShow();
     void pagesOpenAndCloseWithoutChangingTheProject();
     void againstTheVirtualValve();
     void screenshots();
@@ -260,8 +264,9 @@ void ParameterEditorTest::typedAndSpunValues() {
         const char* shown;
     } cases[] = {
         {control, "FORWARD_OFFSET", "12a5", "12"},     {control, "PWM_FREQUENCY", "2005", "2000"},
-        {control, "INTEGRATION_TIME", "0.14", "0.10"}, {control, "PROPORTIONAL_GAIN", "1.27", "1.27"},
+        {control, "INTEGRATION_TIME", "0.14", "0.10"}, {control, "PROPORTIONAL_GAIN", "1.278", "1.28"},
         {setpoint, "SETPOINT_OFFSET", "-50", "-50"},   {setpoint, "SHUT_OFF_LEVEL", "1.27", "1.3"},
+        {control, "PWM_FREQUENCY", "25", "30"},
     };
     for (const auto& c : cases) {
         Type(c.page->Edit(c.field), QString::fromLatin1(c.typed));
@@ -269,15 +274,16 @@ void ParameterEditorTest::typedAndSpunValues() {
                  qPrintable(QString::fromLatin1(c.field) + " " + c.typed + " -> " +
                             c.page->Edit(c.field)->text()));
     }
-    // 1.27 is kept as typed although one decimal is shown; the spin stands on 12.
-    QCOMPARE(local.SHUT_OFF_LEVEL, 1.27f);
-    QCOMPARE(setpoint->Spin("SHUT_OFF_LEVEL")->Position(), 12);
+    // What the box shows is what is kept: 1.27 became 1.3, and the spin stands on 13.
+    QCOMPARE(local.SHUT_OFF_LEVEL, 1.3f);
+    QCOMPARE(setpoint->Spin("SHUT_OFF_LEVEL")->Position(), 13);
     QCOMPARE(local.INTEGRATION_TIME, 0.10f);
-    // A box the user did not touch is not rewritten from what it shows: 1.27 stays 1.27.
-    d->Sheet()->StoreAll();
-    QCOMPARE(local.SHUT_OFF_LEVEL, 1.27f);
+    QCOMPARE(local.PWM_FREQUENCY, 30);
 
     CParameterPage* autosafe = PageOf(*d, Page::Autosafe);
+    Type(autosafe->Edit("CURRENT_LIMIT_LEVEL"), QStringLiteral("155"));
+    QCOMPARE(autosafe->Edit("CURRENT_LIMIT_LEVEL")->text(), QStringLiteral("160"));
+    QCOMPARE(autosafe->Spin("CURRENT_LIMIT_LEVEL")->Position(), 16);
     Type(autosafe->Edit("CURRENT_LIMIT_LEVEL"), QStringLiteral("150"));
     QCOMPARE(autosafe->Spin("CURRENT_LIMIT_LEVEL")->Position(), 15);
     autosafe->Spin("CURRENT_LIMIT_LEVEL")->stepBy(1);
@@ -293,6 +299,32 @@ void ParameterEditorTest::typedAndSpunValues() {
     control->Spin("FORWARD_GAIN")->stepBy(5);
     QCOMPARE(control->Edit("FORWARD_GAIN")->text(), QStringLiteral("1.00"));
     QCOMPARE(local.FORWARD_GAIN, 1.0f);
+}
+
+// A screen reader or automation acts through the accessibility interface: a toggled button has the
+// effect of a click, text put into a field is validated as typed text is, on leaving the field or
+// at the latest before Write.
+void ParameterEditorTest::assistiveToolsActLikeMouseAndKeyboard() {
+    Alone a;
+    a.state.params.WriteEnabled = 1;
+    auto d = a.Open();
+    CParameterPage* control = PageOf(*d, Page::Control);
+    Toggle(control->Button("CONTROLLER_STRUCTURE", 1));
+    QCOMPARE(d->Editor().Local().CONTROLLER_STRUCTURE, 1);
+    QVERIFY(control->Edit("INTEGRATION_TIME")->isEnabled());
+    PutText(control->Edit("FORWARD_OFFSET"), QStringLiteral("12a5"));
+    QCOMPARE(control->Edit("FORWARD_OFFSET")->text(), QStringLiteral("12"));
+    QCOMPARE(d->Editor().Local().FORWARD_OFFSET, 12);
+    // Never focused: Write takes it all the same, as the box then shows it.
+    PutText(control->Edit("PROPORTIONAL_GAIN"), QStringLiteral("1.278"), false);
+    d->WriteButton()->click();
+    QCOMPARE(control->Edit("PROPORTIONAL_GAIN")->text(), QStringLiteral("1.28"));
+    QCOMPARE(a.state.params.EditBlock.PROPORTIONAL_GAIN, 1.28f);
+    a.state.THREAD_CMD = 0;
+    d->OnButtonTimer();
+    Toggle(d->FactoryButton());
+    QCOMPARE(a.state.THREAD_CMD.load(), uint32_t{CMD_FACTORY_SET | CMD_READ_PARAMETER});
+    QVERIFY(d->FactoryButton()->isChecked());
 }
 
 void ParameterEditorTest::dependenciesTakeEffectAtOnce() {
@@ -626,6 +658,50 @@ void ParameterEditorTest::readCopyChangeWriteWithTheBuiltInValve() {
     QCOMPARE(Count(sends, "Snd  "), size_t{34});
     QVERIFY(sends.find("'02019697'") != std::string::npos);
     QVERIFY(Count(readBack, "Snd  ") >= 36);
+}
+
+// What the boxes show goes out, in the valve's own telegrams: typed values and a project's value
+// between two steps alike.
+void ParameterEditorTest::theValveGetsWhatTheBoxesShow() {
+    ScaledClock clock(20);
+    TestProgram p(true, clock);
+    p.state.params.EditBlock.SHUT_OFF_LEVEL = 1.27f; // as an opened project holds it
+    p.state.params.EditBlock.RAMP_RISE_TIME = 2.25f;
+    p.state.params.WriteEnabled = 1;
+    Checks check;
+    QVERIFY(WithEditor(*p.frame, [&](CParametersDialog& d) {
+        CParameterPage* control = PageOf(d, Page::Control);
+        CParameterPage* setpoint = PageOf(d, Page::Setpoint);
+        control->Button("CONTROLLER_STRUCTURE", 3)->click(); // PID: the dead band can be typed
+        const struct {
+            CParameterPage* page;
+            const char* field;
+            const char* typed;
+            const char* shown;
+        } typed[] = {{control, "DEAD_BAND", "1.27", "1.3"},
+                     {control, "PROPORTIONAL_GAIN", "1.278", "1.28"},
+                     {control, "PWM_FREQUENCY", "25", "30"},
+                     {PageOf(d, Page::Autosafe), "CURRENT_LIMIT_LEVEL", "155", "160"}};
+        for (const auto& t : typed) {
+            Type(t.page->Edit(t.field), QString::fromLatin1(t.typed));
+            check(t.page->Edit(t.field)->text() == QString::fromLatin1(t.shown), t.field);
+        }
+        check(setpoint->Edit("SHUT_OFF_LEVEL")->text() == QStringLiteral("1.3"), "the project's 1.27");
+        check(setpoint->Edit("RAMP_RISE_TIME")->text() == QStringLiteral("2.3"), "the project's 2.25");
+        d.WriteButton()->click();
+        check(Until([&] {
+                  return p.Idle() && p.Trace().find("Read Parameter", p.Trace().find(" Write Parameter ")) !=
+                                         std::string::npos;
+              }),
+              "written and read back");
+    }));
+    for (const QString& what : check.failed)
+        QFAIL(qPrintable(what));
+    const std::string trace = p.Trace();
+    // DBS 13, KPS 128, PFS 3, ASS 16, SLS 13, TRS 23.
+    for (const char* telegram :
+         {"'02070D14'", "'02018081'", "'0238033B'", "'02481058'", "'02300D3D'", "'02091720'"})
+        QVERIFY2(trace.find(telegram) != std::string::npos, telegram);
 }
 
 void ParameterEditorTest::pagesOpenAndCloseWithoutChangingTheProject() {

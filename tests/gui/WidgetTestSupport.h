@@ -2,8 +2,12 @@
 // What the widget tests share: waiting while the window handles its events, boxes that are
 // answered with their default button and remembered, and the window with the engine in a folder
 // of its own.
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFocusEvent>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <fstream>
 #include <functional>
@@ -29,6 +33,25 @@ inline bool Until(const std::function<bool()>& pred, int ms = 30000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
+}
+
+// What an assistive tool (a screen reader, test automation) does through the accessibility
+// interface: the toggle action of a radio button or check box, which is no click...
+inline void Toggle(QAbstractButton* button) {
+    QAccessible::queryAccessibleInterface(button)->actionInterface()->doAction(
+        QAccessibleActionInterface::toggleAction());
+}
+
+// ...and text put into a field through its editable-text interface, which no key reaches and which
+// leaves the field unmodified; with `leave` the focus then moves on.
+inline void PutText(QLineEdit* edit, const QString& text, bool leave = true) {
+    QAccessibleEditableTextInterface* t =
+        QAccessible::queryAccessibleInterface(edit)->editableTextInterface();
+    t->deleteText(0, static_cast<int>(edit->text().size()));
+    t->insertText(0, text);
+    if (!leave) return;
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(edit, &out);
 }
 
 // Answers every box with its default button and keeps the texts.
