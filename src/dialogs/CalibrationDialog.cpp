@@ -48,7 +48,7 @@ CCalibrationDialog::CCalibrationDialog(QWidget* parent, QlnState& state, const T
     write_ = MakeCalibrationButton(this, "1256", Q(texts_.Get(calibration_text::WRITE)));
     copy_ = MakeCalibrationButton(this, "1753", Q(texts_.Get(TEXT_COPY)));
     read_ = MakeCalibrationButton(this, "1255", Q(texts_.Get(calibration_text::READ)));
-    close_ = MakeCalibrationCancel(this, texts_);
+    close_ = MakeCalibrationClose(this, texts_);
     connect(write_, &QPushButton::clicked, this, &CCalibrationDialog::OnWrite);
     connect(copy_, &QPushButton::clicked, this, &CCalibrationDialog::OnCopy);
     connect(read_, &QPushButton::clicked, this, &CCalibrationDialog::OnRead);

@@ -15,10 +15,10 @@ class TextSource;
 
 // The texts the calibration dialogs and their matrix panel share.
 namespace calibration_text {
-inline constexpr unsigned CANCEL = 39;
-inline constexpr unsigned CANCEL_KEEPS = 440; // Cancel's tip: the edits are kept
-inline constexpr unsigned TITLE = 84;         // the calibration and the display calibration
-inline constexpr unsigned NO_VALUE = 134;     // " -- ": nothing valid read
+inline constexpr unsigned CLOSE = 334;
+inline constexpr unsigned CLOSE_KEEPS = 440; // Close's tip: the edits are kept
+inline constexpr unsigned TITLE = 84;        // the calibration and the display calibration
+inline constexpr unsigned NO_VALUE = 134;    // " -- ": nothing valid read
 inline constexpr unsigned OUTSIDE = 139;
 inline constexpr unsigned WRITE = 143;
 inline constexpr unsigned READ = 144;

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "dialogs/CalibrationDialogRules.h"
+#include "dialogs/UserInput.h"
 #include "text/Texts.h"
 
 // What the calibration dialogs share: the value pairs of the calibration record, their buttons and
@@ -83,11 +84,11 @@ inline QPushButton* MakeCalibrationButton(QWidget* parent, const char* id, const
     return b;
 }
 
-// Cancel, whose tip says that the edits are kept.
-inline QPushButton* MakeCalibrationCancel(QWidget* parent, const TextSource& texts) {
+// Close, which stores the edits into the calibration record and closes, as its tip says.
+inline QPushButton* MakeCalibrationClose(QWidget* parent, const TextSource& texts) {
     QPushButton* b =
-        MakeCalibrationButton(parent, "2", QString::fromStdString(texts.Get(calibration_text::CANCEL)));
-    b->setToolTip(QString::fromStdString(texts.Get(calibration_text::CANCEL_KEEPS)));
+        MakeCalibrationButton(parent, "2", QString::fromStdString(texts.Get(calibration_text::CLOSE)));
+    b->setToolTip(QString::fromStdString(texts.Get(calibration_text::CLOSE_KEEPS)));
     return b;
 }
 
@@ -95,14 +96,12 @@ inline QPushButton* MakeCalibrationCancel(QWidget* parent, const TextSource& tex
 inline void ReadCalibrationField(QLineEdit* edit, const CalibrationField& f, CalibrationData& c) {
     std::string text = edit->text().toStdString();
     c.*f.set = f.isSigned ? ReadSignedField(text, 0, f.max) : ReadUnsignedField(text, f.max);
-    edit->setText(QString::fromStdString(text));
+    ShowProgramText(edit, QString::fromStdString(text));
     edit->end(false);
-    edit->setModified(false);
 }
 
 inline void ShowCalibrationField(const CalibrationFieldEdits& e, const CalibrationField& f,
                                  const CalibrationData& c, const TextSource& texts) {
-    e.set->setText(QString::number(c.*f.set));
-    e.set->setModified(false);
+    ShowProgramText(e.set, QString::number(c.*f.set));
     e.read->setText(QString::fromStdString(ReadValueText(c.*f.read, (c.*f.valid).value != 0, texts)));
 }

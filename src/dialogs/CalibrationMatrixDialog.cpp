@@ -23,16 +23,16 @@ CCalibrationMatrixDialog::CCalibrationMatrixDialog(QWidget* parent, QlnState& st
             &CCalibrationMatrixDialog::ApplyEnabling);
     write_ = MakeCalibrationButton(this, "1256", QString::fromStdString(texts_.Get(calibration_text::WRITE)));
     read_ = MakeCalibrationButton(this, "1255", QString::fromStdString(texts_.Get(calibration_text::READ)));
-    cancel_ = MakeCalibrationCancel(this, texts_);
+    close_ = MakeCalibrationClose(this, texts_);
     connect(write_, &QPushButton::clicked, this, &CCalibrationMatrixDialog::OnWrite);
     connect(read_, &QPushButton::clicked, this, &CCalibrationMatrixDialog::OnRead);
-    connect(cancel_, &QPushButton::clicked, this, &CCalibrationMatrixDialog::reject);
+    connect(close_, &QPushButton::clicked, this, &CCalibrationMatrixDialog::reject);
 
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(write_);
     buttons->addWidget(read_);
     buttons->addStretch(1);
-    buttons->addWidget(cancel_);
+    buttons->addWidget(close_);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(panel_);
     layout->addLayout(buttons);
@@ -64,7 +64,7 @@ void CCalibrationMatrixDialog::OnRead() {
 }
 
 void CCalibrationMatrixDialog::reject() {
-    if (!cancel_->isEnabled()) return;
+    if (!close_->isEnabled()) return;
     panel_->StoreRow();
     panel_->TakeSelection();
     work_.Commit();
@@ -86,5 +86,5 @@ void CCalibrationMatrixDialog::ApplyEnabling() {
     panel_->ApplyEnabling(e);
     write_->setEnabled(e.write);
     read_->setEnabled(e.read);
-    if (e.close) cancel_->setEnabled(*e.close);
+    if (e.close) close_->setEnabled(*e.close);
 }

@@ -21,10 +21,10 @@ public:
     CCalibrationMatrixPanel* Panel() const { return panel_; }
     QPushButton* WriteButton() const { return write_; }
     QPushButton* ReadButton() const { return read_; }
-    QPushButton* CancelButton() const { return cancel_; }
+    QPushButton* CloseButton() const { return close_; }
 
 public slots:
-    // Cancel, Escape and the close box: the edits are kept.
+    // Close, Escape and the close box: the edits are kept.
     void reject() override;
     void OnWrite();
     void OnRead();
@@ -38,6 +38,6 @@ private:
     CCalibrationMatrixPanel* panel_ = nullptr;
     QPushButton* write_ = nullptr;
     QPushButton* read_ = nullptr;
-    QPushButton* cancel_ = nullptr;
+    QPushButton* close_ = nullptr;
     QTimer* timer_ = nullptr;
 };

@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "dialogs/UserInput.h"
 #include "text/Texts.h"
 
 namespace {
@@ -69,13 +70,18 @@ CCalibrationMatrixPanel::CCalibrationMatrixPanel(QWidget* parent, CalibrationWor
         b->setAutoExclusive(false);
         rowColumn->addWidget(b);
         rows_[r] = b;
-        connect(b, &QRadioButton::clicked, this, [this, r] {
-            for (size_t i = 0; i < rows_.size(); ++i)
-                rows_[i]->setChecked(i == r);
+        // Checked or unchecked by the user, the row becomes the one checked row.
+        connect(b, &QRadioButton::toggled, this, [this, r] {
+            if (showing_) return;
+            {
+                const ProgramChange own(showing_);
+                for (size_t i = 0; i < rows_.size(); ++i)
+                    rows_[i]->setChecked(i == r);
+            }
             OnSelectionClicked();
         });
     }
-    connect(arrayButtons, &QButtonGroup::buttonClicked, this, &CCalibrationMatrixPanel::OnSelectionClicked);
+    OnUserChecked(arrayButtons, showing_, [this](int) { OnSelectionClicked(); });
 
     values_ = new QGroupBox(this);
     values_->setObjectName(QStringLiteral("1137"));
@@ -139,6 +145,7 @@ void CCalibrationMatrixPanel::OnSelectionClicked() {
 }
 
 void CCalibrationMatrixPanel::Show() {
+    const ProgramChange shown(showing_);
     const int array = work_.Array();
     const int row = work_.Row();
     arrays_[static_cast<size_t>(array)]->setChecked(true);

@@ -54,4 +54,5 @@ private:
     std::array<QLineEdit*, MATRIX_VALUES> set_{};
     std::array<QLineEdit*, MATRIX_VALUES> read_{};
     std::array<QLabel*, MATRIX_VALUES> labels_{};
+    bool showing_ = false; // the panel checks the buttons itself
 };

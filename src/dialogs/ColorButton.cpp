@@ -14,23 +14,15 @@ QColor CColorButton::SetColour(QColor background) {
     return previous;
 }
 
-QColor CColorButton::SetTextColour(QColor text) {
-    const QColor previous = text_;
-    if (text != text_) {
-        text_ = text;
-        ApplyPalette();
-    }
-    return previous;
-}
-
 void CColorButton::ApplyPalette() {
     QPalette p = palette();
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         p.setColor(g, QPalette::Window, background_);
         p.setColor(g, QPalette::Button, background_);
     }
-    p.setColor(QPalette::Active, QPalette::WindowText, text_);
-    p.setColor(QPalette::Inactive, QPalette::WindowText, text_);
+    // Black text on either colour.
+    p.setColor(QPalette::Active, QPalette::WindowText, Qt::black);
+    p.setColor(QPalette::Inactive, QPalette::WindowText, Qt::black);
     setPalette(p);
     update();
 }

@@ -15,12 +15,9 @@ public:
     // Returns the previous colour.
     QColor SetColour(QColor background);
     QColor Colour() const { return background_; }
-    QColor SetTextColour(QColor text);
-    QColor TextColour() const { return text_; }
 
 private:
     void ApplyPalette();
 
     QColor background_ = GREY;
-    QColor text_ = Qt::black;
 };

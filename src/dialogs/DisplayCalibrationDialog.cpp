@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "dialogs/ColorButton.h"
+#include "dialogs/UserInput.h"
 #include "engine/QlnState.h"
 
 namespace {
@@ -69,12 +70,12 @@ CDisplayCalibrationDialog::CDisplayCalibrationDialog(QWidget* parent, QlnState& 
         pointColumn->addWidget(points_[i]);
     }
     // The display is not refreshed: the read-back colours stay as they are.
-    connect(group, &QButtonGroup::idClicked, this, [this](int id) { work_.Data().DecimalPoint = id; });
+    OnUserChecked(group, showing_, [this](int id) { work_.Data().DecimalPoint = id; });
     column->addWidget(pointGroup);
 
-    cancel_ = MakeCalibrationCancel(this, texts_);
-    connect(cancel_, &QPushButton::clicked, this, &CDisplayCalibrationDialog::reject);
-    column->addWidget(cancel_);
+    close_ = MakeCalibrationClose(this, texts_);
+    connect(close_, &QPushButton::clicked, this, &CDisplayCalibrationDialog::reject);
+    column->addWidget(close_);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(column);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -92,6 +93,7 @@ void CDisplayCalibrationDialog::Refresh() {
     result_->setText(Q(ReadValueText(c.Result, c.ResultValid.value != 0, texts_)));
     for (size_t i = 0; i < edits_.size(); ++i)
         ShowCalibrationField(edits_[i], FIELDS[i], c, texts_);
+    const ProgramChange shown(showing_);
     for (size_t i = 0; i < points_.size(); ++i) {
         points_[i]->setAutoExclusive(false);
         points_[i]->setChecked(static_cast<int32_t>(i) == c.DecimalPoint);
@@ -106,12 +108,12 @@ void CDisplayCalibrationDialog::Refresh() {
                                                                        : CColorButton::GREY);
 }
 
-// Only the edits the user changed are stored: the DAC values here take at most 255, and an
-// untouched span of up to 4095 set in the calibration dialog must not be cut.
+// Only the edits the user changed (typed, or set by an assistive tool) are stored: the DAC values here take
+// at most 255, and an untouched span of up to 4095 set in the calibration dialog must not be cut.
 void CDisplayCalibrationDialog::reject() {
-    if (!cancel_->isEnabled()) return;
+    if (!close_->isEnabled()) return;
     for (size_t i = 0; i < edits_.size(); ++i)
-        if (edits_[i].set->isModified() && edits_[i].set->isEnabled())
+        if (ChangedByUser(edits_[i].set) && edits_[i].set->isEnabled())
             ReadCalibrationField(edits_[i].set, FIELDS[i], work_.Data());
     work_.Commit();
     changed_ = work_.Changed();
@@ -129,7 +131,7 @@ void CDisplayCalibrationDialog::OnMsgReceive(uint32_t code, intptr_t) {
 bool CDisplayCalibrationDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut)
         for (size_t i = 0; i < edits_.size(); ++i)
-            if (watched == edits_[i].set && edits_[i].set->isModified())
+            if (watched == edits_[i].set && ChangedByUser(edits_[i].set))
                 ReadCalibrationField(edits_[i].set, FIELDS[i], work_.Data());
     return CNotifiedDialog::eventFilter(watched, event);
 }
@@ -137,5 +139,5 @@ bool CDisplayCalibrationDialog::eventFilter(QObject* watched, QEvent* event) {
 void CDisplayCalibrationDialog::ApplyEnabling() {
     const CalibrationEnabling e = DisplayCalibrationEnable(work_.ThreadCmd());
     edits_[TEMPERATURE].set->setEnabled(e.temperatureSet);
-    if (e.close) cancel_->setEnabled(*e.close);
+    if (e.close) close_->setEnabled(*e.close);
 }

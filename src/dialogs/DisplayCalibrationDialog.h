@@ -26,11 +26,11 @@ public:
     QLineEdit* ResultBox() const { return result_; }
     QLineEdit* DecimalPointBox() const { return pointRead_; }
     CColorButton* PointButton(int point) const { return points_[static_cast<size_t>(point)]; }
-    QPushButton* CancelButton() const { return cancel_; }
+    QPushButton* CloseButton() const { return close_; }
     const CalibrationWork& Work() const { return work_; }
 
 public slots:
-    // Cancel, Escape and the close box: what the user changed is kept.
+    // Close, Escape and the close box: what the user changed is kept.
     void reject() override;
     void ApplyEnabling();
 
@@ -46,6 +46,7 @@ private:
     std::array<CalibrationFieldEdits, FIELD_COUNT> edits_{};
     QLineEdit* pointRead_ = nullptr;
     std::array<CColorButton*, 4> points_{};
-    QPushButton* cancel_ = nullptr;
+    QPushButton* close_ = nullptr;
     QTimer* timer_ = nullptr;
+    bool showing_ = false; // the dialog checks the decimal point itself
 };

@@ -15,6 +15,7 @@
 
 #include "dialogs/MessageBox.h"
 #include "dialogs/ParameterPages.h"
+#include "dialogs/UserInput.h"
 #include "engine/QlnState.h"
 #include "scope/ScopeSignalNames.h"
 #include "text/Texts.h"
@@ -121,7 +122,7 @@ QWidget* CScopeSetupDialog::BuildTiming() {
         modes_[static_cast<size_t>(m)] =
             new QRadioButton(Text(TEXT_FIRST_MODE + static_cast<unsigned>(m)), modeGroup);
         modeBox->addWidget(modes_[static_cast<size_t>(m)]);
-        connect(modes_[static_cast<size_t>(m)], &QRadioButton::clicked, this, [this, m] {
+        OnUserChecked(modes_[static_cast<size_t>(m)], showing_, [this, m] {
             copy_.Mode = m;
             ApplyEnabling();
         });
@@ -215,6 +216,7 @@ void CScopeSetupDialog::AddField(ScopeFieldKind kind, unsigned label, QWidget* p
 }
 
 void CScopeSetupDialog::ShowCopy() {
+    const ProgramChange shown(showing_);
     const ScopeSetup& c = copy_;
     for (int i = 0; i < 4; ++i) {
         analog_[static_cast<size_t>(i)]->setCurrentIndex(c.Analog[i].Signal);

@@ -62,6 +62,7 @@ private:
     ScopeSetup copy_{};
     int32_t structure_ = 0;
     bool changed_ = false;
+    bool showing_ = false; // the dialog checks the mode itself
     std::array<QComboBox*, 4> analog_{}, binary_{};
     QComboBox* triggerChannel_ = nullptr;
     QComboBox* rate_ = nullptr;
