@@ -72,7 +72,7 @@ bool CalibrationOnly(unsigned command) {
 
 bool CommandEnabled(unsigned command, uint32_t threadCmd, bool calibrationMode) {
     const CommandRow* row = FindCommand(command);
-    if (!row || (row->rule & RULE_NOT_BUILT)) return false;
+    if (!row) return false;
     if ((row->rule & RULE_CALIBRATION_MODE) && !calibrationMode) return false;
     return CommandEnabledByEngine(command, threadCmd);
 }

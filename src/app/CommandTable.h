@@ -6,7 +6,7 @@
 
 // Every command of the main window, once. The built-in menu, the key table, the enabling and the
 // dispatch are all made from this table; the window binds each id to its handler (MainFrmMenus.cpp), and
-// the build fails when a command that is built has no handler there.
+// the build fails when a command has no handler there.
 
 enum CommandId : unsigned {
     ID_HELP = 32001,
@@ -52,8 +52,6 @@ enum CommandRule : unsigned {
     RULE_IDLE_ENGINE = 1u << 0,
     // Only with the calibration switch; without it the command is in no menu and has no key.
     RULE_CALIBRATION_MODE = 1u << 1,
-    // Shown, never enabled: its dialog or its engine action does not exist yet.
-    RULE_NOT_BUILT = 1u << 2,
 };
 
 struct CommandRow {
@@ -133,6 +131,6 @@ const std::vector<Accelerator>& Accelerators();
 bool CommandEnabledByEngine(unsigned command, uint32_t threadCmd);
 // Whether the command needs the calibration switch (the calibration dialogs).
 bool CalibrationOnly(unsigned command);
-// Whether the command may run now: known, built, in calibration mode when it needs it, and
+// Whether the command may run now: known, in calibration mode when it needs it, and
 // allowed by the engine's state.
 bool CommandEnabled(unsigned command, uint32_t threadCmd, bool calibrationMode);

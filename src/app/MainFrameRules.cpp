@@ -85,7 +85,6 @@ std::string DisabledReason(const TextSource& texts, unsigned command, uint32_t t
                            bool calibrationMode) {
     const CommandRow* row = FindCommand(command);
     if (!row || CommandEnabled(command, threadCmd, calibrationMode)) return "";
-    if (row->rule & RULE_NOT_BUILT) return texts.GetSilently(IDS_WHY_NOT_BUILT);
     if ((row->rule & RULE_CALIBRATION_MODE) && !calibrationMode)
         return texts.GetSilently(IDS_WHY_CALIBRATION);
     if (threadCmd & ACQUISITION_BITS) return texts.GetSilently(IDS_WHY_RECORDING);

@@ -61,13 +61,13 @@ struct CommandBindings {
         return nullptr;
     }
 
-    // Every command that is built has exactly one handler, and every handler belongs to a command.
+    // Every command has exactly one handler, and every handler belongs to a command.
     static constexpr bool Complete() {
         for (const CommandRow& row : COMMANDS) {
             int handlers = 0;
             for (const CommandBinding& b : ROWS)
                 handlers += b.id == row.id;
-            if (handlers > 1 || (handlers == 0 && !(row.rule & RULE_NOT_BUILT))) return false;
+            if (handlers != 1) return false;
         }
         // Compared by id, not through pointers: with the undefined-behaviour sanitizer GCC does not
         // fold pointer comparisons in a constant expression.
@@ -80,7 +80,7 @@ struct CommandBindings {
         return true;
     }
 };
-static_assert(CommandBindings::Complete(), "each built command needs one handler, each handler a command");
+static_assert(CommandBindings::Complete(), "each command needs one handler, each handler a command");
 
 bool CMainFrame::HasHandler(unsigned command) {
     return CommandBindings::Find(command) != nullptr;

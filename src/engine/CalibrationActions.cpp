@@ -284,10 +284,11 @@ void ActionEngine::MatrixTransfer(uint32_t offset, bool write) {
         Advance();
         return;
     }
-    const MatrixStep m = MatrixTransferStep(matrixIndex_);
     if (offset <= 3) {
+        const MatrixStep m = MatrixTransferStep(matrixIndex_);
         if (Exchange(offset - 1, "ARS", CMD_ARS, m.selector, 1) == Ex::Next) Advance();
     } else if (offset <= 6 && write) {
+        const MatrixStep m = MatrixTransferStep(matrixIndex_);
         uint8_t row[MATRIX_VALUES];
         {
             std::lock_guard<std::mutex> lock(s_.calibrationMutex);
@@ -298,6 +299,7 @@ void ActionEngine::MatrixTransfer(uint32_t offset, bool write) {
     } else if (offset <= 6) {
         if (Exchange(offset - 4, "WAR", CMD_WAR, 0, WAR_REPLY_LENGTH) != Ex::Next) return;
         if (offset == 6) {
+            const MatrixStep m = MatrixTransferStep(matrixIndex_);
             std::lock_guard<std::mutex> lock(s_.calibrationMutex);
             int32_t* row = s_.calibration.ReadMatrix[m.array][m.row];
             for (int j = 0; j < MATRIX_VALUES; ++j)
