@@ -43,7 +43,7 @@ QString CMainFrame::AskExportPath(const QString& caption, const QString& propose
 
 QSize CMainFrame::AskPictureSize() {
     QDialog dlg(this);
-    dlg.setWindowTitle(Q(Texts().Get(IDS_EXPORT_PICTURE)));
+    dlg.setWindowTitle(Q(Texts().GetSilently(IDS_EXPORT_PICTURE)));
     auto* form = new QFormLayout(&dlg);
     QSpinBox* sides[2] = {new QSpinBox(&dlg), new QSpinBox(&dlg)};
     const unsigned labels[2] = {IDS_WIDTH, IDS_HEIGHT};
@@ -51,8 +51,8 @@ QSize CMainFrame::AskPictureSize() {
     for (int i = 0; i < 2; ++i) {
         sides[i]->setRange(100, LARGEST_SIDE);
         sides[i]->setValue(defaults[i]);
-        sides[i]->setAccessibleName(Q(Texts().Get(labels[i])));
-        form->addRow(Q(Texts().Get(labels[i])), sides[i]);
+        sides[i]->setAccessibleName(Q(Texts().GetSilently(labels[i])));
+        form->addRow(Q(Texts().GetSilently(labels[i])), sides[i]);
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
     connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
@@ -65,15 +65,16 @@ QSize CMainFrame::AskPictureSize() {
 bool CMainFrame::WriteExport(const std::string& path, const std::string& bytes) {
     std::string reason;
     if (WriteFileAtomically(path, bytes.data(), bytes.size(), &reason)) return true;
-    messages_.Show(FillPlaceholders(Texts().Get(IDS_EXPORT_FAILED), {path, reason}),
+    messages_.Show(FillPlaceholders(Texts().GetSilently(IDS_EXPORT_FAILED), {path, reason}),
                    Texts().Get(IDS_APP_TITLE), MbIcon::Exclamation);
     return false;
 }
 
 void CMainFrame::OnExportRecording() {
     const QString base = QFileInfo(Q(project_.path)).completeBaseName();
-    const QString chosen = AskExportPath(Q(Texts().Get(IDS_EXPORT_RECORDING)), base + QStringLiteral(".csv"),
-                                         Q(Texts().Get(IDS_CSV_FILES)) + QStringLiteral(" (*.csv)"));
+    const QString chosen =
+        AskExportPath(Q(Texts().GetSilently(IDS_EXPORT_RECORDING)), base + QStringLiteral(".csv"),
+                      Q(Texts().GetSilently(IDS_CSV_FILES)) + QStringLiteral(" (*.csv)"));
     if (chosen.isEmpty()) return;
     const ScopeSetup setup = CheckedForRecording(CopyScopeSetup(s_));
     const bool roll = setup.Mode == 2;
@@ -91,8 +92,9 @@ void CMainFrame::OnExportRecording() {
 
 void CMainFrame::OnExportPicture() {
     const QString base = QFileInfo(Q(project_.path)).completeBaseName();
-    const QString chosen = AskExportPath(Q(Texts().Get(IDS_EXPORT_PICTURE)), base + QStringLiteral(".png"),
-                                         Q(Texts().Get(IDS_PNG_IMAGES)) + QStringLiteral(" (*.png)"));
+    const QString chosen =
+        AskExportPath(Q(Texts().GetSilently(IDS_EXPORT_PICTURE)), base + QStringLiteral(".png"),
+                      Q(Texts().GetSilently(IDS_PNG_IMAGES)) + QStringLiteral(" (*.png)"));
     if (chosen.isEmpty()) return;
     const QSize size = AskPictureSize();
     if (size.isEmpty()) return;
@@ -102,7 +104,7 @@ void CMainFrame::OnExportPicture() {
     buffer.open(QIODevice::WriteOnly);
     const std::string path = WithSuffix(chosen, "png");
     if (!picture.save(&buffer, "PNG")) {
-        messages_.Show(FillPlaceholders(Texts().Get(IDS_EXPORT_FAILED), {path, "PNG"}),
+        messages_.Show(FillPlaceholders(Texts().GetSilently(IDS_EXPORT_FAILED), {path, "PNG"}),
                        Texts().Get(IDS_APP_TITLE), MbIcon::Exclamation);
         return;
     }

@@ -62,10 +62,12 @@ bool CMainFrame::AskSaveModified() {
     return SaveProject();
 }
 
-// New and Open replace the records the engine works on: never while it is busy with them.
+// New and Open replace the records the engine works on: never while it is busy with them. Said
+// before the save question, which would be in vain.
 bool CMainFrame::RefuseWhileEngineBusy() {
     if (s_.THREAD_CMD.load() == 0 && s_.AcquisitionRunning.load() == 0) return false;
-    messages_.Show(Texts().Get(IDS_COMMUNICATION_ACTIVE), Texts().Get(IDS_APP_TITLE), MbIcon::Exclamation);
+    messages_.Show(Texts().GetSilently(IDS_PROJECT_WHILE_BUSY), Texts().Get(IDS_APP_TITLE),
+                   MbIcon::Exclamation);
     return true;
 }
 
@@ -147,33 +149,34 @@ void CMainFrame::OnSaveProjectAs() {
 }
 
 void CMainFrame::OnNewProject() {
-    if (!AskSaveModified() || RefuseWhileEngineBusy()) return;
+    if (RefuseWhileEngineBusy() || !AskSaveModified()) return;
     ResetProjectState();
     s_.params.WriteEnabled = 0;
     matrixCopied_ = false;
     s_.params.EditBlock = s_.params.IniBlock;
     SetProjectModified(false);
-    CProjectInfoDialog dlg(this, CProjectInfoDialog::Mode::New, file_->info, Texts(), messages_);
-    if (dlg.exec() == QDialog::Accepted) {
-        file_->info = dlg.Info();
-        const std::string path = FieldText(file_->info.FileName);
+    ProjectInfo entered = file_->info;
+    for (;;) {
+        CProjectInfoDialog dlg(this, CProjectInfoDialog::Mode::New, entered, Texts(), messages_);
+        if (dlg.exec() != QDialog::Accepted) break;
+        entered = dlg.Info();
+        const std::string path = dlg.FileName();
+        // Not to be replaced: back to the dialog, and the project stays as it was (nothing of it
+        // points at the file the user kept).
         if (Exists(Resolved(folder_, path)) &&
             messages_.Show(path + " already exists.\nDo you want to replace it?", Texts().Get(29),
-                           MbIcon::Exclamation, MbButtons::YesNo, MbResult::No) != MbResult::Yes) {
-            // Not written: the project keeps the name and stays modified; Save as picks another file.
-            project_.path = path;
-            TakeProjectNames();
-            SetProjectModified(true);
-        } else if (!SaveProjectTo(path)) {
-            SetProjectModified(true);
-        }
+                           MbIcon::Exclamation, MbButtons::YesNo, MbResult::No) != MbResult::Yes)
+            continue;
+        file_->info = entered;
+        if (!SaveProjectTo(path)) SetProjectModified(true);
+        break;
     }
     view_->ResetTimeAxis();
     RebuildTitle();
 }
 
 void CMainFrame::OnOpenProject() {
-    if (!AskSaveModified() || RefuseWhileEngineBusy()) return;
+    if (RefuseWhileEngineBusy() || !AskSaveModified()) return;
     const QString chosen = AskOpenPath();
     if (chosen.isEmpty()) return;
     const std::string path = chosen.toStdString();

@@ -121,12 +121,18 @@ void CProjectInfoDialog::StoreField(Field f) {
     }
     std::string text = ToRecord(edit->text());
     if (f == FILE_NAME) {
-        text = AdjustExtension(text);
-        edit->setText(FromRecord(text));
+        // Adjusted as the user typed it, so the field keeps the characters the record cannot hold.
+        const std::string adjusted = AdjustExtension(edit->text().toStdString());
+        edit->setText(QString::fromStdString(adjusted));
+        text = Utf8ToCp1252(adjusted);
     }
     const auto [field, size] = TextField(copy_, f);
     std::memset(field, 0, size);
     std::memcpy(field, text.data(), std::min(text.size(), size - 1));
+}
+
+std::string CProjectInfoDialog::FileName() const {
+    return edits_[FILE_NAME]->text().toStdString();
 }
 
 void CProjectInfoDialog::StoreAll() {

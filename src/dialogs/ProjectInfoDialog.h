@@ -23,6 +23,8 @@ public:
     const ProjectInfo& Info() const { return copy_; }
     bool Changed() const { return changed_; }
     QLineEdit* Edit(Field f) const { return edits_[f]; }
+    // The file name as typed and adjusted (UTF-8); the record holds it in Windows-1252.
+    std::string FileName() const;
 
     // Typing: a '|' or '#' is refused with a message and taken out again.
     void OnEdited(Field f);

@@ -14,9 +14,9 @@ std::string Reason(int error) {
 }
 
 void StorePath(ProjectFile& p, const std::string& path) {
-    SetFieldText(p.info.Path, path);
+    SetFieldName(p.info.Path, path);
     const std::string name = FileNameOfPath(path);
-    if (!name.empty()) SetFieldText(p.info.FileName, name);
+    if (!name.empty()) SetFieldName(p.info.FileName, name);
 }
 
 // Zero-terminates every text field of the description, whatever the file held.
@@ -42,8 +42,15 @@ void ResetProject(ProjectFile& p) {
 }
 
 std::string AdjustExtension(const std::string& name) {
+    // Byte offset of the 25th character's end (UTF-8 continuation bytes belong to the character before).
+    size_t cut = 0;
+    for (int chars = 0; cut < name.size() && chars < 25; ++chars)
+        do
+            ++cut;
+        while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80);
     const size_t dot = name.find('.');
-    const std::string stem = dot != std::string::npos && dot <= 25 ? name.substr(0, dot) : name.substr(0, 25);
+    const std::string stem =
+        dot != std::string::npos && dot <= cut ? name.substr(0, dot) : name.substr(0, cut);
     return stem + "." + PROJECT_EXTENSION;
 }
 
@@ -75,7 +82,7 @@ bool ReadProjectFile(const std::string& path, ProjectFile& p, std::string* error
     auto image = std::make_unique<ProjectFile>(p);
     std::memcpy(image.get(), file.data.data(), file.data.size());
     TerminateTexts(image->info);
-    SetFieldText(image->info.Path, path);
+    SetFieldName(image->info.Path, path);
     ForceFixedBinaryChannels(image->scopeSetup);
     p = *image;
     return true;

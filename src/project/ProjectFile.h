@@ -8,6 +8,7 @@
 #include "params/ParameterBlock.h"
 #include "project/ProjectLayout.h"
 #include "scope/ScopeSetup.h"
+#include "text/Encoding.h"
 
 // A project: everything set up or recorded for one valve, kept in one .QPJ file that is the raw
 // image of seven fixed-size records (little-endian, texts as zero-terminated Windows-1252 arrays),
@@ -77,8 +78,9 @@ constexpr const char* PROJECT_EXTENSION = "QPJ";
 // file's defaults into editBlock.
 void ResetProject(ProjectFile& p);
 
-// A file name as the project keeps it: cut at its first dot when that leaves at most 25
-// characters, otherwise after 25 characters, then ".QPJ" ("plant.txt" -> "plant.QPJ").
+// A file name (UTF-8) as the project keeps it: cut at its first dot when that leaves at most 25
+// characters, otherwise after 25 characters (never inside a character), then ".QPJ"
+// ("plant.txt" -> "plant.QPJ").
 std::string AdjustExtension(const std::string& name);
 
 // The part of a path after its last '/' or '\' (a path stored by a Windows installation).
@@ -96,6 +98,15 @@ template <size_t N> void SetFieldText(char (&field)[N], const std::string& text)
     const size_t n = text.size() < N - 1 ? text.size() : N - 1;
     for (size_t i = 0; i < N; ++i)
         field[i] = i < n ? text[i] : '\0';
+}
+
+// The names in the records (project, file and path) are Windows-1252; the file system's and the
+// program's are UTF-8. A character that Windows-1252 cannot hold is stored as '?'.
+template <size_t N> std::string FieldName(const char (&field)[N]) {
+    return Cp1252ToUtf8(FieldText(field));
+}
+template <size_t N> void SetFieldName(char (&field)[N], const std::string& utf8) {
+    SetFieldText(field, Utf8ToCp1252(utf8));
 }
 
 float FormatVersion(const ProjectFile& p);

@@ -434,6 +434,8 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {454, "{0} could not be written: {1}"},
     {455, "Width:"},
     {456, "Height:"},
+    // New and Open while the valve is busy.
+    {460, "An action or a recording is running. Let it end, or stop the recording (F5), then open or start the project."},
     {32024, "Quillon Software"},
 };
 // clang-format on

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -79,6 +80,7 @@ private slots:
     void openRestoresTheSavedSetAndRefusesWhatIsNoProject();
     void aFailedSaveIsSaidAndKeepsTheProjectModified();
     void newAndOpenWaitForAnIdleEngine();
+    void newKeepsAFileTheUserWillNotReplaceAndItsRealName();
     void projectInfoRefusesSeparatorsAndTakesDigits();
 };
 
@@ -184,14 +186,47 @@ void ProjectCommandsTest::newAndOpenWaitForAnIdleEngine() {
     QVERIFY2(p.state.link.RunStates[THREAD_ACTION].load() == RUN_STOPPED, "the engine thread did not stop");
     p.state.THREAD_CMD.fetch_or(CMD_WRITE_PARAMETER);
     f.openPath = p.File("x.QPJ");
+    // Said before the save question, which would be in vain.
+    f.SetProjectModified(true);
     for (unsigned command : {ID_NEW_PROJECT, ID_OPEN_PROJECT}) {
         p.boxes.shown.clear();
         f.OnCommand(command);
         QCOMPARE(p.boxes.shown.size(), size_t{1});
-        QVERIFY2(p.boxes.shown[0].find("Communication active") != std::string::npos,
+        QVERIFY2(p.boxes.shown[0].find("An action or a recording is running.") != std::string::npos,
                  p.boxes.shown[0].c_str());
         QCOMPARE(p.state.params.EditBlock.SETPOINT_SPAN, 99);
     }
+}
+
+// No to "already exists" goes back to the dialog and changes nothing; the name typed is the file's
+// real (UTF-8) name, the record's is Windows-1252.
+void ProjectCommandsTest::newKeepsAFileTheUserWillNotReplaceAndItsRealName() {
+    Program p;
+    TestFrame& f = *p.frame;
+    const QString kept = p.dir.filePath(QStringLiteral("Pr\u00fcfstand.QPJ"));
+    std::ofstream(kept.toStdString()) << "kept";
+    int dialogs = 0;
+    std::function<void()> answer = [&] {
+        auto* d = qobject_cast<CProjectInfoDialog*>(QApplication::activeModalWidget());
+        if (!d) return;
+        QLineEdit* name = d->Edit(CProjectInfoDialog::FILE_NAME);
+        name->setText(++dialogs == 1 ? QStringLiteral("Pr\u00fcfstand") : QStringLiteral("Pr\u00fcfstand2"));
+        QTimer::singleShot(0, answer); // the dialog that may come next
+        d->accept();
+    };
+    QTimer::singleShot(0, answer);
+    p.boxes.answers = {MbResult::No};
+    f.OnCommand(ID_NEW_PROJECT);
+    QCOMPARE(dialogs, 2);
+    QCOMPARE(p.boxes.shown.size(), size_t{1});
+    QVERIFY2(p.boxes.shown[0].find("already exists") != std::string::npos, p.boxes.shown[0].c_str());
+    QCOMPARE(Read(kept), std::string("kept"));
+    const std::string written = Read(p.dir.filePath(QStringLiteral("Pr\u00fcfstand2.QPJ")));
+    QCOMPARE(written.size(), size_t{173624});
+    QCOMPARE(written.substr(25, 15), std::string("Pr\xFC"
+                                                 "fstand2.QPJ\0",
+                                                 15));
+    QVERIFY(!f.ProjectModified());
 }
 
 void ProjectCommandsTest::projectInfoRefusesSeparatorsAndTakesDigits() {

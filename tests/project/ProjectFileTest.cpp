@@ -72,6 +72,8 @@ TEST(ProjectFileNames, ExtensionAdjustmentAndFileNames) {
         << "28 characters";
     EXPECT_EQ(AdjustExtension("abcdefghijklmnopqrstuvwxyz.QPJ"), "abcdefghijklmnopqrstuvwxy.QPJ")
         << "the dot leaves 26 characters, so the name is cut after 25";
+    EXPECT_EQ(AdjustExtension("abcdefghijklmnopqrstuvwx\u00fc12"), "abcdefghijklmnopqrstuvwx\u00fc.QPJ")
+        << "25 characters, the last of two bytes: never cut inside a character";
     EXPECT_EQ(FileNameOfPath("/home/u/p/plant.QPJ"), "plant.QPJ");
     EXPECT_EQ(FileNameOfPath("C:\\Projekte\\anlage.QPJ"), "anlage.QPJ")
         << "a path from a Windows installation";
@@ -130,6 +132,34 @@ TEST_F(ProjectFiles, OpeningForcesTheFixedBinaryChannelsAndTheActualPath) {
     EXPECT_EQ(opened->scopeSetup.Binary[3], 4);
     EXPECT_EQ(FieldText(opened->info.Path), renamed);
     EXPECT_EQ(FieldText(opened->info.FileName), "plant.QPJ") << "the stored file name is kept";
+}
+
+// The records keep names in Windows-1252; the file system and the program use UTF-8.
+TEST_F(ProjectFiles, NamesAreWindows1252InTheRecordAndTheRealNameOnDisk) {
+    struct Case {
+        const char* name;
+        std::string recorded; // the file name field's bytes
+    } cases[] = {
+        {"Pr\u00fcfstand.QPJ", "\x50\x72\xFC\x66\x73\x74\x61\x6E\x64.QPJ"},
+        {"Ventil\u2192A.QPJ", "Ventil?A.QPJ"}, // no arrow in Windows-1252
+    };
+    for (const Case& c : cases) {
+        const std::string file = dir.File(c.name);
+        auto saved = Fresh();
+        std::string error;
+        ASSERT_TRUE(WriteProjectFile(file, *saved, &error)) << error;
+        EXPECT_TRUE(std::filesystem::exists(file)) << "written under its real name";
+        EXPECT_EQ(Read(file).substr(25, c.recorded.size() + 1), c.recorded + '\0');
+        EXPECT_EQ(FieldText(saved->info.Path), dir.Path() + "/" + c.recorded);
+
+        auto opened = Fresh();
+        ASSERT_TRUE(ReadProjectFile(file, *opened, &error)) << error;
+        EXPECT_EQ(FieldText(opened->info.FileName), c.recorded);
+    }
+    auto p = Fresh();
+    SetFieldName(p->info.ProjectName, "Pr\u00fcfstand");
+    EXPECT_EQ(FieldText(p->info.ProjectName), "\x50\x72\xFC\x66\x73\x74\x61\x6E\x64");
+    EXPECT_EQ(FieldName(p->info.ProjectName), "Pr\u00fcfstand");
 }
 
 TEST_F(ProjectFiles, AnyRegularFileOfAnyLengthOpensAndTextsEndWithinTheirFields) {
