@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config git
   dpkg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libcli11-dev
   clang clang-format libclang-rt-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev xvfb xauth
   poppler-utils

@@ -2,10 +2,22 @@
 
 #include <ostream>
 
+#include "CliRun.h"
+#include "engine/CalibrationData.h"
 #include "engine/QlnState.h"
 
 namespace {
 constexpr const char* STEP_WORDS[] = {"", "start", "check", "stop"};
+
+// The request bit of each step and the notification that ends it.
+struct StepRequest {
+    uint32_t bit;
+    uint32_t done;
+};
+constexpr StepRequest STEP_REQUESTS[] = {{0, 0},
+                                         {CMD_START_CALIBRATION, NOTIFY_CALIBRATION_STARTED},
+                                         {CMD_CHECK_CALIBRATION, NOTIFY_CALIBRATION_CHECKED},
+                                         {CMD_STOP_CALIBRATION, NOTIFY_CALIBRATION_STOPPED}};
 
 struct SingleRead {
     const char* key;
@@ -21,46 +33,9 @@ constexpr SingleRead SINGLE_READS[] = {
     {"outside_temperature", "Outside temperature", &CalibrationData::OutsideTemperatureRead,
      &CalibrationData::TemperaturesValid},
 };
-} // namespace
 
-bool IsCalibrationCommand(const std::string& command) {
-    return command == "read-matrix" || command == "write-matrix" || command == "calibration";
-}
-
-std::string ParseCalibrationArgs(const std::vector<std::string>& positional, std::string& file,
-                                 CalibrationStep& step) {
-    const std::string& command = positional[0];
-    std::vector<std::string> rest(positional.begin() + 1, positional.end());
-    if (command == "calibration") {
-        if (rest.empty()) return "calibration needs start, check or stop";
-        for (int i = 1; i <= 3; ++i)
-            if (rest[0] == STEP_WORDS[i]) step = static_cast<CalibrationStep>(i);
-        if (step == CalibrationStep::None)
-            return "unknown calibration step '" + rest[0] + "': use start, check or stop";
-        rest.erase(rest.begin());
-        // Only the start sends values of a project: its start mode and outside temperature.
-        if (step != CalibrationStep::Start && !rest.empty())
-            return std::string("calibration ") + STEP_WORDS[static_cast<int>(step)] + " takes no file";
-    }
-    if (rest.size() > 1) return "too many arguments";
-    if (command == "write-matrix" && rest.size() != 1) return "write-matrix needs exactly one project file";
-    if (!rest.empty()) file = rest[0];
-    return "";
-}
-
-CalibrationRequest CalibrationRequestFor(const std::string& command, CalibrationStep step) {
-    if (command == "read-matrix") return {CMD_READ_MATRIX, NOTIFY_MATRIX_READ};
-    if (command == "write-matrix") return {CMD_WRITE_MATRIX, NOTIFY_MATRIX_WRITTEN};
-    switch (step) {
-    case CalibrationStep::Start:
-        return {CMD_START_CALIBRATION, NOTIFY_CALIBRATION_STARTED};
-    case CalibrationStep::Check:
-        return {CMD_CHECK_CALIBRATION, NOTIFY_CALIBRATION_CHECKED};
-    default:
-        return {CMD_STOP_CALIBRATION, NOTIFY_CALIBRATION_STOPPED};
-    }
-}
-
+// The 26 rows read back, the spans, the offsets and the outside temperature; " -- " or null for
+// what the valve has not reported.
 void PrintMatrix(const CalibrationData& c, bool json, std::ostream& out) {
     out << (json ? "{\"rows\": [" : "");
     for (int i = 0; i < MATRIX_TRANSFER_ROWS; ++i) {
@@ -92,6 +67,7 @@ void PrintMatrix(const CalibrationData& c, bool json, std::ostream& out) {
     out << (json ? "}\n" : "");
 }
 
+// The end of a calibration step: the stage (the result's high nibble) for check and stop.
 void PrintCalibrationStep(CalibrationStep step, intptr_t stage, const CalibrationData& c, bool json,
                           std::ostream& out) {
     const char* word = STEP_WORDS[static_cast<int>(step)];
@@ -106,4 +82,63 @@ void PrintCalibrationStep(CalibrationStep step, intptr_t stage, const Calibratio
         return;
     }
     out << "Calibration " << word << ": result " << stage << "\n";
+}
+
+// Runs one calibration request with the project's record as what a write sends and what a read
+// fills. Returns the exit status of a failure, or -1.
+int Request(ValveRun& run, const ProjectFile& project, uint32_t bit, uint32_t done) {
+    StoreCalibration(run.State(), project.calibration);
+    run.Start();
+    const uint32_t code = run.Request(bit, done);
+    return run.End(code, done);
+}
+} // namespace
+
+std::string ParseCalibrationStep(const std::string& word, Options& o) {
+    for (int i = 1; i <= 3; ++i)
+        if (word == STEP_WORDS[i]) {
+            o.calibrationStep = static_cast<CalibrationStep>(i);
+            return "";
+        }
+    return "unknown calibration step '" + word + "': use start, check or stop";
+}
+
+std::string CheckCalibrationArgs(const Options& o) {
+    if (o.calibrationStep != CalibrationStep::Start && !o.file.empty())
+        return std::string("calibration ") + STEP_WORDS[static_cast<int>(o.calibrationStep)] +
+               " takes no file";
+    return "";
+}
+
+int RunReadMatrix(CommandContext& c) {
+    ValveRun run(c);
+    if (const int failed = Request(run, c.project, CMD_READ_MATRIX, NOTIFY_MATRIX_READ); failed >= 0)
+        return failed;
+    const CalibrationData read = CopyCalibration(run.State());
+    PrintMatrix(read, c.o.json, c.out);
+    if (c.o.file.empty()) return 0;
+    // The whole record: the read-back values are new, everything else is the project's as loaded.
+    c.project.calibration = read;
+    return SaveProject(c.o.file, c.project, c.err);
+}
+
+int RunWriteMatrix(CommandContext& c) {
+    ValveRun run(c);
+    if (const int failed = Request(run, c.project, CMD_WRITE_MATRIX, NOTIFY_MATRIX_WRITTEN); failed >= 0)
+        return failed;
+    if (c.o.json)
+        c.out << "{\"written_rows\": " << MATRIX_TRANSFER_ROWS << "}\n";
+    else
+        c.out << "Wrote " << MATRIX_TRANSFER_ROWS
+              << " matrix rows, the DAC spans, the PWM offsets and the outside temperature.\n";
+    return 0;
+}
+
+int RunCalibration(CommandContext& c) {
+    const CalibrationStep step = c.o.calibrationStep;
+    const StepRequest r = STEP_REQUESTS[static_cast<int>(step)];
+    ValveRun run(c);
+    if (const int failed = Request(run, c.project, r.bit, r.done); failed >= 0) return failed;
+    PrintCalibrationStep(step, run.Notifier().ValueOf(r.done), CopyCalibration(run.State()), c.o.json, c.out);
+    return 0;
 }

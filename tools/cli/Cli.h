@@ -37,6 +37,6 @@ private:
 
 // qln-cli as a function, so tests can run it in-process with a fast clock.
 // Returns the exit status: 0 success, 2 usage error or unreadable file, else the engine's code
-// (see USAGE and the README for the full list).
+// (see the README for the full list).
 int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& out, std::ostream& err,
            CliInterrupt* interrupt = nullptr);

@@ -1,17 +1,36 @@
 #include "RecordCommand.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <ostream>
+#include <iostream>
+#include <sstream>
+
+#include "CliRun.h"
+#include "engine/DeviceCommands.h"
+#include "scope/Acquisition.h"
+#include "scope/RecordingCsv.h"
+#include "scope/SampleBuffer.h"
+#include "system/AtomicFile.h"
+
+const RecordOptionRow RECORD_OPTIONS[8] = {
+    {"--mode", "step|ramp|roll", "the recording: a setpoint step, a ramp, or rolling until stopped"},
+    {"--rate", "MS", "roll: the sample period, 4, 10, 20, 40, 100 or 200 ms"},
+    {"--begin", "PCT", "the setpoint the step or ramp starts from, 0 to 100 %"},
+    {"--end", "PCT", "the setpoint the step or ramp ends at, 0 to 100 %"},
+    {"--ramp-time", "S", "ramp: its time from begin to end, 0 to 20 s"},
+    {"--trigger", "CH:rising|falling:VALUE",
+     "roll: start when channel CH (1-4 analog, 5-8 binary channels 1-4) crosses VALUE (-100 to 100 %)"},
+    {"--for", "S", "roll: stop after S seconds"},
+    {"--csv", "FILE|-", "also write the samples as CSV to FILE, or to stdout with -"},
+};
 
 namespace {
 constexpr int RATES_MS[] = {4, 10, 20, 40, 100, 200};
 
 bool ParseNumber(const std::string& text, double& v) {
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, v);
-    return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(v);
+    const std::optional<double> n = ::ParseNumber(text);
+    v = n.value_or(0);
+    return n.has_value();
 }
 
 bool WholeNumber(double v) {
@@ -35,19 +54,91 @@ std::string ParseTrigger(const std::string& text, RecordOptions& o) {
     o.triggerValue = static_cast<int32_t>(value);
     return "";
 }
+
+// Drives a recording to its end. There is no view to draw, so each progress is taken at once; a
+// duration in roll mode ends the recording as Stop Acquisition does; a recording ended by an error
+// is followed by a hard stop, so that the valve is never left streaming.
+uint32_t RunRecording(QlnState& s, CliNotifier& notifier, const Options& o, IClock& clock,
+                      std::ostream& err) {
+    const int32_t mode = CopyScopeSetup(s).Mode;
+    const bool progress = IsTerminal(err);
+    const uint32_t start = clock.NowMs();
+    bool stopAsked = false;
+    RequestAction(s, mode == 0 ? CMD_STEP_MODE : mode == 1 ? CMD_RAMP_MODE : CMD_ROLL_TRIGGER);
+    for (;;) {
+        const uint32_t code = notifier.Next(s);
+        if (code == NOTIFY_ACQUISITION_PROGRESS) {
+            s.DisplayUpdatePending.store(0);
+            if (progress) err << "\rrecording: " << s.SamplesReceived.load() << " samples " << std::flush;
+            const auto elapsed = static_cast<double>(clock.NowMs() - start);
+            if (o.record.forSeconds && !stopAsked && elapsed >= *o.record.forSeconds * 1000) {
+                stopAsked = true;
+                RequestStopAcquisition(s.THREAD_CMD);
+                WakeEngine(s.link);
+            }
+            continue;
+        }
+        if (progress) err << "\n";
+        if (code == NOTIFY_ACQUISITION_ENDED || code == 0 || code == NOTIFY_BAUDRATE_ERROR) return code;
+        if (code >= 1 && code <= 8) {
+            // The message is about the failure, not about the hard stop that follows it.
+            const LineFailure failure = s.LastFailure.load();
+            RequestAction(s, CMD_HARD_STOP);
+            for (uint32_t c = 0; c != NOTIFY_ACQUISITION_ENDED && c != NOTIFY_HARD_STOP_FAILED;)
+                if ((c = notifier.Next(s)) == 0) break;
+            s.LastFailure.store(failure);
+            return code;
+        }
+    }
+}
+
+// A first signal stops the recording as Stop Acquisition does (the valve is told to stop
+// streaming); a second one does the hard stop.
+void StopRecordingOnSignal(QlnState& s, int count) {
+    if (count == 1)
+        RequestStopAcquisition(s.THREAD_CMD);
+    else
+        s.THREAD_CMD.fetch_or(CMD_HARD_STOP);
+    WakeEngine(s.link);
+}
+
+int PrintRecording(const QlnState& s, ProjectFile& project, const Options& o, std::ostream& out,
+                   std::ostream& err) {
+    const ScopeSetup setup = CopyScopeSetup(s);
+    const bool roll = setup.Mode == 2;
+    const RecordedRange range = RecordedRangeOf(roll, s.FillIndex.load(), s.SamplesReceived.load());
+    const float period = roll ? SamplePeriod(setup.SampleRateIndex) : SamplePeriod(0);
+    if (o.record.csv && *o.record.csv == "-") {
+        WriteCsv(s.samples, range, period, out);
+    } else if (o.record.csv) {
+        std::ostringstream csv;
+        WriteCsv(s.samples, range, period, csv);
+        const std::string text = csv.str();
+        std::string reason;
+        if (!WriteFileAtomically(*o.record.csv, text.data(), text.size(), &reason)) {
+            err << "qln-cli: the recording could not be saved to " << *o.record.csv << ": " << reason
+                << ".\n";
+            return EXIT_PROJECT_NOT_SAVED;
+        }
+    }
+    std::ostream& summary = o.record.csv && *o.record.csv == "-" ? err : out;
+    if (o.json) {
+        JsonObject j;
+        j.Add("samples", range.count);
+        j.Add("display_update_too_fast", static_cast<long>(s.DisplayTooFast.load()));
+        summary << j.Str();
+    } else {
+        summary << "Recorded " << range.count << " samples (" << s.DisplayTooFast.load()
+                << " display updates too fast).\n";
+    }
+    if (o.file.empty()) return 0;
+    project.scopeSetup = setup;
+    s.samples.SaveTo(project.samples);
+    return SaveProject(o.file, project, err);
+}
 } // namespace
 
-std::optional<std::string> ParseRecordOption(const std::vector<std::string>& args, size_t& i,
-                                             RecordOptions& o) {
-    const std::string& a = args[i];
-    static const char* const NAMES[] = {"--mode",      "--rate",    "--begin", "--end",
-                                        "--ramp-time", "--trigger", "--for",   "--csv"};
-    bool known = false;
-    for (const char* n : NAMES)
-        known = known || a == n;
-    if (!known) return std::nullopt;
-    if (i + 1 >= args.size()) return a + " needs a value";
-    const std::string& v = args[++i];
+std::string ParseRecordOption(const std::string& a, const std::string& v, RecordOptions& o) {
     double x = 0;
     const bool number = ParseNumber(v, x);
     if (a == "--mode") {
@@ -61,8 +152,11 @@ std::optional<std::string> ParseRecordOption(const std::vector<std::string>& arg
             return "--mode takes step, ramp or roll";
     } else if (a == "--rate") {
         for (int k = 0; k < 6; ++k)
-            if (number && x == RATES_MS[k]) o.rateIndex = k;
-        if (!o.rateIndex) return "--rate takes 4, 10, 20, 40, 100 or 200 (ms)";
+            if (number && x == RATES_MS[k]) {
+                o.rateIndex = k;
+                return "";
+            }
+        return "--rate takes 4, 10, 20, 40, 100 or 200 (ms)";
     } else if (a == "--begin" || a == "--end") {
         if (!number || x < 0 || x > 100) return a + " takes a percentage from 0 to 100";
         // The valve takes the setpoints in steps of 0.5 %.
@@ -75,10 +169,12 @@ std::optional<std::string> ParseRecordOption(const std::vector<std::string>& arg
     } else if (a == "--for") {
         if (!number || x <= 0 || x > 86400) return "--for takes seconds (more than 0)";
         o.forSeconds = x;
-    } else {
+    } else if (a == "--csv") {
         o.csv = v;
+    } else {
+        return "unknown option '" + a + "'";
     }
-    return std::string();
+    return "";
 }
 
 std::string ParseRecordTime(const std::string& text, RecordOptions& o) {
@@ -108,4 +204,20 @@ std::string ApplyRecordOptions(const RecordOptions& o, ScopeSetup& s) {
     }
     if (s.Mode < 0 || s.Mode > 2) s.Mode = 2;
     return "";
+}
+
+int RunRecord(CommandContext& c) {
+    ValveRun run(c);
+    QlnState& s = run.State();
+    ScopeSetup setup = c.o.file.empty() ? DefaultScopeSetup() : c.project.scopeSetup;
+    const std::string error = ApplyRecordOptions(c.o.record, setup);
+    if (!error.empty()) {
+        c.err << "qln-cli: " << error << "\n";
+        return EXIT_USAGE;
+    }
+    StoreScopeSetup(s, setup);
+    run.Start(StopRecordingOnSignal);
+    const uint32_t code = RunRecording(s, run.Notifier(), c.o, c.clock, c.err);
+    if (const int failed = run.End(code, NOTIFY_ACQUISITION_ENDED); failed >= 0) return failed;
+    return PrintRecording(s, c.project, c.o, c.out, c.err);
 }

@@ -1,0 +1,315 @@
+#include "CliRun.h"
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <iostream>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/DeviceCommands.h"
+#include "engine/FailureReport.h"
+#include "link/SerialPort.h"
+#include "project/ProjectLayout.h"
+#include "settings/ComSettings.h"
+#include "text/Texts.h"
+
+// ---- what qln-cli asks the operating system -----------------------------------------------------
+
+namespace {
+struct PathState {
+    bool exists = false;
+    bool missing = false; // nothing at all by that name
+    uint64_t size = 0;
+};
+
+PathState StatPath(const std::string& path) {
+    struct stat st {};
+    PathState p;
+    p.exists = ::stat(path.c_str(), &st) == 0;
+    p.missing = !p.exists && errno == ENOENT;
+    p.size = static_cast<uint64_t>(st.st_size);
+    return p;
+}
+} // namespace
+
+bool IsTerminal(const std::ostream& err) {
+    return &err == &std::cerr && ::isatty(STDERR_FILENO);
+}
+
+// ---- arguments ----------------------------------------------------------------------------------
+
+std::optional<double> ParseNumber(const std::string& text) {
+    double v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+// ---- the project file -------------------------------------------------------------------------
+
+namespace {
+// The path a save goes to: the file given, with the project extension for a new project.
+std::string SavePath(const std::string& path) {
+    if (StatPath(path).exists) return path;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    return folder + AdjustExtension(FileNameOfPath(path));
+}
+} // namespace
+
+std::string LoadProject(const std::string& path, ProjectNeeds needs, ProjectFile& project) {
+    ResetProject(project);
+    const PathState st = StatPath(path);
+    if (st.missing && needs == ProjectNeeds::NewIfMissing) {
+        const std::string name = AdjustExtension(FileNameOfPath(path));
+        SetFieldText(project.info.ProjectName, name.substr(0, name.rfind('.')));
+        SetFieldText(project.info.FileName, name);
+        return "";
+    }
+    std::string error;
+    if (!ReadProjectFile(path, project, &error)) return "cannot use project file " + error;
+    // A file that ends before the record a command needs holds none: writing or comparing the
+    // reset values in its place would mislead.
+    if (needs == ProjectNeeds::Parameters && st.size < EDIT_BLOCK_RECORD.offset + EDIT_BLOCK_RECORD.size)
+        return "'" + path + "' is too short to be a project file (it holds no parameter set)";
+    if (needs == ProjectNeeds::Calibration && st.size < CALIBRATION_RECORD.offset + CALIBRATION_RECORD.size)
+        return "'" + path + "' is too short to be a project file (it holds no calibration record)";
+    return "";
+}
+
+int SaveProject(const std::string& path, ProjectFile& project, std::ostream& err) {
+    std::string error;
+    if (WriteProjectFile(SavePath(path), project, &error)) return 0;
+    err << "qln-cli: " << error << " The file was left as it was.\n";
+    return EXIT_PROJECT_NOT_SAVED;
+}
+
+// ---- the engine's notifications ---------------------------------------------------------------
+
+void CliNotifier::ShowMessage(const std::string& text, const std::string& caption) {
+    std::lock_guard<std::mutex> lock(m_);
+    messages_.push_back(caption.empty() ? text : caption + ": " + text);
+}
+
+uint32_t CliNotifier::Wait(uint32_t wanted, const QlnState& s) {
+    for (;;) {
+        const uint32_t c = Next(s);
+        if (c == 0 || c == wanted || (c >= 1 && c <= 8) || c == NOTIFY_CANCELLED) return c;
+    }
+}
+
+uint32_t CliNotifier::Next(const QlnState& s) {
+    std::unique_lock<std::mutex> lock(m_);
+    int idleLooks = 0;
+    while (codes_.empty()) {
+        // Every end of an action is notified; the slow look at an idle engine only keeps a
+        // request that ended silently (one the engine does not know) from hanging the tool.
+        if (cv_.wait_for(lock, std::chrono::seconds(1)) == std::cv_status::timeout)
+            idleLooks = s.THREAD_CMD.load() == 0 ? idleLooks + 1 : 0;
+        if (idleLooks >= 3) return 0;
+    }
+    const uint32_t c = codes_.front();
+    codes_.pop_front();
+    return c;
+}
+
+std::vector<std::string> CliNotifier::TakeMessages() {
+    std::lock_guard<std::mutex> lock(m_);
+    return std::exchange(messages_, {});
+}
+
+intptr_t CliNotifier::ValueOf(uint32_t code) {
+    std::lock_guard<std::mutex> lock(m_);
+    return values_[code];
+}
+
+void CliNotifier::Push(uint32_t code, intptr_t value) {
+    std::lock_guard<std::mutex> lock(m_);
+    values_[code] = value;
+    codes_.push_back(code);
+    cv_.notify_all();
+}
+
+// ---- the interrupt ----------------------------------------------------------------------------
+
+void CliInterrupt::Raise(int signo) {
+    std::lock_guard<std::mutex> lock(m_);
+    signal_ = signo;
+    ++count_;
+    Apply();
+}
+
+void CliInterrupt::Apply() {
+    if (!state_ || count_ == 0) return;
+    if (handler_) {
+        handler_(*state_, count_);
+    } else {
+        state_->CancelRequested.store(1);
+        WakeEngine(state_->link);
+    }
+}
+
+int CliInterrupt::Signal() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return signal_;
+}
+
+void CliInterrupt::Attach(QlnState* s, Handler handler) {
+    std::lock_guard<std::mutex> lock(m_);
+    state_ = s;
+    handler_ = std::move(handler);
+    Apply();
+}
+
+// ---- running the engine -----------------------------------------------------------------------
+
+namespace {
+const char* SignalName(int signo) {
+    switch (signo) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "a signal";
+    }
+}
+} // namespace
+
+ValveRun::ValveRun(CommandContext& c)
+    : c_(c), state_(std::make_unique<QlnState>(c.clock)), threads_(*state_, notifier_) {
+    const Options& o = c.o;
+    QlnState& s = *state_;
+    std::string comError;
+    const ComSettings com = ReadComSettings("", &comError);
+    // The settings file decides the port only when none is given on the command line; then a file
+    // that names no port must not silently mean COM1, which is a console port on many machines.
+    if (!o.testMode && !o.device && !o.port) {
+        if (!comError.empty())
+            c.err << "qln-cli: warning: " << kComSettingsFile << ": " << comError << "; COM1 ("
+                  << com.DevicePath[0] << ") is used instead.\n";
+        else if (!com.warning.empty())
+            c.err << "qln-cli: warning: " << com.warning << "\n";
+    }
+    for (int i = 0; i < 8; ++i)
+        s.link.DevicePath[static_cast<size_t>(i)] = com.DevicePath[static_cast<size_t>(i)];
+    s.link.PortIndex.store(o.port.value_or(com.PortIndex));
+    if (o.device) {
+        s.link.PortIndex.store(0);
+        s.link.DevicePath[0] = *o.device;
+    }
+    device_ = s.link.DevicePath[static_cast<size_t>(s.link.PortIndex.load())];
+    if (o.testMode) s.link.uTestMode.store(1);
+    s.link.FixedBaudIndex.store(o.baudIndex);
+    if (o.trace) {
+        s.link.trace.TraceEnabled.store(1);
+        const std::string traceError =
+            s.link.trace.OpenTrace("debug.txt", LoadText(IDS_APP_TITLE), s.link.uTestMode.load());
+        if (!traceError.empty()) c.err << "qln-cli: warning: " << traceError << "\n";
+    }
+}
+
+ValveRun::~ValveRun() {
+    threads_.Stop();
+    if (attached_) c_.interrupt->Attach(nullptr);
+}
+
+void ValveRun::Start(CliInterrupt::Handler onSignal) {
+    if (c_.interrupt) {
+        c_.interrupt->Attach(state_.get(), std::move(onSignal));
+        attached_ = true;
+    }
+    threads_.Start();
+}
+
+uint32_t ValveRun::Request(uint32_t bits, uint32_t wanted) {
+    RequestAction(*state_, bits);
+    return notifier_.Wait(wanted, *state_);
+}
+
+int ValveRun::End(uint32_t code, uint32_t wanted, bool parameterWrite) {
+    QlnState& s = *state_;
+    threads_.Stop();
+    if (attached_) c_.interrupt->Attach(nullptr);
+    attached_ = false;
+    const std::string traceWriteError = s.link.trace.TakeWriteError();
+    if (!traceWriteError.empty()) c_.err << "qln-cli: warning: " << traceWriteError << "\n";
+    s.link.trace.CloseTrace();
+
+    for (const std::string& m : notifier_.TakeMessages())
+        c_.err << m << "\n";
+    return code == wanted ? -1 : ReportFailure(code, parameterWrite);
+}
+
+// A request that did not complete. A parameter write that had begun may have left the valve
+// with a mix of old and new values, so that is what it ends with.
+int ValveRun::ReportFailure(uint32_t code, bool parameterWrite) const {
+    const QlnState& s = *state_;
+    const Options& o = c_.o;
+    std::ostream& err = c_.err;
+    const TextSource texts;
+    const int32_t acked = parameterWrite ? s.ParamsWriteAcked.load() : -1;
+    const bool writeBegun = acked >= 0 && acked < PARAM_WRITE_COUNT;
+    if (code == NOTIFY_CANCELLED) {
+        const int signo = c_.interrupt ? c_.interrupt->Signal() : 0;
+        err << "qln-cli: stopped by " << SignalName(signo) << " after the telegram on the line.\n";
+        if (writeBegun) {
+            err << WriteOutcomeText(acked, texts) << "\n";
+            return EXIT_WRITE_INCOMPLETE;
+        }
+        err << "Nothing was written to the valve.\n";
+        return EXIT_SIGNAL_BASE + signo;
+    }
+    if (code == 0) {
+        err << "The request ended without a result. Run again with --trace and look at debug.txt.\n";
+        return 1;
+    }
+    if (code == NOTIFY_BAUDRATE_ERROR) {
+        err << LoadText(IDS_BAUDRATE_ERROR) << "\n";
+        const int openError = LastOpenError(s.link);
+        if (!o.testMode && openError != 0)
+            err << PortOpenAdvice(openError, device_) << "\n";
+        else if (s.LastFailure.load() == LineFailure::FirmwareZero)
+            err << LineFailureText(LineFailure::FirmwareZero, texts) << "\n";
+        else
+            err << "The valve did not answer at "
+                << (o.baudIndex == 0 ? std::string("19200 or 57600")
+                                     : std::to_string(BaudRateOf(o.baudIndex)))
+                << " baud on " << device_ << ". Check the cable, the port"
+                << (o.baudIndex == 0 ? "" : ", the line speed") << " and that the valve is powered.\n";
+        return static_cast<int>(code);
+    }
+    err << LoadText(IDS_COMMUNICATION_ERROR) << " on " << device_ << "\n";
+    const std::string line = LineFailureText(s.LastFailure.load(), texts);
+    err << (line.empty() ? "Check the cable, the port and that the valve is powered." : line) << "\n";
+    if (const std::string setpoint = SerialSetpointText(s, texts); !setpoint.empty()) err << setpoint << "\n";
+    if (writeBegun) {
+        err << WriteOutcomeText(acked, texts) << "\n";
+        return EXIT_WRITE_INCOMPLETE;
+    }
+    return static_cast<int>(code);
+}
+
+// ---- JSON -------------------------------------------------------------------------------------
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string JsonObject::Body() const {
+    std::string out = "{";
+    for (size_t i = 0; i < items_.size(); ++i)
+        out += (i ? ", " : "") + JsonString(items_[i].first) + ": " + items_[i].second;
+    return out + "}";
+}

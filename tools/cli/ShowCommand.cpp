@@ -1,0 +1,63 @@
+#include "ShowCommand.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <utility>
+
+#include "CliRun.h"
+#include "ParamsCommands.h"
+#include "scope/Acquisition.h"
+#include "text/Encoding.h"
+
+namespace {
+// How many samples the stored recording holds.
+int RecordedSamples(const ProjectFile& p) {
+    bool any = false;
+    for (uint8_t b : p.samples)
+        any = any || b != 0;
+    return StoredSampleCount(p.scopeSetup, !any);
+}
+
+void PrintProject(const ProjectFile& p, bool json, std::ostream& out) {
+    const ProjectInfo& i = p.info;
+    const std::pair<const char*, std::string> texts[] = {
+        {"name", FieldText(i.ProjectName)}, {"file", FieldText(i.FileName)},   {"path", FieldText(i.Path)},
+        {"company", FieldText(i.Company)},  {"address", FieldText(i.Address)}, {"city", FieldText(i.City)},
+        {"phone", FieldText(i.Phone)},      {"email", FieldText(i.Email)}};
+    char version[32];
+    std::snprintf(version, sizeof version, "%.2f", static_cast<double>(FormatVersion(p)));
+    const ScopeSetup& s = p.scopeSetup;
+    if (json) {
+        JsonObject project, scope, recording, all;
+        for (const auto& [key, text] : texts)
+            project.AddText(key, Cp1252ToUtf8(text));
+        project.Add("version", static_cast<long>(i.Version));
+        scope.Add("mode", s.Mode);
+        scope.Add("acquisition_time", s.AcquisitionTime);
+        scope.Add("sample_rate_index", s.SampleRateIndex);
+        scope.Add("trigger_channel", s.TriggerChannel);
+        recording.Add("samples", RecordedSamples(p));
+        all.Add("project", project.Body());
+        all.Add("format_version", std::isfinite(FormatVersion(p)) ? std::string(version) : "null");
+        all.Add("parameters", ParamsJson(p.editBlock).Body());
+        all.Add("scope", scope.Body());
+        all.Add("recording", recording.Body());
+        out << all.Str();
+        return;
+    }
+    for (const auto& [key, text] : texts)
+        out << key << std::string(16 - std::strlen(key), ' ') << Cp1252ToUtf8(text) << "\n";
+    out << "version         " << i.Version << "\nformat version  " << version << "\n";
+    out << "scope           mode " << s.Mode << ", " << s.AcquisitionTime << " s, sample rate index "
+        << s.SampleRateIndex << "\nrecording       " << RecordedSamples(p) << " samples\n\nparameters\n";
+    PrintParams(p.editBlock, false, out);
+}
+} // namespace
+
+int RunShow(CommandContext& c) {
+    PrintProject(c.project, c.o.json, c.out);
+    return 0;
+}
