@@ -4,9 +4,8 @@
 
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
-#include "Cli.h"
+#include "support/CliRunner.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
 #include "support/ScriptedValve.h"
@@ -22,12 +21,6 @@ constexpr size_t EDIT_BLOCK_OFFSET = 1280;
 Bytes Telegram(uint8_t cmd, uint8_t data) {
     return {0x02, cmd, data, static_cast<uint8_t>(cmd + data)};
 }
-
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
 
 // A valve that acknowledges the drive telegrams, answers CCR with `ccr` and refuses `refused`.
 class DriveRun {
@@ -45,9 +38,7 @@ public:
     CliRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--device", valve_.SlavePath()});
         clock_.ExpectMembers(LockstepClock::ENGINE_THREADS);
-        std::ostringstream out, err;
-        const int status = RunCli(args, clock_, out, err);
-        return {status, out.str(), err.str()};
+        return RunCliCaptured(args, clock_);
     }
     // The telegrams after the rate test.
     std::vector<Bytes> Sent() const {
@@ -66,9 +57,7 @@ private:
 
 CliRun RunAlone(const std::vector<std::string>& args) {
     LockstepClock clock;
-    std::ostringstream out, err;
-    const int status = RunCli(args, clock, out, err);
-    return {status, out.str(), err.str()};
+    return RunCliCaptured(args, clock);
 }
 
 bool Has(const std::string& text, const std::string& part) {

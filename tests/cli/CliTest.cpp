@@ -14,10 +14,9 @@
 #include <limits>
 #include <map>
 #include <optional>
-#include <sstream>
 
-#include "Cli.h"
 #include "engine/DeviceCommands.h"
+#include "support/CliRunner.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
 #include "support/ScriptedValve.h"
@@ -29,26 +28,16 @@ namespace {
 constexpr size_t PROJECT_FILE_SIZE = 173624;
 constexpr size_t EDIT_BLOCK_OFFSET = 1280;
 
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 // On a lockstep clock the time-outs of a failing run pass in a fraction of a second, and none
 // expires just because the machine is busy. A scripted valve joins the run's clock.
 CliRun RunTool(const std::vector<std::string>& args, LockstepClock& clock) {
     clock.ExpectMembers(LockstepClock::ENGINE_THREADS);
-    std::ostringstream out, err;
-    const int status = RunCli(args, clock, out, err);
-    return {status, out.str(), err.str()};
+    return RunCliCaptured(args, clock);
 }
 
 CliRun RunTool(const std::vector<std::string>& args, LockstepClock& clock, CliInterrupt& interrupt) {
     clock.ExpectMembers(LockstepClock::ENGINE_THREADS);
-    std::ostringstream out, err;
-    const int status = RunCli(args, clock, out, err, &interrupt);
-    return {status, out.str(), err.str()};
+    return RunCliCaptured(args, clock, &interrupt);
 }
 
 CliRun RunTool(const std::vector<std::string>& args) {

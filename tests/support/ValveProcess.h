@@ -85,6 +85,15 @@ public:
         return line;
     }
 
+    // The lines that come until the program has been quiet for a while: the first within `first`,
+    // each further one within `quiet`; each with its end.
+    std::string ReadLines(std::chrono::milliseconds first, std::chrono::milliseconds quiet) {
+        std::string lines;
+        for (std::string line = ReadLine(first); !line.empty(); line = ReadLine(quiet))
+            lines += line + "\n";
+        return lines;
+    }
+
     // Everything until the program closes its end of the pipe (or `limit` passes).
     std::string ReadToEnd(std::chrono::milliseconds limit) {
         std::string all;

@@ -3,24 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <sstream>
 
-#include "Cli.h"
 #include "project/ProjectFile.h"
+#include "support/CliRunner.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
-#include "support/ValveProcess.h"
 
 using namespace qln_test;
 using namespace std::chrono_literals;
 
 namespace {
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 // The rows a transfer moves: arrays 0..5 row 0, arrays 6 and 7 rows 0..9.
 std::vector<std::pair<int, int>> TransferredRows() {
     std::vector<std::pair<int, int>> rows;
@@ -34,15 +26,11 @@ class ValveCalibrationCli : public ::testing::Test {
 protected:
     ValveCalibrationCli() : valve({"--log"}, true) {}
 
-    CliRun Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--device", valve.SlavePath()});
+    CliRun Cli(const std::vector<std::string>& args) {
         LockstepClock clock(LockstepClock::ENGINE_THREADS, 10);
-        std::ostringstream out, err;
-        const int status = RunCli(args, clock, out, err);
-        log.clear();
-        for (std::string line = valve.ReadLine(500ms); !line.empty(); line = valve.ReadLine(300ms))
-            log += line + "\n";
-        return {status, out.str(), err.str()};
+        const CliRun run = RunCliAgainst(valve, args, clock);
+        log = valve.ReadLines(500ms, 300ms);
+        return run;
     }
 
     InTempFolder dir;

@@ -5,39 +5,27 @@
 #include <cstdio>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "Cli.h"
+#include "support/CliRunner.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
-#include "support/ValveProcess.h"
 
 using namespace qln_test;
 using namespace std::chrono_literals;
 
 namespace {
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 class ValveDrive : public ::testing::Test {
 protected:
     ValveDrive() : valve({"--log"}, true) {}
 
     // One run of qln-cli on paced time (the valve runs in real time), and the valve's log of it.
-    CliRun Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--device", valve.SlavePath()});
+    CliRun Cli(const std::vector<std::string>& args) {
         LockstepClock clock(LockstepClock::ENGINE_THREADS, 10);
-        std::ostringstream out, err;
-        const int status = RunCli(args, clock, out, err);
-        log.clear();
-        for (std::string line = valve.ReadLine(500ms); !line.empty(); line = valve.ReadLine(300ms))
-            log += line + "\n";
-        return {status, out.str(), err.str()};
+        const CliRun run = RunCliAgainst(valve, args, clock);
+        log = valve.ReadLines(500ms, 300ms);
+        return run;
     }
     bool Logged(const std::string& pattern) const { return std::regex_search(log, std::regex(pattern)); }
     // The manual-setpoint flag of the valve's status: 2 while it follows the serial setpoint.
@@ -67,13 +55,10 @@ TEST_F(ValveDrive, TheValveFollowsTheSerialSetpointUntilItIsSwitchedOff) {
         // A recording shows the valve at the PC's setpoint: channel 1 the setpoint, channel 2 the
         // flow that has followed it. It runs at the valve's pace, in real time.
         RealClock clock;
-        std::ostringstream out, err;
-        ASSERT_EQ(RunCli({"--device", valve.SlavePath(), "record", "--mode", "roll", "--rate", "10", "--for",
-                          "1", "--csv", "-"},
-                         clock, out, err),
-                  0)
-            << err.str();
-        const std::string csv = out.str();
+        const CliRun r = RunCliAgainst(
+            valve, {"record", "--mode", "roll", "--rate", "10", "--for", "1", "--csv", "-"}, clock);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string csv = r.out;
         const size_t last = csv.rfind('\n', csv.size() - 2);
         double t = 0, setpoint = 0, flow = 0;
         ASSERT_EQ(std::sscanf(csv.c_str() + last + 1, "%lf,%lf,%lf", &t, &setpoint, &flow), 3) << csv;

@@ -19,16 +19,15 @@
 #include <regex>
 #include <set>
 #include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-#include "Cli.h"
 #include "engine/DeviceCommands.h"
 #include "engine/EngineThreads.h"
+#include "support/CliRunner.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
 #include "support/ValveProcess.h"
@@ -100,12 +99,6 @@ public:
 
 private:
     EngineThreads threads_;
-};
-
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
 };
 
 // The key/value pairs of a flat JSON object as qln-cli prints it; string values without quotes.
@@ -213,12 +206,9 @@ std::set<uint16_t> WrittenOffsets() {
 // qln-cli runs in a folder of its own: it reads QLN_com.ini and writes debug.txt there.
 class ValveEndToEnd : public ::testing::Test {
 protected:
-    static CliRun Cli(const ValveProcess& valve, std::vector<std::string> args) {
-        args.insert(args.begin(), {"--device", valve.SlavePath()});
+    static CliRun Cli(const ValveProcess& valve, const std::vector<std::string>& args) {
         PacedClock clock;
-        std::ostringstream out, err;
-        const int status = RunCli(args, clock, out, err);
-        return {status, out.str(), err.str()};
+        return RunCliAgainst(valve, args, clock);
     }
     std::string Trace() const { return ReadWholeFile(dir.File("debug.txt")); }
 

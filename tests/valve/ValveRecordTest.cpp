@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "Cli.h"
+#include "support/CliRunner.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
-#include "support/ValveProcess.h"
 
 using namespace qln_test;
 using namespace std::chrono_literals;
@@ -40,18 +39,11 @@ std::vector<CsvRow> ReadCsv(const std::string& text) {
     return rows;
 }
 
-struct RecordRun {
-    int status;
-    std::string out, err;
-};
-
-RecordRun Record(const ValveProcess& valve, std::vector<std::string> args) {
-    args.insert(args.begin(), {"--device", valve.SlavePath(), "record"});
+CliRun Record(const ValveProcess& valve, std::vector<std::string> args) {
+    args.insert(args.begin(), "record");
     // A recording runs at the valve's pace, in real time.
     RealClock clock;
-    std::ostringstream out, err;
-    const int status = RunCli(args, clock, out, err);
-    return {status, out.str(), err.str()};
+    return RunCliAgainst(valve, args, clock);
 }
 } // namespace
 
@@ -59,7 +51,7 @@ TEST(ValveRecord, AStepRecordingIsTheWholeWindowAndFollowsTheFlowModel) {
     InTempFolder dir;
     ValveProcess valve({});
     ASSERT_FALSE(valve.SlavePath().empty());
-    const RecordRun r = Record(valve, {"--mode", "step", "--time", "4", "--csv", "-"});
+    const CliRun r = Record(valve, {"--mode", "step", "--time", "4", "--csv", "-"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto rows = ReadCsv(r.out);
     ASSERT_EQ(rows.size(), 1000u) << "4 s at 4 ms";
@@ -76,8 +68,8 @@ TEST(ValveRecord, ARampRecordingRisesOverItsRampTimeAndIsKeptInTheProject) {
     InTempFolder dir;
     ValveProcess valve({});
     ASSERT_FALSE(valve.SlavePath().empty());
-    const RecordRun r = Record(valve, {"--mode", "ramp", "--time", "4", "--ramp-time", "2", "--begin", "20",
-                                       "--end", "60", "--csv", "ramp.csv", "ramp.QPJ"});
+    const CliRun r = Record(valve, {"--mode", "ramp", "--time", "4", "--ramp-time", "2", "--begin", "20",
+                                    "--end", "60", "--csv", "ramp.csv", "ramp.QPJ"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Recorded 1000 samples (0 display updates too fast).\n");
     const auto rows = ReadCsv(ReadWholeFile(dir.File("ramp.csv")));
@@ -90,12 +82,12 @@ TEST(ValveRecord, ARampRecordingRisesOverItsRampTimeAndIsKeptInTheProject) {
         ASSERT_GE(rows[i].ana[0] + 0.01, rows[i - 1].ana[0]) << "the ramp never falls, row " << i;
 
     // The project keeps the set-up and the recording: show reads them back.
-    std::ostringstream out, err;
     LockstepClock clock;
-    ASSERT_EQ(RunCli({"--json", "show", "ramp.QPJ"}, clock, out, err), 0) << err.str();
-    EXPECT_NE(out.str().find("\"scope\": {\"mode\": 1, \"acquisition_time\": 4"), std::string::npos)
-        << out.str();
-    EXPECT_NE(out.str().find("\"recording\": {\"samples\": 1000}"), std::string::npos) << out.str();
+    const CliRun show = RunCliCaptured({"--json", "show", "ramp.QPJ"}, clock);
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_NE(show.out.find("\"scope\": {\"mode\": 1, \"acquisition_time\": 4"), std::string::npos)
+        << show.out;
+    EXPECT_NE(show.out.find("\"recording\": {\"samples\": 1000}"), std::string::npos) << show.out;
 }
 
 TEST(ValveRecord, BadOptionsAreRefusedBeforeAnythingIsSent) {
@@ -109,7 +101,7 @@ TEST(ValveRecord, BadOptionsAreRefusedBeforeAnythingIsSent) {
                                                {"--trigger", "9:rising:50"},
                                                {"--trigger", "1:up:50"},
                                                {"--begin", "101"}}) {
-        const RecordRun r = Record(valve, args);
+        const CliRun r = Record(valve, args);
         EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
     }
     EXPECT_EQ(valve.ReadLine(300ms), "") << "the valve heard nothing";
