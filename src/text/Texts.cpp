@@ -398,6 +398,7 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {404, "The valve answered with firmware version 0 and cannot be served. Check that this is the right valve and that its controller has started."},
     {405, "The write did not complete: the valve confirmed the first {0} of the {1} new values and now holds a mix of old and new values. Write the parameters again, or read them to see what the valve holds."},
     {406, "The write did not complete: the valve confirmed none of the new values and most likely still holds its old ones. Read the parameters to check, or write them again."},
+    {407, "The valve's controller settings could not be read, so the test function was not written: it goes out together with them, and they must stay as the valve has them. Write the test function again when the line works."},
     // The connection field of the status bar: {0} the COM port, {1} its device, {2} the line speed.
     {410, "{0} {1} \u2014 not connected"},
     {411, "{0} {1} \u2014 {2} baud"},
@@ -414,7 +415,6 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {420, "Wait until the valve has finished the running command"},
     {421, "Stop the recording first"},
     {422, "Start with -CAL for calibration"},
-    {423, "Not available in this version"},
     // The help window; {0} the places the help file was looked for.
     {424, "The help file QLN.HLP was not found. It was looked for in:\n{0}"},
     {425, "Help"},
@@ -424,7 +424,8 @@ constexpr BuiltinTextEntry TEXTS[] = {
     // The language of the help file that goes with these texts: the name of a folder beside the
     // help file ("de"), or empty for the help file itself.
     {429, ""},
-    {430, "The valve may still follow the serial setpoint sent from the PC instead of its own setpoint source. When the line works again, end it: Transmit and then Off in the Serial Setpoint dialog, or qln-cli setpoint off."},
+    {430, "The valve may still follow the serial setpoint sent from the PC instead of its own setpoint source. When the line works again, end it with Off in the Serial Setpoint dialog, or with qln-cli setpoint off."},
+    {431, "The valve may still follow the serial setpoint sent from the PC instead of its own setpoint source, and Off has not been confirmed by the valve. Close the dialog all the same?"},
     {440, "Closes the dialog and keeps what was entered"},
     // Export of the recording and of the view's picture; {0} the file, {1} why it failed.
     {450, "Export Recording (CSV)"},

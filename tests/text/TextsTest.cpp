@@ -46,14 +46,15 @@ TEST(TextsTable, KeepsTheProgramsTextsExactly) {
 
 TEST(TextsTable, HoldsEveryIdFromOneTo374TheLineMessagesAndTheTitleOnly) {
     auto table = BuiltinTexts();
-    ASSERT_EQ(table.size(), 410u);
-    for (unsigned id = 400; id <= 406; ++id)
+    ASSERT_EQ(table.size(), 412u);
+    for (unsigned id = 400; id <= 407; ++id)
         EXPECT_EQ(table[374 + id - 400].id, id);
     // The connection field, the stale note, the port warning, the menu's reasons and the help.
     for (unsigned id = 410; id <= 429; ++id)
-        EXPECT_EQ(BuiltinText(id) != nullptr, id != 419) << id;
+        EXPECT_EQ(BuiltinText(id) != nullptr, id != 419 && id != 423) << id;
     EXPECT_NE(BuiltinText(430), nullptr) << "the serial setpoint that may still run";
-    EXPECT_NE(BuiltinText(440), nullptr) << "a Cancel that keeps";
+    EXPECT_NE(BuiltinText(431), nullptr) << "closing while it may still run";
+    EXPECT_NE(BuiltinText(440), nullptr) << "a Close that keeps";
     for (unsigned id = 450; id <= 456; ++id)
         EXPECT_NE(BuiltinText(id), nullptr) << id << ": the exports";
     for (unsigned id = 1; id <= 374; ++id) {
