@@ -135,7 +135,7 @@ void CMainFrame::OnParameters() {
 
 // A changed setpoint belongs to the project.
 void CMainFrame::OnSerialSetpoint() {
-    CSerialSetpointDialog dlg(this, s_, Texts());
+    CSerialSetpointDialog dlg(this, s_, Texts(), messages_);
     RunInSlot(SLOT_SERIAL_SETPOINT, dlg);
     if (dlg.Changed()) SetProjectModified(true);
     RebuildTitle();

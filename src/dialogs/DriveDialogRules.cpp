@@ -58,9 +58,9 @@ SpinStep StepSetpointSpin(int position, int delta) {
     return {p, p * 0.5};
 }
 
-SerialSetpointEnabling SerialSetpointEnable(uint32_t threadCmd, bool active) {
+SerialSetpointEnabling SerialSetpointEnable(uint32_t threadCmd, bool asked, bool mayFollow) {
     const bool idle = threadCmd == 0;
-    return {idle, idle && active, !active};
+    return {idle, idle && (asked || mayFollow), !asked};
 }
 
 SerialSetpointControl::SerialSetpointControl(QlnState& state)
@@ -73,11 +73,19 @@ double SerialSetpointControl::Setpoint() const {
 }
 
 bool SerialSetpointControl::Active() const {
+    return Asked() || MayFollow();
+}
+
+bool SerialSetpointControl::Asked() const {
     return LoadShared(s_.testFunction.SerialSetpointActive) != 0;
 }
 
+bool SerialSetpointControl::MayFollow() const {
+    return s_.SerialSetpointMayRun.load() != 0;
+}
+
 SerialSetpointEnabling SerialSetpointControl::Enabling() const {
-    return SerialSetpointEnable(s_.THREAD_CMD.load(), Active());
+    return SerialSetpointEnable(s_.THREAD_CMD.load(), Asked(), MayFollow());
 }
 
 void SerialSetpointControl::SetSetpoint(double percent) {

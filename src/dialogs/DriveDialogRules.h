@@ -32,27 +32,36 @@ struct SerialSetpointEnabling {
     bool off;   // the Off button
     bool close; // Close, Escape and the window's close box
 };
-// While the engine is busy nothing may be sent; Off only while the valve follows the serial
-// setpoint; closing only while it does not, whatever the engine does.
-SerialSetpointEnabling SerialSetpointEnable(uint32_t threadCmd, bool active);
+// While the engine is busy nothing may be sent. Off while the user has the valve follow the serial
+// setpoint (`asked`) and while it may still follow it after a failed STS or RTS (`mayFollow`).
+// Closing only while the user has not asked for it, whatever the engine does: after a failure the
+// line may be dead and Off impossible, so the dialog can close then (it asks first).
+SerialSetpointEnabling SerialSetpointEnable(uint32_t threadCmd, bool asked, bool mayFollow);
 
 // The Serial Setpoint dialog without its widgets. The window thread owns it; the engine reads the
 // setpoint and the active flag when it takes up the request, so both are stored before the
 // request bit is set.
 class SerialSetpointControl {
 public:
-    // Opens with the active flag cleared and remembers the setpoint.
+    // Opens with the active flag cleared and remembers the setpoint. A valve that may still follow
+    // the PC after a failure is shown active all the same (MayFollow).
     explicit SerialSetpointControl(QlnState& state);
 
     double Setpoint() const;
+    // What the dialog shows as ON: Asked or MayFollow.
     bool Active() const;
+    // The active flag: the user's Transmit, not switched off since.
+    bool Asked() const;
+    // Since an STS or RTS was taken up, no RTS has been acknowledged: the valve may follow the PC.
+    // Only an acknowledged RTS ends this.
+    bool MayFollow() const;
     SerialSetpointEnabling Enabling() const;
     // The spin or the edit changed the value.
     void SetSetpoint(double percent);
     // Both return true when they requested the serial-setpoint action.
     bool Transmit(double percent);
     bool Off(double percent);
-    // A communication error ends the active state (the valve's own time-out is its business).
+    // A communication error clears the active flag; the valve may still follow (MayFollow).
     void OnNotification(uint32_t code);
     // Clears the active flag; true when the setpoint differs from the one at opening (the
     // project is then modified). Call it only when closing is allowed.

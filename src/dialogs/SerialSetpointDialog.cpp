@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "dialogs/MessageBox.h"
 #include "dialogs/ParameterPages.h"
 #include "engine/QlnState.h"
 #include "text/Texts.h"
@@ -43,8 +44,9 @@ QRadioButton* MakeDisplayRadio(QWidget* parent, const char* id, const QString& t
 }
 } // namespace
 
-CSerialSetpointDialog::CSerialSetpointDialog(QWidget* parent, QlnState& state, const TextSource& texts)
-    : CNotifiedDialog(parent), control_(state) {
+CSerialSetpointDialog::CSerialSetpointDialog(QWidget* parent, QlnState& state, const TextSource& texts,
+                                             IMessageBox& messages)
+    : CNotifiedDialog(parent), control_(state), texts_(texts), messages_(messages) {
     setWindowTitle(Q(texts.Get(TEXT_TITLE)));
 
     const QString caption = Q(texts.Get(TEXT_GROUP));
@@ -125,10 +127,15 @@ void CSerialSetpointDialog::OnMsgReceive(uint32_t code, intptr_t) {
     Refresh();
 }
 
-// Close, Escape and the close box end up here. While the valve follows the serial setpoint they
-// do nothing, as the text beside Close says.
+// Close, Escape and the close box end up here. While the valve follows the serial setpoint as the
+// user asked they do nothing, as the text beside Close says. While it may still follow after a
+// failure, the user decides.
 void CSerialSetpointDialog::reject() {
     if (!control_.Enabling().close) return;
+    if (control_.MayFollow() &&
+        messages_.Show(texts_.Get(IDS_SERIAL_SETPOINT_CLOSE_ANYWAY), texts_.Get(TEXT_TITLE), MbIcon::Question,
+                       MbButtons::YesNo, MbResult::No) != MbResult::Yes)
+        return;
     if (control_.Close()) changed_ = true;
     CNotifiedDialog::reject();
 }

@@ -3,6 +3,7 @@
 #include "dialogs/NotifiedDialog.h"
 
 class CSpinButton;
+class IMessageBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -11,14 +12,16 @@ class TextSource;
 struct QlnState;
 
 // Valve > Serial Setpoint: the user sends a setpoint in percent that the valve follows instead of
-// its setpoint input ("Transmit") and switches it back ("Off"). While the valve follows the PC the
-// dialog cannot be closed, by Close, Escape or the window's close box: nobody would be in charge.
+// its setpoint input ("Transmit") and switches it back ("Off"). While the valve follows the PC as
+// the user asked, the dialog cannot be closed, by Close, Escape or the window's close box: nobody
+// would be in charge. After a failed STS or RTS the valve may still follow: the dialog shows it
+// active with Off usable, and it closes only when the user confirms (the line may be dead).
 class CSerialSetpointDialog : public CNotifiedDialog {
     Q_OBJECT
 public:
-    CSerialSetpointDialog(QWidget* parent, QlnState& state, const TextSource& texts);
+    CSerialSetpointDialog(QWidget* parent, QlnState& state, const TextSource& texts, IMessageBox& messages);
 
-    // Every code re-applies the enabling; a communication error also ends the active state.
+    // Every code re-applies the enabling; a communication error also clears the active flag.
     void OnMsgReceive(uint32_t code, intptr_t value) override;
 
     QLineEdit* Edit() const { return edit_; }
@@ -45,6 +48,8 @@ private:
     void ApplyEnabling();
 
     SerialSetpointControl control_;
+    const TextSource& texts_;
+    IMessageBox& messages_;
     QLineEdit* edit_ = nullptr;
     CSpinButton* spin_ = nullptr;
     QRadioButton* onRadio_ = nullptr;

@@ -34,15 +34,18 @@ TEST(SerialSetpointRules, TypedValuesAreLimitedAndCutToHalfPercents) {
 
 TEST(SerialSetpointRules, EnablingFollowsTheEngineAndTheActiveFlag) {
     // Idle and off: only Transmit and Close.
-    EXPECT_TRUE(SerialSetpointEnable(0, false).input);
-    EXPECT_FALSE(SerialSetpointEnable(0, false).off);
-    EXPECT_TRUE(SerialSetpointEnable(0, false).close);
+    EXPECT_TRUE(SerialSetpointEnable(0, false, false).input);
+    EXPECT_FALSE(SerialSetpointEnable(0, false, false).off);
+    EXPECT_TRUE(SerialSetpointEnable(0, false, false).close);
     // Idle and active: Off, but no Close.
-    EXPECT_TRUE(SerialSetpointEnable(0, true).off);
-    EXPECT_FALSE(SerialSetpointEnable(0, true).close);
+    EXPECT_TRUE(SerialSetpointEnable(0, true, true).off);
+    EXPECT_FALSE(SerialSetpointEnable(0, true, true).close);
+    // After a failure the valve may still follow: Off, and Close (the line may be dead).
+    EXPECT_TRUE(SerialSetpointEnable(0, false, true).off);
+    EXPECT_TRUE(SerialSetpointEnable(0, false, true).close);
     // Busy: nothing can be sent; Close only by the active flag.
     for (bool active : {false, true}) {
-        const SerialSetpointEnabling e = SerialSetpointEnable(CMD_SERIAL_SETPOINT, active);
+        const SerialSetpointEnabling e = SerialSetpointEnable(CMD_SERIAL_SETPOINT, active, true);
         EXPECT_FALSE(e.input);
         EXPECT_FALSE(e.off);
         EXPECT_EQ(e.close, !active);
@@ -82,6 +85,16 @@ TEST(SerialSetpointRules, TransmitAndOffStoreFlagAndValueBeforeTheRequest) {
     EXPECT_TRUE(c.Active());
     c.OnNotification(NOTIFY_REPLY_TIMEOUT);
     EXPECT_FALSE(c.Active());
+
+    // The engine took an STS or RTS up and no RTS was acknowledged since: shown active, also when
+    // the dialog opens again, until an acknowledged RTS.
+    sh.s.SerialSetpointMayRun.store(1);
+    EXPECT_TRUE(c.Active() && c.MayFollow() && !c.Asked());
+    sh.s.THREAD_CMD.store(0);
+    SerialSetpointControl reopened(sh.s);
+    EXPECT_TRUE(reopened.Active());
+    EXPECT_TRUE(reopened.Off(40));
+    EXPECT_EQ(tf.SerialSetpointActive, 0);
 }
 
 TEST(SerialSetpointRules, CloseReportsAChangedSetpointOnly) {

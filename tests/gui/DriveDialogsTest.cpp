@@ -29,16 +29,19 @@ bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Answers OK/Cancel questions with `answer`, every other box with its default, and keeps the texts.
+// Answers OK/Cancel questions with `answer`, Yes/No ones with `yes`, every other box with its
+// default, and keeps the texts.
 class AnsweringBoxes : public widget_test::RecordingBoxes {
 public:
     MbResult Show(const std::string& text, const std::string& caption, MbIcon icon, MbButtons buttons,
                   MbResult defaultButton) override {
         captions.push_back(caption);
         RecordingBoxes::Show(text, caption, icon, buttons, defaultButton);
+        if (buttons == MbButtons::YesNo) return yes;
         return buttons == MbButtons::OkCancel ? answer : defaultButton;
     }
     MbResult answer = MbResult::Ok;
+    MbResult yes = MbResult::No;
     std::vector<std::string> captions;
 };
 
@@ -76,7 +79,7 @@ class DriveDialogsTest : public QObject {
     Q_OBJECT
 private slots:
     void serialSetpointTransmitsStaysOpenWhileActiveAndSwitchesOff();
-    void aCommunicationErrorEndsTheActiveStateAndTheBoxSaysTheValveMayFollow();
+    void afterACommunicationErrorTheValveMayStillFollowUntilAnAcknowledgedOff();
     void serialSetpointUnchangedLeavesTheProjectAlone();
     void testFunctionWritesReadsAndMarksWhatTheValveRuns();
     void autoTuneAsksTwiceAndStartsOnlyOnOk();
@@ -112,8 +115,9 @@ void DriveDialogsTest::serialSetpointTransmitsStaysOpenWhileActiveAndSwitchesOff
             d.Spin()->stepBy(1);
             check(d.Edit()->text() == QStringLiteral("38.0"), "one spin step is 0.5 %");
             d.OffButton()->click();
-            check(d.OffRadio()->isChecked(), "OFF shows at once");
-            check(Until([&] { return p.Idle() && d.CloseButton()->isEnabled(); }), "off and closable");
+            check(
+                Until([&] { return p.Idle() && d.OffRadio()->isChecked() && d.CloseButton()->isEnabled(); }),
+                "OFF once the valve acknowledged it, and closable");
             check(Has(p.Trace(), " Send RTS Reset Transmit Setpoint ") && Has(p.Trace(), "'02260026'"),
                   "RTS sent");
             QTest::keyClick(&d, Qt::Key_Escape);
@@ -127,9 +131,12 @@ void DriveDialogsTest::serialSetpointTransmitsStaysOpenWhileActiveAndSwitchesOff
     QVERIFY(p.frame->windowTitle().endsWith(QStringLiteral(" *]")));
 }
 
-void DriveDialogsTest::aCommunicationErrorEndsTheActiveStateAndTheBoxSaysTheValveMayFollow() {
+void DriveDialogsTest::afterACommunicationErrorTheValveMayStillFollowUntilAnAcknowledgedOff() {
     TestProgram p;
     Checks check;
+    auto mayFollow = [](CSerialSetpointDialog& d) {
+        return d.OnRadio()->isChecked() && d.OffButton()->isEnabled() && d.CloseButton()->isEnabled();
+    };
     const bool seen =
         WithModal<CSerialSetpointDialog>(*p.frame, ID_SERIAL_SETPOINT, [&](CSerialSetpointDialog& d) {
             d.TransmitButton()->click();
@@ -137,17 +144,35 @@ void DriveDialogsTest::aCommunicationErrorEndsTheActiveStateAndTheBoxSaysTheValv
             // The line fails later (routed by the window as the engine would post it).
             p.boxes.shown.clear();
             p.frame->OnMsgReceive(NOTIFY_REPLY_TIMEOUT, 0);
-            check(Until([&] { return d.OffRadio()->isChecked(); }), "the error ends the active state");
-            check(d.CloseButton()->isEnabled(), "Close is usable again");
+            check(Until([&] { return d.CloseButton()->isEnabled(); }), "Close is usable again");
+            check(mayFollow(d), "still shown active, Off usable");
             check(p.boxes.shown.size() == 1 && Has(p.boxes.shown[0], "Communication Error") &&
                       Has(p.boxes.shown[0], "may still follow the serial setpoint"),
                   "the box says the valve may still follow");
+            // Closing asks once; No keeps the dialog, Yes closes it.
             d.CloseButton()->click();
+            check(d.isVisible() && p.boxes.shown.size() == 2 &&
+                      Has(p.boxes.shown[1], "Close the dialog all the same?"),
+                  "asked, and kept open");
+            p.boxes.yes = MbResult::Yes;
+            QTest::keyClick(&d, Qt::Key_Escape);
+            check(!d.isVisible(), "closed on Yes");
         });
     QVERIFY(seen);
+    // Opened again, it shows what the valve may still do, until Off is acknowledged.
+    const bool again =
+        WithModal<CSerialSetpointDialog>(*p.frame, ID_SERIAL_SETPOINT, [&](CSerialSetpointDialog& d) {
+            check(mayFollow(d), "opens active with Off usable");
+            d.OffButton()->click();
+            check(Until([&] { return p.Idle() && d.OffRadio()->isChecked(); }),
+                  "off once RTS is acknowledged");
+            d.CloseButton()->click();
+        });
+    QVERIFY(again);
     for (const QString& what : check.failures)
         QFAIL(qPrintable(what));
-    QCOMPARE(p.state.testFunction.SerialSetpointActive, 0);
+    QCOMPARE(p.boxes.shown.size(), size_t{3}); // the error, and one question per try to close
+    QCOMPARE(p.state.SerialSetpointMayRun.load(), 0);
 }
 
 void DriveDialogsTest::serialSetpointUnchangedLeavesTheProjectAlone() {
