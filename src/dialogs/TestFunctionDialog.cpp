@@ -13,6 +13,7 @@
 #include "dialogs/ColorButton.h"
 #include "dialogs/ParameterPages.h"
 #include "dialogs/StatusInfoRules.h"
+#include "dialogs/UserInput.h"
 #include "engine/DriveCommands.h"
 #include "engine/QlnState.h"
 #include "text/Texts.h"
@@ -68,7 +69,7 @@ CTestFunctionDialog::CTestFunctionDialog(QWidget* parent, QlnState& state, const
         column->addWidget(r);
         radios_[i] = r;
     }
-    connect(group_, &QButtonGroup::idClicked, this, [this] { control_.Select(CheckedSelection()); });
+    OnUserChecked(group_, refreshing_, [this](int selection) { control_.Select(selection); });
 
     const QString timeCaption = text(TEXT_TIME_GROUP);
     auto* timeGroup = new QGroupBox(timeCaption, this);
@@ -175,7 +176,10 @@ void CTestFunctionDialog::Refresh() {
     time_->setText(Q(FormatTenth(time)));
     spin_->SetPosition(TestTimeSpinPosition(time));
     const TestFunctionDisplay d = control_.Display();
-    radios_[static_cast<size_t>(d.checked)]->setChecked(true);
+    {
+        const ProgramChange shown(refreshing_);
+        radios_[static_cast<size_t>(d.checked)]->setChecked(true);
+    }
     for (size_t i = 0; i < radios_.size(); ++i)
         radios_[i]->SetColour(static_cast<int>(i) == d.red ? CColorButton::RED : CColorButton::GREY);
     readBack_->setText(Q(texts_.LibraryText(d.readBackText).value_or(TextSource::Builtin(d.readBackText))));

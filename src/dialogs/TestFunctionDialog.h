@@ -62,4 +62,5 @@ private:
     QPushButton* read_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QTimer* timer_ = nullptr;
+    bool refreshing_ = false; // the dialog checks a function itself
 };

@@ -71,7 +71,7 @@ const ActionEngine::StepRange ActionEngine::STEPS[] = {
     {0x260, 0x261, &ActionEngine::StepResetOperationCounter},
     {0x270, 0x270, &ActionEngine::StepResetCalibrationCounter},
     {0x280, 0x283, &ActionEngine::StepSetSwitch},
-    {0x290, 0x296, &ActionEngine::StepWriteTestFunction},
+    {0x290, 0x299, &ActionEngine::StepWriteTestFunction},
     {0x2A0, 0x2A3, &ActionEngine::StepReadTestFunction},
     {0x2B0, 0x2BF, &ActionEngine::StepHardStop},
     {0x2C0, 0x2C3, &ActionEngine::StepAutoTune},
@@ -154,6 +154,7 @@ void ActionEngine::StepDispatch(uint32_t) {
     QLN_TRACE_INFO(l_.trace, "THREAD_CMD: 0x%x ", cmd);
     s_.LastFailure.store(LineFailure::None);
     s_.ParamsWriteAcked.store(-1);
+    s_.TestFunctionUnsent.store(0);
     for (const ActionEntry& a : PRIORITY) {
         if (cmd & a.bit) {
             currentBit_ = a.bit;

@@ -118,6 +118,7 @@ private:
     bool fixedSpeedTried_ = false; // in this baud-rate test, when the speed is given
     bool setpointOn_ = false;      // the serial-setpoint action sends STS (else RTS)
     uint8_t setpointByte_ = 0;
+    uint8_t valveController_ = 0;    // the CCR reply of the running test function write
     int matrixIndex_ = 0;            // the row of the running matrix transfer (0..25)
     uint32_t calibrationChecks_ = 0; // CRR replies since Start Calibration; test mode's result
 

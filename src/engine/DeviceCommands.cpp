@@ -13,6 +13,12 @@ uint8_t ControllerConfigByte(const ParameterBlock& edit, int32_t testFunctionSel
                                 (ValidSelection(testFunctionSelection) << TEST_FUNCTION_SHIFT));
 }
 
+uint8_t ControllerConfigByte(uint8_t valveByte, int32_t testFunctionSelection) {
+    constexpr uint8_t CONTROLLER_BITS = (1u << TEST_FUNCTION_SHIFT) - 1;
+    return static_cast<uint8_t>((valveByte & CONTROLLER_BITS) |
+                                (ValidSelection(testFunctionSelection) << TEST_FUNCTION_SHIFT));
+}
+
 uint8_t ConfigurationByte(const ParameterBlock& edit) {
     return ParamTelegramByte(ParamTelegram::CAR, edit);
 }

@@ -22,6 +22,8 @@ ParamTelegram WriteTelegram(uint32_t index);
 // The CCS byte: controller structure, range detection and auto zero from the block, bits 6..7
 // the test function selection (1..3, else 0).
 uint8_t ControllerConfigByte(const ParameterBlock& edit, int32_t testFunctionSelection);
+// The same with the valve's own controller bits 0..5, as its CCR reply gave them.
+uint8_t ControllerConfigByte(uint8_t valveByte, int32_t testFunctionSelection);
 // The CAS byte of the working block (its bit 6 selects the custom or factory set).
 uint8_t ConfigurationByte(const ParameterBlock& edit);
 

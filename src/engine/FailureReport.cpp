@@ -41,11 +41,14 @@ std::string SerialSetpointText(const QlnState& s, const TextSource& texts) {
     return s.SerialSetpointMayRun.load() ? texts.Get(IDS_SERIAL_SETPOINT_MAY_RUN) : "";
 }
 
+std::string TestFunctionText(const QlnState& s, const TextSource& texts) {
+    return s.TestFunctionUnsent.load() ? texts.Get(IDS_TEST_FUNCTION_NOT_WRITTEN) : "";
+}
+
 std::string FailureReport(const QlnState& s, const TextSource& texts) {
     std::string out = LineFailureText(s.LastFailure.load(), texts);
-    const std::string write = WriteOutcomeText(s.ParamsWriteAcked.load(), texts);
-    if (!write.empty()) out += (out.empty() ? "" : "\n\n") + write;
-    const std::string setpoint = SerialSetpointText(s, texts);
-    if (!setpoint.empty()) out += (out.empty() ? "" : "\n\n") + setpoint;
+    for (const std::string& more : {WriteOutcomeText(s.ParamsWriteAcked.load(), texts),
+                                    TestFunctionText(s, texts), SerialSetpointText(s, texts)})
+        if (!more.empty()) out += (out.empty() ? "" : "\n\n") + more;
     return out;
 }

@@ -20,5 +20,9 @@ std::string WriteOutcomeText(int32_t acked, const TextSource& texts);
 // acknowledged since): that it may, and how to end it. "" otherwise.
 std::string SerialSetpointText(const QlnState& s, const TextSource& texts);
 
-// All three, from the shared state, as paragraphs separated by a blank line.
+// For a test function write that failed before it could read the valve's controller settings:
+// that nothing was written. "" otherwise.
+std::string TestFunctionText(const QlnState& s, const TextSource& texts);
+
+// All of them, from the shared state, as paragraphs separated by a blank line.
 std::string FailureReport(const QlnState& s, const TextSource& texts);

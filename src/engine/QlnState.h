@@ -110,6 +110,9 @@ struct QlnState {
     // acknowledged an RTS: while it is set, the valve may be following the PC's setpoint (an STS
     // whose reply was lost still took effect), so a failure must say so.
     std::atomic<int32_t> SerialSetpointMayRun{0};
+    // 1 while a test function write has not yet read the valve's controller byte in its first
+    // attempt: until then it has sent nothing, so a failure says that nothing was written.
+    std::atomic<int32_t> TestFunctionUnsent{0};
 
     ParameterBlocks params;
     DeviceInfo deviceInfo{};

@@ -96,35 +96,56 @@ TEST(DriveActions, SetpointsAreCutToHalfPercentsAndKeptInsideTheValvesRange) {
     }
 }
 
-TEST(DriveActions, WriteTestFunctionPacksTheWorkingControllerFieldsThenSendsTheTime) {
-    DriveValve model;
+// CCS also sets the controller: it carries the valve's own bits 0..5, read with CCR just before.
+TEST(DriveActions, WriteTestFunctionKeepsTheValvesControllerFieldsThenSendsTheTime) {
+    DriveValve model(0x65); // structure 5, range detection 0, auto zero 1, ramp running
     EngineRig rig;
     ScriptedValve valve(model.Behaviour(), rig.clock);
     rig.UseDevice(valve.SlavePath());
-    ParameterBlock& edit = rig.s.params.EditBlock;
+    ParameterBlock& edit = rig.s.params.EditBlock; // another project's controller: not sent
     edit.CONTROLLER_STRUCTURE = 3;
     edit.SETPOINT_RANGE_DETECTION = 2;
-    edit.AUTO_ZERO_FEEDBACK = 1;
     rig.s.testFunction.Selection = 2; // step
     rig.s.testFunction.TestTime = 2.5f;
     rig.Start();
 
     ASSERT_TRUE(rig.Request(CMD_WRITE_TEST_FUNCTION, NOTIFY_TEST_FUNCTION_WRITTEN));
     ASSERT_TRUE(rig.WaitIdle());
-    // 3 | 2 << 3 | 1 << 5 | 2 << 6
-    EXPECT_EQ(AfterRateTest(valve), (std::vector<Bytes>{Telegram(CCS, 0xB3), Telegram(RSS, 25)}));
+    // 0x25 | 2 << 6
+    EXPECT_EQ(AfterRateTest(valve),
+              (std::vector<Bytes>{Telegram(CCR, 0), Telegram(CCS, 0xA5), Telegram(RSS, 25)}));
     EXPECT_NE(rig.TraceText().find(" Write Test Function "), std::string::npos);
 
-    // Off clears bits 6..7; 20 s is the longest time; anything above is sent as 20 s.
+    // Off clears bits 6..7; 20 s is the longest time; anything above is sent as 20 s. qln-cli given
+    // a project sends that project's fields, without the read: 3 | 2 << 3.
     rig.s.testFunction.Selection = 0;
     rig.s.testFunction.TestTime = 25.0f;
+    rig.s.testFunction.SendEditedController = 1;
     ASSERT_TRUE(rig.Request(CMD_WRITE_TEST_FUNCTION, NOTIFY_TEST_FUNCTION_WRITTEN));
     ASSERT_TRUE(rig.notifier.WaitForCount(2));
     ASSERT_TRUE(rig.WaitIdle());
     const auto sent = AfterRateTest(valve);
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[2], Telegram(CCS, 0x33));
-    EXPECT_EQ(sent[3], Telegram(RSS, 200));
+    ASSERT_EQ(sent.size(), 5u);
+    EXPECT_EQ(sent[3], Telegram(CCS, 0x13));
+    EXPECT_EQ(sent[4], Telegram(RSS, 200));
+}
+
+// Without the valve's controller byte the test function is not written at all, and the report says so.
+TEST(DriveActions, AWriteTestFunctionWhoseReadFailsSendsNoCcs) {
+    DriveValve model(0, CCR);
+    EngineRig rig;
+    ScriptedValve valve(model.Behaviour(), rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    rig.Start();
+
+    ASSERT_TRUE(rig.Request(CMD_WRITE_TEST_FUNCTION, NOTIFY_BAD_REPLY));
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_EQ(AfterRateTest(valve), std::vector<Bytes>(4, Telegram(CCR, 0)))
+        << "first try and three restarts";
+    const std::string report = FailureReport(*rig.state, TextSource());
+    EXPECT_NE(report.find("controller settings could not be read, so the test function was not written"),
+              std::string::npos)
+        << report;
 }
 
 TEST(DriveActions, ReadTestFunctionTakesTheSelectionAndTheValvesControllerFields) {

@@ -22,6 +22,7 @@
 #include "engine/QlnState.h"
 #include "system/Clock.h"
 
+using widget_test::Toggle;
 using widget_test::Until;
 
 namespace {
@@ -197,12 +198,16 @@ void DriveDialogsTest::testFunctionWritesReadsAndMarksWhatTheValveRuns() {
         d.Spin()->stepBy(1);
         check(d.TimeEdit()->text() == QStringLiteral("20.0"), "a step up from 20.0 stays at 20.0");
 
-        d.Radio(2)->click(); // step
-        check(p.state.testFunction.Selection == 2, "a click selects, nothing is sent");
+        Toggle(d.Radio(2)); // step, chosen by an assistive tool
+        check(p.state.testFunction.Selection == 2, "a toggle selects, nothing is sent");
         d.TimeEdit()->setText(QStringLiteral("2.5"));
         d.WriteButton()->click();
         check(Until([&] { return p.Idle() && d.ReadButton()->isEnabled(); }), "written");
         check(Has(p.Trace(), " Write Test Function ") && Has(p.Trace(), "'0256196F'"), "RSS 25 sent");
+        // The valve's controller byte (0x40: bits 0..5 all 0) is read first and kept: CCS 0x80.
+        const std::string written = p.Trace().substr(p.Trace().find(" Write Test Function "));
+        check(Has(written, "'026480E4'") && written.find("'02650065'") < written.find("'026480E4'"),
+              "CCR, then CCS with the valve's controller bits");
 
         // The built-in valve runs a ramp (CCR 0x40) while step is selected: Ramp is marked red.
         d.ReadButton()->click();

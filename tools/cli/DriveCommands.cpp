@@ -43,19 +43,16 @@ std::string ConnectionArgs(const Options& o) {
     return a;
 }
 
-// Writes the test function and its time. The controller fields that travel in the same telegram
-// are the project's edited ones when a project is given, else the valve's own, read just before:
-// never zeros that would change the valve's controller.
+// Writes the test function and its time, or (without a function) reads which one runs. The
+// controller fields that travel in the same telegram are the project's edited ones when a project
+// is given, else the valve's own, which the engine reads just before: never zeros that would
+// change the valve's controller.
 uint32_t WriteTestFunction(const Options& o, const ProjectFile& project, ValveRun& run, uint32_t& wanted) {
     QlnState& s = run.State();
-    if (!o.testFunction || o.file.empty()) {
-        const uint32_t code = run.Request(CMD_READ_TEST_FUNCTION, wanted = NOTIFY_TEST_FUNCTION_READ);
-        if (!o.testFunction || code != wanted) return code;
-        // Only the controller fields of the CCR reply are used from it.
-        s.params.EditBlock = s.params.ValveBlock;
-    } else {
-        s.params.EditBlock = project.editBlock;
-    }
+    if (!o.testFunction) return run.Request(CMD_READ_TEST_FUNCTION, wanted = NOTIFY_TEST_FUNCTION_READ);
+    const bool fromProject = !o.file.empty();
+    if (fromProject) s.params.EditBlock = project.editBlock;
+    StoreShared(s.testFunction.SendEditedController, fromProject ? 1 : 0);
     StoreShared(s.testFunction.Selection, *o.testFunction);
     StoreShared(s.testFunction.TestTime, static_cast<float>(o.testTime.value_or(DEFAULT_TEST_TIME)));
     return run.Request(CMD_WRITE_TEST_FUNCTION, wanted = NOTIFY_TEST_FUNCTION_WRITTEN);
