@@ -399,10 +399,13 @@ TEST_F(Cli, PortInUseIsABaudrateErrorThatNamesTheReason) {
 
 // ---- over a pseudo-terminal ---------------------------------------------------------------------
 
-TEST_F(Cli, WriteParamsSendsExactlyTheBlockStoredInTheProjectFile) {
+// Each number as the parameter editor shows and sends it: rounded to the valve's step.
+TEST_F(Cli, WriteParamsSendsTheBlockStoredInTheProjectFileAsTheValveHoldsIt) {
     ParameterBlock edit = DefaultParameterBlock();
     edit.PROPORTIONAL_GAIN = 1.23f;
     edit.DEAD_BAND = 0.25f;
+    edit.SHUT_OFF_LEVEL = 1.27f;
+    edit.CURRENT_LIMIT_LEVEL = 155;
     edit.SETPOINT_OFFSET = -50;
     edit.PWM_FREQUENCY = 1200;
     edit.CONTROLLER_STRUCTURE = 5;
@@ -430,10 +433,15 @@ TEST_F(Cli, WriteParamsSendsExactlyTheBlockStoredInTheProjectFile) {
     }
     EXPECT_EQ(model.Value(101), 0x25) << "structure 5, auto zero on (bit 5), no test function";
     EXPECT_EQ(model.Value(2), 123) << "gain 1.23";
-    EXPECT_EQ(model.Value(8), 2) << "dead band 0.25";
+    EXPECT_EQ(model.Value(8), 3) << "dead band 0.25, shown as 0.3";
+    EXPECT_EQ(model.Value(49), 13) << "shut off level 1.27, shown as 1.3";
+    EXPECT_EQ(model.Value(73), 16) << "current limit 155 mA, shown as 160";
     EXPECT_EQ(model.Value(14), 0) << "offset -50";
     EXPECT_EQ(model.Value(57), 120) << "PWM 1200 Hz";
     EXPECT_EQ(model.Value(97), 0x20) << "factory set, autosafe on";
+    const std::string shown = RunTool({"show", "p.qpj"}).out;
+    EXPECT_NE(shown.find("SHUT_OFF_LEVEL                  1.3 %\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("CURRENT_LIMIT_LEVEL             160 mA\n"), std::string::npos) << shown;
 }
 
 TEST_F(Cli, BaudSkipsTheRateSearchAndAValveAtAnotherSpeedEndsWithSeven) {

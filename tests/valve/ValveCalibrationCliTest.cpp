@@ -56,6 +56,13 @@ TEST_F(ValveCalibrationCli, AMatrixWrittenFromOneProjectReadsBackIntoAnotherRowF
     a->calibration.OutsideTemperatureSet = 31;
     std::string error;
     ASSERT_TRUE(WriteProjectFile(dir.File("A.QPJ"), *a, &error)) << error;
+    // As the calibration dialog's Write, nothing goes out while the write-enable byte is 0.
+    const CliRun refused = Cli({"--cal", "write-matrix", dir.File("A.QPJ")});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("does not allow writing (its write-enable byte is 0)"), std::string::npos);
+    EXPECT_EQ(log.find("WAS"), std::string::npos) << log;
+    a->calibration.ReadMatrix[7][9][MATRIX_ROW_VALID] = 1; // the byte a complete read leaves
+    ASSERT_TRUE(WriteProjectFile(dir.File("A.QPJ"), *a, &error)) << error;
 
     const CliRun write = Cli({"--cal", "write-matrix", dir.File("A.QPJ")});
     ASSERT_EQ(write.status, 0) << write.err;

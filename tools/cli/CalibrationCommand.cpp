@@ -122,7 +122,19 @@ int RunReadMatrix(CommandContext& c) {
     return SaveProject(c.o.file, c.project, c.err);
 }
 
+// The calibration dialogs allow Write only when the project's calibration allows writing; so does
+// qln-cli, unless the user insists.
 int RunWriteMatrix(CommandContext& c) {
+    if (MatrixWriteEnable(c.project.calibration) == 0) {
+        if (!c.o.force) {
+            c.err << "qln-cli: the calibration of '" << c.o.file
+                  << "' does not allow writing (its write-enable byte is 0), so nothing was written. Use "
+                     "--force to write it all the same.\n";
+            return EXIT_USAGE;
+        }
+        c.err << "qln-cli: writing the calibration of '" << c.o.file
+              << "' although it does not allow writing, because --force was given.\n";
+    }
     ValveRun run(c);
     if (const int failed = Request(run, c.project, CMD_WRITE_MATRIX, NOTIFY_MATRIX_WRITTEN); failed >= 0)
         return failed;

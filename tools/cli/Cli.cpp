@@ -67,8 +67,8 @@ const CommandRow COMMANDS[] = {
      .file = FileArg::Required,
      .project = ProjectNeeds::Parameters,
      .missing = "write-params needs exactly one project file",
-     .details = "Values outside their ranges are refused before anything is sent (--force writes them "
-                "anyway)."},
+     .details = "Each number is rounded to what the valve can hold, as the parameter editor does. Values "
+                "outside their ranges are refused before anything is sent (--force writes them anyway)."},
     {.name = "diff",
      .summary = "list the parameters in which the valve differs from project FILE",
      .run = RunDiff,
@@ -77,7 +77,7 @@ const CommandRow COMMANDS[] = {
      .missing = "diff needs exactly one project file",
      .details = "Exit status 1 when some differ."},
     {.name = "show",
-     .summary = "print project FILE without touching a valve",
+     .summary = "print project FILE without touching a valve (the parameters as they would be written)",
      .run = RunShow,
      .file = FileArg::Required,
      .missing = "show needs exactly one project file"},
@@ -113,7 +113,8 @@ const CommandRow COMMANDS[] = {
      .parseWord = ParseTestFunction,
      .time = TimeUse::TestFunction,
      .details = "--time S is the ramp or step time, 0 to 20 s (default 1.0). The controller settings that go "
-                "with it are the valve's own, or those of project FILE."},
+                "with it are the valve's own, read just before (nothing is written when they cannot be "
+                "read), or those of project FILE."},
     {.name = "autotune",
      .summary = "start the valve's auto-tune (without --yes: show the caution, start nothing)",
      .run = RunAutotune,
@@ -134,7 +135,9 @@ const CommandRow COMMANDS[] = {
      .file = FileArg::Required,
      .project = ProjectNeeds::Calibration,
      .missing = "write-matrix needs exactly one project file",
-     .cal = true},
+     .cal = true,
+     .details = "A project whose calibration does not allow writing (write-enable byte 0) is refused, as "
+                "the calibration dialog refuses it (--force writes it anyway)."},
     {.name = "calibration",
      .summary = "start, check or stop the factory calibration",
      .run = RunCalibration,
@@ -266,7 +269,9 @@ private:
             ->each([this](const std::string& v) { o_.baudIndex = *ParseBaud(v); });
         app_.add_flag("--trace", o_.trace, "write the trace log debug.txt in the current folder");
         app_.add_flag("--json", o_.json, "print one JSON object");
-        app_.add_flag("--force", o_.force, "write-params: write values outside their ranges too");
+        app_.add_flag("--force", o_.force,
+                      "write-params: write values outside their ranges too; write-matrix: write a "
+                      "calibration that does not allow writing");
         // Its meaning depends on the command, which may come later on the line.
         app_.add_option("--time",
                         "test-function: the ramp or step time, 0 to 20 s (default 1.0); record: 4 to 20 s")

@@ -229,10 +229,13 @@ int RunReadParams(CommandContext& c) {
     return SaveProject(c.o.file, c.project, c.err);
 }
 
+// Each number goes out as the parameter editor would show and send it.
 int RunWriteParams(CommandContext& c) {
-    if (!CheckBeforeWriting(c.project.editBlock, c.o, c.err)) return EXIT_USAGE;
+    ParameterBlock edit = c.project.editBlock;
+    RoundToValveSteps(edit);
+    if (!CheckBeforeWriting(edit, c.o, c.err)) return EXIT_USAGE;
     ValveRun run(c);
-    run.State().params.EditBlock = c.project.editBlock;
+    run.State().params.EditBlock = edit;
     run.Start();
     const uint32_t code = run.Request(CMD_WRITE_PARAMETER, NOTIFY_PARAMETERS_WRITTEN);
     if (const int failed = run.End(code, NOTIFY_PARAMETERS_WRITTEN, true); failed >= 0) return failed;

@@ -9,10 +9,17 @@
 
 #include "CliRun.h"
 #include "ParamsCommands.h"
+#include "params/ParameterTable.h"
 #include "scope/Acquisition.h"
 #include "text/Encoding.h"
 
 namespace {
+// The edited set as a write would send it: each number rounded to what the valve can hold.
+ParameterBlock Written(ParameterBlock b) {
+    RoundToValveSteps(b);
+    return b;
+}
+
 // How many samples the stored recording holds.
 int RecordedSamples(const ProjectFile& p) {
     bool any = false;
@@ -42,7 +49,7 @@ void PrintProject(const ProjectFile& p, bool json, std::ostream& out) {
         recording.Add("samples", RecordedSamples(p));
         all.Add("project", project.Body());
         all.Add("format_version", std::isfinite(FormatVersion(p)) ? std::string(version) : "null");
-        all.Add("parameters", ParamsJson(p.editBlock).Body());
+        all.Add("parameters", ParamsJson(Written(p.editBlock)).Body());
         all.Add("scope", scope.Body());
         all.Add("recording", recording.Body());
         out << all.Str();
@@ -53,7 +60,7 @@ void PrintProject(const ProjectFile& p, bool json, std::ostream& out) {
     out << "version         " << i.Version << "\nformat version  " << version << "\n";
     out << "scope           mode " << s.Mode << ", " << s.AcquisitionTime << " s, sample rate index "
         << s.SampleRateIndex << "\nrecording       " << RecordedSamples(p) << " samples\n\nparameters\n";
-    PrintParams(p.editBlock, false, out);
+    PrintParams(Written(p.editBlock), false, out);
 }
 } // namespace
 
