@@ -151,9 +151,10 @@ bool ButtonMarkedRed(int32_t buttonValue, int32_t local, int32_t valve, bool val
 bool NumberDiffers(const ParameterDescription& p, const ParameterBlock& local, const ParameterBlock& valve,
                    bool valveValid) {
     if (!valveValid) return false;
-    if (p.type == FieldType::Int) return GetInt(local, p.offset) != GetInt(valve, p.offset);
-    const double a = GetFloat(local, p.offset);
-    const double b = GetFloat(valve, p.offset);
+    // The edited value as its box shows it and a write sends it.
+    const double a = ValveValue(p, GetValue(local, p));
+    const double b = GetValue(valve, p);
+    if (p.type == FieldType::Int) return a != b;
     if (std::isnan(a) || std::isnan(b)) return !(std::isnan(a) && std::isnan(b));
     return std::fabs(a - b) > p.step / 1000;
 }

@@ -65,7 +65,8 @@ bool ControlEnabled(const PageItem& item, const ParameterDescription& p, const P
 
 // Red marks the button of the valve's value when the edited value is another one.
 bool ButtonMarkedRed(int32_t buttonValue, int32_t local, int32_t valve, bool valveValid);
-// The edited number is not what the valve holds (floats within a thousandth of a step are equal).
+// The edited number, as the valve would get it, is not what the valve holds (floats within a
+// thousandth of a step are equal).
 bool NumberDiffers(const ParameterDescription& p, const ParameterBlock& local, const ParameterBlock& valve,
                    bool valveValid);
 

@@ -227,6 +227,8 @@ TEST(ParameterEditRulesTest, MarksAndTexts) {
     EXPECT_FALSE(NumberDiffers(P("PROPORTIONAL_GAIN"), local, valve, false));
     local.PROPORTIONAL_GAIN = static_cast<float>(64 * 0.01); // as a read computes it
     EXPECT_FALSE(NumberDiffers(P("PROPORTIONAL_GAIN"), local, valve, true));
+    local.PROPORTIONAL_GAIN = 0.6449f; // the box shows 0.64, and 64 goes out
+    EXPECT_FALSE(NumberDiffers(P("PROPORTIONAL_GAIN"), local, valve, true));
 
     // Without a language library a button keeps the page's own caption.
     const ButtonPlace range0 = LayoutOf(Page::Error).items.back().buttons[0];
