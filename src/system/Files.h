@@ -21,7 +21,15 @@ struct FileRead {
 // `refuseAbove`, when `readAtMost` is larger).
 FileRead ReadRegularFile(const std::string& path, uint64_t refuseAbove, std::size_t readAtMost);
 
-// Whether something exists at the path (a link counts by what it points to); `err` says why not.
+// What is at a path (a link counts by what it points to): whether anything, its size, and the
+// system's error code when nothing (ENOENT: nothing by that name at all).
+struct PathStatus {
+    bool exists = false;
+    int error = 0;
+    uint64_t size = 0;
+};
+PathStatus StatPath(const std::string& path);
+// Whether something exists at the path; `err` says why not.
 bool PathExists(const std::string& path, int* err = nullptr);
 bool IsRegularFile(const std::string& path);
 // When the file was made: its birth time where the kernel and file system report one, else its

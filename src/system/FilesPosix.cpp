@@ -46,6 +46,17 @@ FileRead ReadRegularFile(const std::string& path, uint64_t refuseAbove, std::siz
     return done(FileRead::Ok);
 }
 
+PathStatus StatPath(const std::string& path) {
+    struct stat st {};
+    PathStatus p;
+    p.exists = ::stat(path.c_str(), &st) == 0;
+    if (p.exists)
+        p.size = static_cast<uint64_t>(st.st_size);
+    else
+        p.error = errno;
+    return p;
+}
+
 bool PathExists(const std::string& path, int* err) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) return true;

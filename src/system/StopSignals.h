@@ -20,3 +20,6 @@ private:
     std::atomic<bool> done_{false};
     std::thread watcher_;
 };
+
+// The name of a stop signal as the console user knows it ("SIGINT"), or "a signal".
+const char* StopSignalName(int signo);

@@ -32,3 +32,16 @@ ConsoleStopSignals::~ConsoleStopSignals() {
     pthread_kill(watcher_.native_handle(), SIGTERM);
     watcher_.join();
 }
+
+const char* StopSignalName(int signo) {
+    switch (signo) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "a signal";
+    }
+}

@@ -4,40 +4,21 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <iostream>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine/DeviceCommands.h"
 #include "engine/FailureReport.h"
 #include "link/SerialPort.h"
 #include "project/ProjectLayout.h"
 #include "settings/ComSettings.h"
+#include "system/Files.h"
+#include "system/Host.h"
+#include "system/StopSignals.h"
 #include "text/Texts.h"
 
-// ---- what qln-cli asks the operating system -----------------------------------------------------
-
-namespace {
-struct PathState {
-    bool exists = false;
-    bool missing = false; // nothing at all by that name
-    uint64_t size = 0;
-};
-
-PathState StatPath(const std::string& path) {
-    struct stat st {};
-    PathState p;
-    p.exists = ::stat(path.c_str(), &st) == 0;
-    p.missing = !p.exists && errno == ENOENT;
-    p.size = static_cast<uint64_t>(st.st_size);
-    return p;
-}
-} // namespace
-
+// Progress goes to a person only: stderr on a terminal.
 bool IsTerminal(const std::ostream& err) {
-    return &err == &std::cerr && ::isatty(STDERR_FILENO);
+    return &err == &std::cerr && StderrIsTerminal();
 }
 
 // ---- arguments ----------------------------------------------------------------------------------
@@ -63,11 +44,11 @@ std::string SavePath(const std::string& path) {
 
 std::string LoadProject(const std::string& path, ProjectNeeds needs, ProjectFile& project) {
     ResetProject(project);
-    const PathState st = StatPath(path);
-    if (st.missing && needs == ProjectNeeds::NewIfMissing) {
+    const PathStatus st = StatPath(path);
+    if (!st.exists && st.error == ENOENT && needs == ProjectNeeds::NewIfMissing) {
         const std::string name = AdjustExtension(FileNameOfPath(path));
-        SetFieldText(project.info.ProjectName, name.substr(0, name.rfind('.')));
-        SetFieldText(project.info.FileName, name);
+        SetFieldName(project.info.ProjectName, name.substr(0, name.rfind('.')));
+        SetFieldName(project.info.FileName, name);
         return "";
     }
     std::string error;
@@ -167,21 +148,6 @@ void CliInterrupt::Attach(QlnState* s, Handler handler) {
 
 // ---- running the engine -----------------------------------------------------------------------
 
-namespace {
-const char* SignalName(int signo) {
-    switch (signo) {
-    case SIGINT:
-        return "SIGINT";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
-    default:
-        return "a signal";
-    }
-}
-} // namespace
-
 ValveRun::ValveRun(CommandContext& c)
     : c_(c), state_(std::make_unique<QlnState>(c.clock)), threads_(*state_, notifier_) {
     const Options& o = c.o;
@@ -258,7 +224,7 @@ int ValveRun::ReportFailure(uint32_t code, bool parameterWrite) const {
     const bool writeBegun = acked >= 0 && acked < PARAM_WRITE_COUNT;
     if (code == NOTIFY_CANCELLED) {
         const int signo = c_.interrupt ? c_.interrupt->Signal() : 0;
-        err << "qln-cli: stopped by " << SignalName(signo) << " after the telegram on the line.\n";
+        err << "qln-cli: stopped by " << StopSignalName(signo) << " after the telegram on the line.\n";
         if (writeBegun) {
             err << WriteOutcomeText(acked, texts) << "\n";
             return EXIT_WRITE_INCOMPLETE;
