@@ -85,16 +85,6 @@ TEST(SerialSetpointRules, TransmitAndOffStoreFlagAndValueBeforeTheRequest) {
     EXPECT_TRUE(c.Active());
     c.OnNotification(NOTIFY_REPLY_TIMEOUT);
     EXPECT_FALSE(c.Active());
-
-    // The engine took an STS or RTS up and no RTS was acknowledged since: shown active, also when
-    // the dialog opens again, until an acknowledged RTS.
-    sh.s.SerialSetpointMayRun.store(1);
-    EXPECT_TRUE(c.Active() && c.MayFollow() && !c.Asked());
-    sh.s.THREAD_CMD.store(0);
-    SerialSetpointControl reopened(sh.s);
-    EXPECT_TRUE(reopened.Active());
-    EXPECT_TRUE(reopened.Off(40));
-    EXPECT_EQ(tf.SerialSetpointActive, 0);
 }
 
 TEST(SerialSetpointRules, CloseReportsAChangedSetpointOnly) {
