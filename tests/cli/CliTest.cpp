@@ -442,6 +442,8 @@ TEST_F(Cli, WriteParamsSendsTheBlockStoredInTheProjectFileAsTheValveHoldsIt) {
     const std::string shown = RunTool({"show", "p.qpj"}).out;
     EXPECT_NE(shown.find("SHUT_OFF_LEVEL                  1.3 %\n"), std::string::npos) << shown;
     EXPECT_NE(shown.find("CURRENT_LIMIT_LEVEL             160 mA\n"), std::string::npos) << shown;
+    const CliRun diff = RunTool({"--device", valve.SlavePath(), "diff", "p.qpj"}, clock);
+    EXPECT_EQ(diff.status, 0) << diff.out;
 }
 
 TEST_F(Cli, BaudSkipsTheRateSearchAndAValveAtAnotherSpeedEndsWithSeven) {

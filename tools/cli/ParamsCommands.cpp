@@ -246,10 +246,13 @@ int RunWriteParams(CommandContext& c) {
     return 0;
 }
 
+// The project's numbers as write-params sends them: after a write, no difference is left.
 int RunDiff(CommandContext& c) {
     ValveRun run(c);
     if (const int failed = ReadParameters(run); failed >= 0) return failed;
-    const auto diffs = Differences(c.project.editBlock, run.State().params.ValveBlock);
+    ParameterBlock project = c.project.editBlock;
+    RoundToValveSteps(project);
+    const auto diffs = Differences(project, run.State().params.ValveBlock);
     PrintDifferences(diffs, c.o.json, c.out);
     return diffs.empty() ? 0 : EXIT_DIFFERENT;
 }
