@@ -173,4 +173,11 @@ TEST_F(CliDrive, AFailedSetpointSaysTheValveMayStillFollowIt) {
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(Has(r.err, "may still follow the serial setpoint")) << r.err;
     EXPECT_EQ(valve.Sent(), std::vector<Bytes>(4, Telegram(STS, 100)));
+
+    // Without the valve's controller settings no test function goes out, and the run says so.
+    DriveRun unread(0, CCR);
+    const CliRun t = unread.Run({"test-function", "ramp"});
+    EXPECT_EQ(t.status, 6) << t.err;
+    EXPECT_TRUE(Has(t.err, "so the test function was not written")) << t.err;
+    EXPECT_EQ(unread.Sent(), std::vector<Bytes>(4, Telegram(CCR, 0)));
 }

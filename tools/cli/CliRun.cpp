@@ -255,6 +255,7 @@ int ValveRun::ReportFailure(uint32_t code, bool parameterWrite) const {
     const std::string line = LineFailureText(s.LastFailure.load(), texts);
     err << (line.empty() ? "Check the cable, the port and that the valve is powered." : line) << "\n";
     if (const std::string setpoint = SerialSetpointText(s, texts); !setpoint.empty()) err << setpoint << "\n";
+    if (const std::string test = TestFunctionText(s, texts); !test.empty()) err << test << "\n";
     if (writeBegun) {
         err << WriteOutcomeText(acked, texts) << "\n";
         return EXIT_WRITE_INCOMPLETE;
