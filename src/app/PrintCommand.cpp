@@ -13,6 +13,7 @@
 #include "print/PrintLayout.h"
 #include "print/SelectPrintDialog.h"
 #include "text/Texts.h"
+#include "view/ChildView.h"
 
 std::optional<int> CMainFrame::AskPrintSelection() {
     CSelectPrintDialog dlg(this, Texts());
@@ -48,6 +49,8 @@ void CMainFrame::OnPrintProject() {
         QFileInfo(QDir(QString::fromStdString(folder_)), QString::fromStdString(project_.path))
             .absoluteFilePath();
     const auto project = TakePrintSnapshot(s_, *file_, path.toStdString());
+    // The curves page is what the view shows, as Export Picture's picture is.
+    project->view = PrintedViewOf(view_->CurrentPlot());
     const PrintTime now = CurrentPrintTime();
     if (printer.outputFormat() == QPrinter::PdfFormat) {
         std::string error;

@@ -11,11 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scope/Acquisition.h"
 #include "scope/SampleBuffer.h"
-#include "scope/ScopeMath.h"
-#include "scope/ScopeSetup.h"
-#include "scope/ScopeSignalNames.h"
 #include "system/AtomicFile.h"
 #include "text/Texts.h"
 #include "view/ScopePlot.h"
@@ -27,28 +23,29 @@ QRectF CurvesArea(PageGeometry page) {
 }
 } // namespace
 
-// The curves page is the scope view's own plot over the whole recording, in the printed page's
-// style (line styles instead of colours).
-void PaintCurvesPage(QPainter& painter, QRectF area, const ScopeSetup& stored, const SampleBuffer& samples) {
-    const ScopeSetup setup = CheckedForRecording(stored);
-    const TextSource texts;
+// The curves page is the scope view's own plot, in the printed page's style (line styles instead
+// of colours).
+void PaintCurvesPage(QPainter& painter, QRectF area, const PrintedCurves& curves,
+                     const SampleBuffer& samples) {
     PlotInput in;
     in.samples = &samples;
-    in.window = ResetTimeAxis(setup.Mode, setup.SampleRateIndex, setup.AcquisitionTime, 0.0);
+    in.window = curves.window;
+    in.grid = curves.grid;
     in.cursor = false;
-    const bool flow = false; // the page names the signals as set up; the pressures need the structure
-    for (size_t c = 0; c < 4; ++c) {
-        const int ch = static_cast<int>(c);
-        in.analogNames[c] = texts.Get(static_cast<unsigned>(
-            AnalogSignalTextId(ch, setup.Analog[c].Signal, flow, setup.MasterSlave == 1)));
-        in.binaryNames[c] = texts.Get(static_cast<unsigned>(BinarySignalTextId(setup.Binary[c])));
-        in.analogShown[c] = AnalogChannelShown(ch, setup.Analog[c].Signal);
-    }
+    in.analogNames = curves.analogNames;
+    in.binaryNames = curves.binaryNames;
+    in.analogShown = curves.analogShown;
+    const PlotStyle style = PrintPlotStyle();
     painter.save();
     // Nothing of the plot may run into the page's head above it.
     painter.setClipRect(area);
-    PaintScopePlot(painter, area, in, PrintPlotStyle());
+    PaintScopePlot(painter, area, in, style);
+    PaintReadoutTime(painter, area, curves.readoutLabel, curves.readoutValue, style);
     painter.restore();
+}
+
+PrintedView PrintedViewOf(const PlotInput& shown) {
+    return PrintedView{shown.window, shown.grid};
 }
 
 void PaintPrintedPage(QPainter& painter, PageGeometry page, const PrintedPage& content,
@@ -67,7 +64,7 @@ void PaintPrintedPage(QPainter& painter, PageGeometry page, const PrintedPage& c
     for (const PrintedText& t : content.texts)
         painter.drawText(QPointF(t.x, t.y + ascent), QString::fromStdString(t.text));
     if (content.kind == PageKind::Curves)
-        PaintCurvesPage(painter, CurvesArea(page), project.scope, *project.samples);
+        PaintCurvesPage(painter, CurvesArea(page), content.curves, *project.samples);
     painter.restore();
 }
 

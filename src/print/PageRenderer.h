@@ -11,13 +11,18 @@ class QPainter;
 class QPagedPaintDevice;
 class SampleBuffer;
 class TextSource;
-struct ScopeSetup;
+struct PlotInput;
 
 // Paints the laid-out pages on any painter: a printer, a PDF writer, an image. Positions are the
 // layout's device pixels of the printable area, so the same pages come out on every device.
 
-// The plot of the recording on the curves page, inside `area` (device pixels).
-void PaintCurvesPage(QPainter& painter, QRectF area, const ScopeSetup& setup, const SampleBuffer& samples);
+// The plot of the recording on the curves page, inside `area` (device pixels), with the readout
+// time where the view shows it.
+void PaintCurvesPage(QPainter& painter, QRectF area, const PrintedCurves& curves,
+                     const SampleBuffer& samples);
+
+// What the window prints of its scope view: the view's window, limits, readout time and grid.
+PrintedView PrintedViewOf(const PlotInput& shown);
 
 // One page on a painter whose device's printable area is `page` (black text, white background).
 void PaintPrintedPage(QPainter& painter, PageGeometry page, const PrintedPage& content,

@@ -9,6 +9,7 @@
 #include "dialogs/ParameterPageRules.h"
 #include "engine/QlnState.h"
 #include "params/ParameterTable.h"
+#include "scope/Acquisition.h"
 #include "scope/ScopeSignalNames.h"
 #include "text/Encoding.h"
 #include "text/Texts.h"
@@ -300,10 +301,36 @@ PrintedPage ScopeSetupPage(const PrintProject& p, PageGeometry g, const PrintTim
     return page;
 }
 
+constexpr unsigned TEXT_READOUT_TIME = 101;
+
+// The names are those of the set-up page, so that the two pages never disagree.
+PrintedCurves Curves(const PrintProject& p, const TextSource& t) {
+    PrintedCurves c;
+    if (p.view) {
+        c.window = p.view->window;
+        c.grid = p.view->grid;
+    } else {
+        const ScopeSetup setup = CheckedForRecording(p.scope);
+        c.window = ResetTimeAxis(setup.Mode, setup.SampleRateIndex, setup.AcquisitionTime, 0.0);
+        c.window.readoutTime = c.window.start;
+    }
+    c.window.readoutTime = ReadoutTimeInWindow(c.window);
+    for (int ch = 0; ch < 4; ++ch) {
+        const auto i = static_cast<size_t>(ch);
+        c.analogNames[i] = AnalogWrite(p, t, ch);
+        c.binaryNames[i] = BinaryWrite(p, t, ch);
+        c.analogShown[i] = AnalogChannelShown(ch, p.scope.Analog[i].Signal);
+    }
+    c.readoutLabel = t.Get(TEXT_READOUT_TIME);
+    c.readoutValue = TimeLabel(c.window.readoutTime);
+    return c;
+}
+
 PrintedPage CurvesPage(const PrintProject& p, PageGeometry g, const PrintTime& now, const TextSource& t) {
     PrintedPage page;
     page.kind = PageKind::Curves;
     AddHead(page, g, ScopeHeader(p, t), 2, 2, now, t);
+    page.curves = Curves(p, t);
     return page;
 }
 } // namespace

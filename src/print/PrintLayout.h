@@ -1,11 +1,14 @@
 #pragma once
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "params/ParameterBlock.h"
 #include "project/ProjectFile.h"
 #include "scope/SampleBuffer.h"
+#include "scope/ScopeMath.h"
 #include "scope/ScopeSetup.h"
 
 class TextSource;
@@ -26,6 +29,13 @@ PrintButton InitialButton(int selection);
 int SelectionFromButtons(bool all, bool parameters, bool scope);
 
 // ---- what is printed -----------------------------------------------------------------------------
+// The scope view as the user sees it when printing: its time window, value limits and readout
+// time, and whether it shows the grid.
+struct PrintedView {
+    ScopeWindow window;
+    bool grid = false;
+};
+
 // Everything the pages show, copied once before the first page, so that every page shows the same
 // moment even while a recording or a parameter read goes on.
 struct PrintProject {
@@ -37,6 +47,9 @@ struct PrintProject {
     bool valveValid = false;
     ScopeSetup scope{};
     std::unique_ptr<SampleBuffer> samples = std::make_unique<SampleBuffer>();
+    // The curves page prints this view; without one (a file printed without a window) it prints
+    // the stored set-up's whole acquisition time at the default limits, the readout at its start.
+    std::optional<PrintedView> view;
 };
 
 // A project file alone: no valve has been read, so every Read value prints as " -- ".
@@ -58,10 +71,23 @@ struct PrintedText {
     std::string text;
 };
 
+// The plot of the curves page: the view's window, limits, grid and readout time, and the signal
+// names the set-up page gives them.
+struct PrintedCurves {
+    ScopeWindow window;
+    bool grid = false;
+    std::array<std::string, 4> analogNames;
+    std::array<std::string, 4> binaryNames;
+    std::array<bool, 4> analogShown{};
+    std::string readoutLabel; // "Readout Time"
+    std::string readoutValue; // "%3.3f"
+};
+
 enum class PageKind { Text, Curves };
 struct PrintedPage {
     PageKind kind = PageKind::Text;
     std::vector<PrintedText> texts;
+    PrintedCurves curves; // for PageKind::Curves
 };
 
 // The page geometry of a printable area of width x height device pixels.

@@ -233,6 +233,8 @@ PlotStyle PrintPlotStyle() {
     st.font.setStyleHint(QFont::SansSerif);
     st.font.setPixelSize(16);
     st.font.setWeight(QFont::Medium);
+    // No ligatures: a PDF's text must read back as typed ("Shut Off", not a glyph for "ff").
+    st.font.setStyleStrategy(QFont::PreferNoShaping);
     return st;
 }
 
@@ -296,26 +298,44 @@ PanelLayout ReadoutPanelLayout(int rowHeight) {
     return l;
 }
 
+namespace {
+void Field(QPainter& p, const QRectF& r, const std::string& text, const PlotStyle& st) {
+    p.fillRect(r, st.fieldBackground);
+    p.setPen(st.line);
+    p.drawRect(r);
+    p.drawText(r.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, Q(text));
+}
+
+void ReadoutTimeLocal(QPainter& p, const PanelLayout& l, const std::string& label, const std::string& value,
+                      const PlotStyle& st) {
+    p.setPen(st.line);
+    p.drawText(l.timeLabel, Qt::AlignLeft | Qt::AlignVCenter, Q(label));
+    Field(p, l.timeValue, value, st);
+}
+} // namespace
+
 void PaintReadoutPanel(QPainter& p, const QRectF& target, const ReadoutPanelInput& in, const PlotStyle& st) {
     if (target.width() <= 0 || target.height() <= 0) return;
     p.save();
     p.setTransform(LogicalToTarget(target), true);
     p.setFont(st.font);
     const PanelLayout l = ReadoutPanelLayout(st.rowHeight);
-    auto field = [&](const QRectF& r, const std::string& text) {
-        p.fillRect(r, st.fieldBackground);
-        p.setPen(st.line);
-        p.drawRect(r);
-        p.drawText(r.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, Q(text));
-    };
     for (size_t i = 0; i < 4; ++i) {
         p.setPen(st.legendColour[i]);
         p.drawText(l.analogLabel[i], Qt::AlignLeft | Qt::AlignVCenter, Q(in.analogLabels[i]));
-        field(l.analogValue[i], in.analogValues[i]);
-        field(l.binaryValue[i], in.binaryValues[i]);
+        Field(p, l.analogValue[i], in.analogValues[i], st);
+        Field(p, l.binaryValue[i], in.binaryValues[i], st);
     }
-    p.setPen(st.line);
-    p.drawText(l.timeLabel, Qt::AlignLeft | Qt::AlignVCenter, Q(in.timeLabel));
-    field(l.timeValue, in.timeValue);
+    ReadoutTimeLocal(p, l, in.timeLabel, in.timeValue, st);
+    p.restore();
+}
+
+void PaintReadoutTime(QPainter& p, const QRectF& target, const std::string& label, const std::string& value,
+                      const PlotStyle& st) {
+    if (target.width() <= 0 || target.height() <= 0) return;
+    p.save();
+    p.setTransform(LogicalToTarget(target), true);
+    p.setFont(st.font);
+    ReadoutTimeLocal(p, ReadoutPanelLayout(st.rowHeight), label, value, st);
     p.restore();
 }

@@ -72,6 +72,9 @@ struct ReadoutPanelInput {
 };
 void PaintReadoutPanel(QPainter& p, const QRectF& target, const ReadoutPanelInput& in,
                        const PlotStyle& style);
+// Of the panel only the readout time: its label, and its value in a field (the printed page).
+void PaintReadoutTime(QPainter& p, const QRectF& target, const std::string& label, const std::string& value,
+                      const PlotStyle& style);
 
 // Where the readout panel's controls stand, in logical units, for a row height.
 struct PanelLayout {

@@ -3,6 +3,7 @@
 // program, and Print Project through the main window with its dialogs answered by the test.
 #include <QApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
@@ -26,6 +27,7 @@
 #include "project/ProjectFile.h"
 #include "system/Clock.h"
 #include "text/Texts.h"
+#include "view/ChildView.h"
 
 namespace {
 constexpr PrintTime NOW{24, 12, 2026, 17, 30};
@@ -142,6 +144,24 @@ bool PdfLandscape(const QString& pdf) {
     return m.hasMatch() && m.captured(1).toDouble() > m.captured(2).toDouble();
 }
 
+// A language library that has the curves page's own texts in German.
+class GermanCurveTexts : public ITextLibrary {
+public:
+    std::optional<std::string> Find(unsigned id) const override {
+        if (id == 101) return "Ablesezeit";
+        if (id == 370) return "Differenzdruck(dP)";
+        return std::nullopt;
+    }
+};
+
+void Drag(QWidget* w, QPoint from, QPoint to) {
+    QTest::mousePress(w, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), w->mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &move);
+    QTest::mouseRelease(w, Qt::LeftButton, {}, to);
+}
+
 // The window with its print dialogs answered by the test.
 class TestFrame : public CMainFrame {
 public:
@@ -171,6 +191,7 @@ private slots:
     void qlnPrintWritesTheProjectIntoAPdf();
     void qlnPrintRefusesWhatItCannotReadOrWrite();
     void printProjectFromTheWindowIsLandscapeWhateverWasChosen();
+    void theCurvesPageIsTheViewInTheLoadedTexts();
     void selectPrintDialogReadsItsButtons();
 };
 
@@ -256,6 +277,10 @@ void PrintTest::qlnPrintWritesTheProjectIntoAPdf() {
           "Scope Setup", "Sample Rate / msec", "Trigger Mode"})
         QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
     QVERIFY(text.contains(QStringLiteral("line3.QPJ]")));
+    // Without a view: the stored 8 s at the default limits (-11 .. 100 %, the right scale down to
+    // -120), the readout at the start.
+    for (const char* expected : {"Readout Time", "8.000", "5.333", "-120"})
+        QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
 
     Run(QStringLiteral(QLN_PRINT_PATH),
         {QStringLiteral("--select"), QStringLiteral("parameters"), projectPath, pdf}, &status);
@@ -328,6 +353,56 @@ void PrintTest::printProjectFromTheWindowIsLandscapeWhateverWasChosen() {
     QCOMPARE(boxes.shown.size(), size_t{1});
     QVERIFY2(boxes.shown[0].find("/nonexistent-folder/printed.pdf") != std::string::npos,
              boxes.shown[0].c_str());
+}
+
+// Printed from the window, the curves page is the view as the user left it: zoomed to the first
+// half and 0 .. 100 %, the readout time typed in; the names in the loaded texts, channel 2 with
+// the flow-control structure's pressure.
+void PrintTest::theCurvesPageIsTheViewInTheLoadedTexts() {
+    if (!HavePoppler()) QSKIP("pdftotext (poppler-utils) is not installed");
+    ManualClock clock;
+    QTemporaryDir dir;
+    QlnState state(clock);
+    const GermanCurveTexts german;
+    const TextSource texts(&german, nullptr);
+    state.texts = &texts;
+    widget_test::RecordingBoxes boxes;
+    TestFrame f(widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {false, false, true}));
+    ScopeSetup setup = CopyScopeSetup(state);
+    setup.Mode = 0;
+    setup.Analog[1].Signal = 2;
+    StoreScopeSetup(state, setup);
+    state.params.EditBlock.CONTROLLER_STRUCTURE = 7;
+    for (int i = 0; i < 2000; ++i)
+        state.samples.SetAnalog(0, i, 50.0f);
+    state.FillIndex.store(2000);
+    CChildView* view = f.View();
+    view->ResetTimeAxis();
+    f.resize(1400, 1150);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    Drag(view, {430, 100}, {780, 550});
+    QCOMPARE(view->Window().end, 4.0);
+    QCOMPARE(view->Window().lower, 0);
+    auto* time = view->findChild<QLineEdit*>(QStringLiteral("readoutTime"));
+    time->setFocus();
+    time->selectAll();
+    QTest::keyClicks(time, QStringLiteral("1.234"));
+    QTest::keyClick(time, Qt::Key_Return);
+    QCOMPARE(view->Window().readoutTime, 1.236);
+
+    f.selection = PRINT_SCOPE;
+    f.pdfPath = dir.filePath(QStringLiteral("scope.pdf"));
+    f.OnCommand(ID_PRINT_PROJECT);
+    QCOMPARE(PdfPages(f.pdfPath), 3);
+    const QString text = PdfText(f.pdfPath);
+    // 0 .. 4 s in eight parts; the readout time on the 4 ms grid; both pages name channel 2 alike.
+    for (const char* expected : {"3.500", "Ablesezeit", "1.236", "Ch2: Differenzdruck(dP)", "Ch2: Shut Off"})
+        QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
+    QCOMPARE(text.count(QStringLiteral("Differenzdruck(dP)")), 2);
+    // Not the whole recording (8 s in three parts), not the default limits (the right scale's -120).
+    for (const char* absent : {"5.333", "-120"})
+        QVERIFY2(!text.contains(QString::fromUtf8(absent)), absent);
 }
 
 void PrintTest::selectPrintDialogReadsItsButtons() {

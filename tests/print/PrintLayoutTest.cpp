@@ -240,6 +240,35 @@ TEST(PrintLayout, SignalNamesFollowFlowControlAndSlave) {
     EXPECT_EQ(BinarySignalTextId(-1), 0);
 }
 
+// The curves page shows the view as it stands, or, printed from a file alone, the whole stored
+// window with the readout at its start; its signal names are the set-up page's.
+TEST(PrintLayout, TheCurvesPageIsTheViewAndNamesItsSignalsAsTheSetUpPage) {
+    Fixture f;
+    f.file->scopeSetup.Mode = 0;
+    f.file->scopeSetup.AcquisitionTime = 12;
+    f.file->scopeSetup.Analog[1].Signal = 2;
+    f.file->editBlock.CONTROLLER_STRUCTURE = 7; // flow control: channel 2 shows the pressures
+    auto p = f.Project();
+    const PrintedCurves stored = Layout(*p, PRINT_SCOPE).back().curves;
+    EXPECT_EQ(stored.window.end, 12.0);
+    EXPECT_EQ(stored.window.lower, -11);
+    EXPECT_EQ(stored.readoutLabel + " " + stored.readoutValue, "Readout Time 0.000");
+    EXPECT_EQ(stored.analogNames[1], "Diff. Pressure(dP)");
+    EXPECT_EQ(Row(Layout(*p, PRINT_SCOPE)[1], "Analog Channel 2").first, "Diff. Pressure(dP)");
+
+    ScopeWindow zoomed = stored.window;
+    zoomed.start = 2.0;
+    zoomed.end = 4.5;
+    zoomed.lower = 20;
+    zoomed.readoutTime = 9.0; // outside: shown in the window's middle, as the view does
+    p->view = PrintedView{zoomed, true};
+    const PrintedCurves shown = Layout(*p, PRINT_SCOPE).back().curves;
+    EXPECT_EQ(shown.window.start, 2.0);
+    EXPECT_EQ(shown.window.lower, 20);
+    EXPECT_TRUE(shown.grid);
+    EXPECT_EQ(shown.readoutValue, "3.252");
+}
+
 TEST(PrintSelection, DialogButtonsAndSelectionsMatch) {
     EXPECT_EQ(InitialButton(0), PrintButton::All);
     EXPECT_EQ(InitialButton(1), PrintButton::All);
