@@ -39,6 +39,20 @@ template <class W> void SetName(W* w, const QString& name) {
     if (w->accessibleName() != name) w->setAccessibleName(name);
 }
 
+bool SameWindow(const ScopeWindow& a, const ScopeWindow& b) {
+    return a.start == b.start && a.end == b.end && a.fullLength == b.fullLength &&
+           a.acquisitionTime == b.acquisitionTime && a.period == b.period && a.trigger == b.trigger &&
+           a.lower == b.lower && a.upper == b.upper && a.readoutTime == b.readoutTime;
+}
+
+// Whether two plots give the same picture of the same samples. The marker is left out: while
+// recording, it moves with the samples, and both are rendered again in the strip it swept.
+bool SamePicture(const PlotInput& a, const PlotInput& b) {
+    return a.samples == b.samples && SameWindow(a.window, b.window) && a.analogNames == b.analogNames &&
+           a.binaryNames == b.binaryNames && a.analogShown == b.analogShown && a.grid == b.grid &&
+           a.running == b.running && a.cursor == b.cursor && a.timeUnit == b.timeUnit;
+}
+
 QLineEdit* Field(QWidget* parent, const char* name) {
     auto* f = new QLineEdit(parent);
     f->setObjectName(QString::fromLatin1(name));
@@ -87,7 +101,7 @@ void CChildView::ResetTimeAxis() {
     mode_ = setup.Mode;
     w_ = ::ResetTimeAxis(setup.Mode, setup.SampleRateIndex, setup.AcquisitionTime, w_.period);
     TakeReadoutValues();
-    update();
+    InvalidatePlot();
 }
 
 void CChildView::ResetForAcquisition(bool roll) {
@@ -98,7 +112,7 @@ void CChildView::ResetForAcquisition(bool roll) {
     if (roll) w_.readoutTime = 0.0;
     setCursor(Qt::ArrowCursor);
     TakeReadoutValues();
-    update();
+    InvalidatePlot();
 }
 
 void CChildView::ResetZoom() {
@@ -116,13 +130,13 @@ void CChildView::AfterScopeSetup(bool changed) {
     if (changed) w_ = ::ResetZoom(w_);
     w_.period = ViewSamplePeriod(setup.Mode, setup.SampleRateIndex, w_.period);
     TakeReadoutValues();
-    update();
+    InvalidatePlot();
 }
 
 void CChildView::SetScreenClass(int screenClass) {
     screenClass_ = screenClass;
     PlaceControls();
-    update();
+    InvalidatePlot();
 }
 
 void CChildView::ToggleGrid() {
@@ -146,16 +160,21 @@ void CChildView::OnAcquisitionProgress(intptr_t value) {
     markerSample_ = static_cast<int>(value);
     const int now = MarkerPosition(value, w_.period, w_.acquisitionTime);
     TakeReadoutValues();
+    QRegion changed;
+    if (w_.trigger) {
+        // A rolling window moves every curve, not only the samples beside the marker.
+        changed = Device({CURVE_LEFT, 95, CURVE_RIGHT + 20, 935});
+    } else {
+        const MarkerRepaint r = MarkerRepaintAreas(previousMarker_, now);
+        changed = Device(r.strip);
+        if (r.oldPlace) changed += Device(*r.oldPlace);
+    }
+    dirty_ += changed;
     if (!isVisible() || closing_) {
         // Nothing will be painted: the engine need not wait for a paint that never comes.
         s_->DisplayUpdatePending.store(0);
-    } else if (w_.trigger) {
-        // A rolling window moves every curve, not only the samples beside the marker.
-        update(Device({CURVE_LEFT, 95, CURVE_RIGHT + 20, 935}));
     } else {
-        const MarkerRepaint r = MarkerRepaintAreas(previousMarker_, now);
-        update(Device(r.strip));
-        if (r.oldPlace) update(Device(*r.oldPlace));
+        update(changed);
     }
     marker_ = previousMarker_ = now;
 }
@@ -163,7 +182,7 @@ void CChildView::OnAcquisitionProgress(intptr_t value) {
 void CChildView::OnAcquisitionEnded(intptr_t) {
     markerSample_ = -1;
     TakeReadoutValues();
-    update();
+    InvalidatePlot();
 }
 
 // ---- the readout panel --------------------------------------------------------------------------
@@ -372,6 +391,38 @@ LogicalRect CChildView::DragRect() const {
 void CChildView::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
     PlaceControls();
+    InvalidatePlot();
+}
+
+void CChildView::InvalidatePlot() {
+    dirty_ = QRegion(rect());
+    update();
+}
+
+// Renders what no longer shows the recording into the cache, in one pass clipped to it.
+void CChildView::RenderPlot(const PlotInput& plot, const ClientScale& scale) {
+    const qreal dpr = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * dpr).toSize();
+    if (cache_.size() != pixels || cache_.devicePixelRatioF() != dpr) {
+        cache_ = QImage(pixels, QImage::Format_RGB32);
+        cache_.setDevicePixelRatio(dpr);
+        dirty_ = QRegion(rect());
+    }
+    if (!SamePicture(plot, cachedPlot_)) dirty_ = QRegion(rect());
+    dirty_ &= QRegion(rect());
+    if (dirty_.isEmpty()) return;
+    PlotInput in = plot;
+    const QRectF todo = QRectF(dirty_.boundingRect()).adjusted(-2, -2, 2, 2);
+    in.exposed = LogicalRect{todo.left() / scale.sx, todo.top() / scale.sy, todo.right() / scale.sx,
+                             todo.bottom() / scale.sy};
+    QPainter p(&cache_);
+    p.setClipRegion(dirty_);
+    p.fillRect(dirty_.boundingRect(), Qt::white);
+    const QRectF target(0, 0, LOGICAL_WIDTH * scale.sx, LOGICAL_HEIGHT * scale.sy);
+    PaintScopePlot(p, target, in, ScreenPlotStyle(screenClass_, in.running));
+    dirty_ = QRegion();
+    cachedPlot_ = plot;
+    cachedPlot_.exposed.reset();
 }
 
 void CChildView::paintEvent(QPaintEvent* e) {
@@ -387,16 +438,14 @@ void CChildView::paintEvent(QPaintEvent* e) {
         TakeReadoutValues();
     }
     RefreshPanel();
+    RenderPlot(CurrentPlot(), *scale);
 
     QPainter p(this);
-    p.fillRect(e->rect(), Qt::white);
-    PlotInput plot = CurrentPlot();
-    const QRectF exposed = QRectF(e->rect()).adjusted(-2, -2, 2, 2);
-    plot.exposed = LogicalRect{exposed.left() / scale->sx, exposed.top() / scale->sy,
-                               exposed.right() / scale->sx, exposed.bottom() / scale->sy};
-    const QRectF target(0, 0, LOGICAL_WIDTH * scale->sx, LOGICAL_HEIGHT * scale->sy);
-    PaintScopePlot(p, target, plot, ScreenPlotStyle(screenClass_, plot.running));
+    const qreal dpr = cache_.devicePixelRatioF();
+    for (const QRect& r : e->region())
+        p.drawImage(r.topLeft(), cache_, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
     if (zoomDrag_) {
+        const QRectF target(0, 0, LOGICAL_WIDTH * scale->sx, LOGICAL_HEIGHT * scale->sy);
         const LogicalRect r = DragRect();
         p.setTransform(LogicalToTarget(target));
         p.setPen(QPen(Qt::black, 0, Qt::DotLine));

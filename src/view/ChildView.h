@@ -1,5 +1,6 @@
 #pragma once
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -84,6 +85,12 @@ private:
     void SyncWithSetup();
     void FocusStop(int index);
     bool Acquiring() const;
+    // The plot is rendered into cache_ and every expose is copied from there: a blinking cursor
+    // or a tooltip costs a copy. What changed is rendered again: all of it when the picture's
+    // inputs differ from cachedPlot_ (window, limits, grid, names, set-up, running) or after
+    // InvalidatePlot() (new samples, size, colours), else only dirty_.
+    void InvalidatePlot();
+    void RenderPlot(const PlotInput& plot, const ClientScale& scale);
     std::optional<QPointF> Logical(QPointF device) const;
     QRect Device(const LogicalRect& r) const;
     LogicalRect DragRect() const;
@@ -100,6 +107,9 @@ private:
     bool zoomDrag_ = false, cursorDrag_ = false;
     QPointF dragStart_, dragNow_; // logical
     int focusIndex_ = 0;          // 0 the readout time field, 1 "Zoom Back"
+    QImage cache_;
+    QRegion dirty_; // device pixels of cache_ that no longer show the recording
+    PlotInput cachedPlot_;
 
     std::array<QLabel*, 4> analogLabels_{};
     std::array<QLineEdit*, 4> analogFields_{};

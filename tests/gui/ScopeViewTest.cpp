@@ -195,12 +195,17 @@ void ScopeViewTest::markerRunsWhileRecordingAndThePaintReleasesTheEngine() {
     QVERIFY(QTest::qWaitForWindowExposed(&a.view));
     a.view.ResetForAcquisition(false);
     a.state.THREAD_CMD.store(CMD_STEP_MODE);
+    QVERIFY(!InColumn(a.Picture(), 700, 325, CYAN));
+    for (int i = 0; i < 1000; ++i)
+        a.state.samples.SetAnalog(0, i, 50.0f);
     a.state.DisplayUpdatePending.store(1);
     a.view.OnAcquisitionProgress(1000); // 4 s of 8: marker position 350, bar at x 775 .. 790
     QCOMPARE(a.view.MarkerSample(), 1000);
     QVERIFY2(widget_test::Until([&] { return a.state.DisplayUpdatePending.load() == 0; }, 5000),
              "the paint never released the engine");
     QVERIFY(Near(a.Picture().pixelColor(782, 500), YELLOW));
+    // The new samples are drawn in the strip the marker swept (50 % at y 325).
+    QVERIFY(InColumn(a.Picture(), 700, 325, CYAN));
     // The time field cannot be typed into while recording.
     QVERIFY(a.Field(QStringLiteral("Readout Time"))->isReadOnly());
     a.state.THREAD_CMD.store(0);
