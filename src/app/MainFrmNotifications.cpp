@@ -5,6 +5,7 @@
 #include "dialogs/NotifiedDialog.h"
 #include "engine/FailureReport.h"
 #include "engine/QlnState.h"
+#include "engine/StreamGuard.h"
 #include "link/SerialPort.h"
 #include "view/ChildView.h"
 
@@ -38,6 +39,12 @@ void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
         // Say what happened on the line and, after a write that did not complete, that the valve
         // now holds a mix of old and new values.
         const std::string report = FailureReport(s_, Texts());
+        // A recording that failed may have left the valve streaming: stopped at once, while the
+        // user reads why (the report is taken first, as the hard stop starts afresh).
+        if (HardStopNeeded(code, s_)) {
+            QLN_TRACE_INFO(s_.link.trace, " Acquisition hard stopped after a communication error");
+            RequestAction(s_, CMD_HARD_STOP);
+        }
         messages_.Show(Texts().Get(IDS_COMMUNICATION_ERROR) + (report.empty() ? "" : "\n\n" + report),
                        Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
         break;

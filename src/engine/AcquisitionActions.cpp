@@ -16,7 +16,8 @@ struct ScopeTelegram {
     uint8_t (*data)(const ScopeSetup&, bool ramp);
     void (*decode)(uint8_t, ScopeSetup&); // nullptr: the valve answers ACK
     int32_t ScopeSetup::*valid;
-    bool clearFirst; // the input is cleared before this telegram (the stream follows it)
+    bool clearFirst;          // the input is cleared before this telegram (the stream follows it)
+    bool stopsStream = false; // PAS: records still on their way come before the valve's answer
 };
 
 struct RecordingKind {
@@ -100,12 +101,16 @@ const ScopeTelegram SAS{"SAS",
                         nullptr,
                         true};
 
-const ScopeTelegram* const ROLL_TELEGRAMS[] = {&PRS, &ACS, &ACR, &TAS};
+// A valve that still streams (after a lost block, or left so by an earlier program) is stopped
+// first: its records would hide the answers to the set-up.
+const ScopeTelegram PAS{"PAS", 41, Zero, nullptr, nullptr, true, true};
+
+const ScopeTelegram* const ROLL_TELEGRAMS[] = {&PAS, &PRS, &ACS, &ACR, &TAS};
 const ScopeTelegram* const RAMP_TELEGRAMS[] = {&ATS, &ATR, &SBS, &SBR, &SES, &SER, &RSS, &ACS, &ACR, &SAS};
 const ScopeTelegram* const STEP_TELEGRAMS[] = {&ATS, &ATR, &SBS, &SBR, &SES, &SER, &ACS, &ACR, &SAS};
 
 const RecordingKind ROLL{CMD_ROLL_TRIGGER, " Start Roll-Trigger Mode Acquisition ", "TAS more",
-                         ROLL_TELEGRAMS, 4};
+                         ROLL_TELEGRAMS, 5};
 const RecordingKind RAMP{CMD_RAMP_MODE, " Start Ramp Mode Acquisition ", "SAS more", RAMP_TELEGRAMS, 10};
 const RecordingKind STEP{CMD_STEP_MODE, " Start Step Mode Acquisition ", "SAS more", STEP_TELEGRAMS, 9};
 } // namespace
@@ -170,7 +175,13 @@ void ActionEngine::StepRecording(uint32_t offset, const RecordingKind& kind) {
 }
 
 void ActionEngine::StartRecording(const RecordingKind& kind) {
+    // Every attempt, the first and each restart, begins outside the stream: the set-up's answers
+    // are single bytes and short values, which the stream's record reading would throw away.
+    l_.SampleStreamMode.store(0);
     if (!LinkIdle()) return;
+    // From here until a stop is acknowledged or the valve ends the recording by itself, the valve
+    // may be streaming.
+    l_.ValveMayStream.store(1);
     QLN_TRACE_INFO(l_.trace, "%s", kind.startText);
     s_.AcquisitionRunning.store(1);
     s_.DisplayUpdatePending.store(0);
@@ -203,6 +214,11 @@ bool ActionEngine::ConfigurationExchange(uint32_t offset, const ScopeTelegram& t
             ClearComPortInputBuffer(l_);
             ClearRcvQueue(l_);
         }
+    }
+    if (phase == 2 && t.stopsStream) {
+        if (SkipStreamRemnant()) return false;
+        // A valve that was not streaming may refuse the stop; either way it does not stream now.
+        if (l_.RECEIVE_STATE.load() == RECEIVE_COMPLETE && l_.ReplyBuffer[0] == NAK) return true;
     }
     if (Exchange(phase, t.name, t.cmd, t.data(rec_.setup, ramp), t.decode ? 3 : 1) != Ex::Next) return false;
     if (phase == 2 && t.decode) {
@@ -308,6 +324,7 @@ void ActionEngine::EndRecording(uint32_t bit) {
     ShowProgress();
     s_.AcquisitionRunning.store(0);
     l_.SampleStreamMode.store(0);
+    l_.ValveMayStream.store(0);
     Finish(bit, NOTIFY_ACQUISITION_ENDED);
 }
 
@@ -338,6 +355,7 @@ void ActionEngine::StepStopAcquisition(uint32_t offset) {
         break;
     default:
         QLN_TRACE_INFO(l_.trace, " Stop Acquisition ");
+        l_.ValveMayStream.store(0);
         Finish(STOP_BITS, NOTIFY_ACQUISITION_ENDED);
         break;
     }
@@ -421,6 +439,7 @@ void ActionEngine::StepHardStop(uint32_t offset) {
         break;
     default:
         QLN_TRACE_INFO(l_.trace, " Hard Stop Acquisition done");
+        l_.ValveMayStream.store(0);
         l_.BaudIndex.store(0);
         ClearComPortInputBuffer(l_);
         ClearRcvQueue(l_);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <map>
 
+#include "engine/StreamGuard.h"
 #include "support/EngineHarness.h"
 #include "support/ScriptedValve.h"
 
@@ -37,18 +39,25 @@ Bytes With(Bytes a, const Bytes& b) {
 }
 
 // The valve's replies to the set-up: value requests echo what was set, writes are acknowledged;
-// `start` (SAS or TAS) answers with the stream.
+// `start` (SAS or TAS) answers with the stream, a later start with `restream`. Once `silent` is
+// set the valve answers nothing.
 struct StreamingValve {
     uint8_t startCmd;
     Bytes stream;
     std::function<void()> onStart;
     std::map<uint8_t, uint8_t> last; // write command -> data
+    Bytes restream{};
+    Bytes pasAnswer{ACK_BYTE};
+    std::atomic<bool> silent{false};
+    int starts = 0;
     Bytes Answer(const Bytes& r) {
+        if (silent.load()) return {};
         const uint8_t cmd = r[1];
         if (cmd == 0x23) return Framed({12});
+        if (cmd == 41) return pasAnswer;
         if (cmd == startCmd) {
             if (onStart) onStart();
-            return With({ACK_BYTE}, stream);
+            return With({ACK_BYTE}, ++starts == 1 ? stream : restream);
         }
         // ATR, SBR, SER echo ATS, SBS, SES; ACR reports what ACS selected.
         const std::map<uint8_t, uint8_t> echo = {{34, 33}, {30, 29}, {32, 31}, {43, 42}};
@@ -157,7 +166,8 @@ TEST(AcquisitionActions, ATriggeredRollEndsWithTheTriggerAtATenthOfTheWindow) {
     ASSERT_TRUE(rig.Request(CMD_ROLL_TRIGGER, NOTIFY_ACQUISITION_ENDED));
     ASSERT_TRUE(rig.WaitIdle());
     const auto requests = valve.Requests();
-    const std::vector<Bytes> expected = {Telegram(0x23, 0), Telegram(39, 4), Telegram(42, 0),
+    // A valve still streaming is told to stop first.
+    const std::vector<Bytes> expected = {Telegram(0x23, 0), Telegram(41, 0), Telegram(39, 4), Telegram(42, 0),
                                          Telegram(43, 0),   Telegram(40, 0), Telegram(41, 0)};
     ASSERT_EQ(requests.size(), expected.size());
     for (size_t k = 0; k < expected.size(); ++k)
@@ -186,4 +196,113 @@ TEST(AcquisitionActions, TheSimulatedValveStreamsInRealTimeUntilStopped) {
     ASSERT_TRUE(rig.notifier.WaitFor(NOTIFY_ACQUISITION_ENDED));
     ASSERT_TRUE(rig.WaitIdle());
     EXPECT_GT(rig.s.SamplesReceived.load(), 200);
+}
+
+// ---- a lost block, a valve gone silent, the hard stop ---------------------------------------------
+
+TEST(AcquisitionActions, AStepRecordingThatLosesABlockStartsAgainAndTakesTheWholeWindow) {
+    // The first stream breaks off after 400 of the 1000 records; the restart's stream is whole.
+    StreamingValve model{36, Records(400, [](int) { return uint8_t{51}; }), {}, {}};
+    model.restream = Records(1000, [](int k) { return static_cast<uint8_t>(k % 256); });
+    EngineRig rig;
+    ScriptedValve valve([&](const Bytes& r) { return model.Answer(r); }, rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    StoreScopeSetup(rig.s, RecordingSetUp(0, 4));
+    ClearProgressFlag(rig);
+    rig.Start();
+
+    const uint32_t t0 = rig.NowMs();
+    ASSERT_TRUE(rig.Request(CMD_STEP_MODE, NOTIFY_ACQUISITION_ENDED));
+    ASSERT_TRUE(rig.WaitIdle());
+    // The block after the 392nd record never completes: 10 s, the restart's pause of 1 s.
+    EXPECT_GE(rig.NowMs() - t0, 11000u);
+    EXPECT_LT(rig.NowMs() - t0, 11500u);
+    const auto commands = valve.Commands();
+    const std::vector<uint8_t> setUp = {33, 34, 29, 30, 31, 32, 42, 43, 36};
+    std::vector<uint8_t> expected = {0x23};
+    expected.insert(expected.end(), setUp.begin(), setUp.end());
+    expected.insert(expected.end(), setUp.begin(), setUp.end());
+    EXPECT_EQ(commands, expected) << "the restart sends the whole set-up again, and nothing else";
+    for (const auto& e : rig.notifier.Events())
+        EXPECT_FALSE(e.code >= 1 && e.code <= 8) << "error " << e.code;
+    EXPECT_EQ(rig.s.FillIndex.load(), 1000);
+    EXPECT_FLOAT_EQ(rig.s.samples.Analog(0, 0), 0.0f) << "the window holds the second stream";
+    EXPECT_FLOAT_EQ(rig.s.samples.Analog(0, 999), (999 % 256) * 100.0f / 255);
+    EXPECT_EQ(CountOf(rig.TraceText(), "Retry 1 "), 1u);
+    EXPECT_FALSE(HardStopNeeded(NOTIFY_REPLY_TIMEOUT, rig.s)) << "the valve ended its stream by itself";
+}
+
+TEST(AcquisitionActions, ARollRecordingStopsAValveStillStreamingBeforeItStartsAgain) {
+    // The first stream breaks off; when the restart's PAS reaches the valve, records of its stream
+    // are still on their way, then comes its ACK. The second stream fires the trigger.
+    StreamingValve model{40, Records(300, [](int) { return uint8_t{64}; }), {}, {}};
+    model.restream = Records(1300, [](int k) { return static_cast<uint8_t>(k < 300 ? 64 : 192); });
+    model.pasAnswer = With(Records(3, [](int) { return uint8_t{ACK_BYTE}; }), {ACK_BYTE});
+    EngineRig rig;
+    ScriptedValve valve([&](const Bytes& r) { return model.Answer(r); }, rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    ScopeSetup setup = RecordingSetUp(2, 4);
+    setup.TriggerChannel = 1;
+    setup.TriggerValue = 50;
+    StoreScopeSetup(rig.s, setup);
+    ClearProgressFlag(rig);
+    rig.Start();
+
+    ASSERT_TRUE(rig.Request(CMD_ROLL_TRIGGER, NOTIFY_ACQUISITION_ENDED));
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_EQ(valve.Commands(), (std::vector<uint8_t>{0x23, 41, 39, 42, 43, 40, 41, 39, 42, 43, 40, 41}));
+    for (const auto& e : rig.notifier.Events())
+        EXPECT_FALSE(e.code >= 1 && e.code <= 8) << "error " << e.code;
+    EXPECT_NE(rig.TraceText().find("Rising Trigger, Ana-Ch:1, Value:50, 75.3, 25.1"), std::string::npos);
+    EXPECT_EQ(rig.s.FillIndex.load(), 1000);
+    EXPECT_NEAR(rig.s.samples.Analog(0, 99), 75.3, 0.05);
+}
+
+TEST(AcquisitionActions, AValveGoneSilentEndsTheRecordingWithTheErrorAndTheWindowsHardStop) {
+    StreamingValve model{36, Records(200, [](int) { return uint8_t{10}; }), {}, {}};
+    std::atomic<uint32_t> silentAt{0};
+    EngineRig rig;
+    model.onStart = [&] {
+        silentAt.store(rig.NowMs());
+        model.silent.store(true);
+    };
+    ScriptedValve valve([&](const Bytes& r) { return model.Answer(r); }, rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    StoreScopeSetup(rig.s, RecordingSetUp(0, 8));
+    ClearProgressFlag(rig);
+    rig.Start();
+
+    RequestAction(rig.s, CMD_STEP_MODE);
+    ASSERT_TRUE(rig.notifier.WaitFor(NOTIFY_REPLY_TIMEOUT));
+    ASSERT_TRUE(rig.WaitIdle());
+    // The block's 10 s, then three restarts, each a pause of 1 s and 10 s for the unanswered ATS.
+    const uint32_t failedAfter = rig.NowMs() - silentAt.load();
+    EXPECT_GE(failedAfter, 43000u);
+    EXPECT_LT(failedAfter, 43500u);
+    EXPECT_EQ(CountOf(rig.TraceText(), "Retry "), 3u);
+
+    // The window's part: the failure may have left the valve streaming.
+    ASSERT_TRUE(HardStopNeeded(NOTIFY_REPLY_TIMEOUT, rig.s));
+    EXPECT_FALSE(HardStopNeeded(NOTIFY_BAUDRATE_ERROR, rig.s));
+    const uint32_t stopAsked = rig.NowMs();
+    ASSERT_TRUE(rig.Request(CMD_HARD_STOP, NOTIFY_ACQUISITION_ENDED));
+    ASSERT_TRUE(rig.WaitIdle());
+    // PAS at either line speed, half a second each.
+    const uint32_t stopTook = rig.NowMs() - stopAsked;
+    EXPECT_GE(stopTook, 1000u);
+    EXPECT_LT(stopTook, 1200u);
+    // The rate test, the set-up, three restarts' ATS, and the hard stop's two PAS (no rate test).
+    const auto requests = valve.Requests();
+    ASSERT_EQ(requests.size(), 15u);
+    const std::vector<uint8_t> pas = {0x02, 0x29, 0x00, 0x29};
+    EXPECT_EQ(requests[requests.size() - 2].bytes, pas);
+    EXPECT_EQ(requests[requests.size() - 2].speed, B19200);
+    EXPECT_EQ(requests.back().bytes, pas);
+    EXPECT_EQ(requests.back().speed, B57600);
+    for (size_t k = requests.size() - 5; k < requests.size() - 2; ++k)
+        EXPECT_EQ(requests[k].bytes, Telegram(33, 8)) << "each restart begins with ATS, outside the stream";
+    EXPECT_FALSE(HardStopNeeded(NOTIFY_REPLY_TIMEOUT, rig.s)) << "the stream has been stopped";
+    EXPECT_EQ(rig.link.BaudIndex.load(), 0) << "the next request searches the line speed again";
+    EXPECT_EQ(rig.notifier.Codes().back(), NOTIFY_ACQUISITION_ENDED);
+    EXPECT_EQ(CountOf(rig.TraceText(), " Hard Stop Acquisition done"), 1u);
 }

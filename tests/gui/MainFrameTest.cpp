@@ -131,6 +131,7 @@ private slots:
     void menuWithCalibrationSwitch();
     void menuFromTheLanguageLibrary();
     void recordingStartsWithF4AndStopsWithF5();
+    void aRecordingEndedByALineFailureIsHardStopped();
     void notificationsReachTheOpenDialogsOnly();
     void sendReturnsOnlyAfterHandlingAndNeverHangsWhenClosing();
     void exitGuard();
@@ -331,6 +332,27 @@ void GuiTest::recordingStartsWithF4AndStopsWithF5() {
     QVERIFY2(widget_test::Until([&] { return view->MarkerSample() == -1; }),
              "the end never reached the view");
     QVERIFY(p.state->SamplesReceived.load() > 0);
+}
+
+// After a recording ended in a communication error the valve may still stream: the window says
+// what failed and sends the hard stop. After any other failed action the line is left alone.
+void GuiTest::aRecordingEndedByALineFailureIsHardStopped() {
+    ScaledClock clock(20);
+    Program p(clock);
+    CMainFrame& f = p.Start({true, false, true});
+    f.OnMsgReceive(NOTIFY_REPLY_TIMEOUT, 0);
+    QCOMPARE(p.state->THREAD_CMD.load(), 0u);
+    p.state->link.ValveMayStream.store(1); // what a recording leaves behind when it gives up
+    p.boxes.shown.clear();
+    f.OnMsgReceive(NOTIFY_REPLY_TIMEOUT, 0);
+    QVERIFY(p.boxes.shown.at(0).text.find("Communication Error") != std::string::npos);
+    QVERIFY2(widget_test::Until([&] {
+                 return ReadAll(p.File("debug.txt")).find(" Hard Stop Acquisition done") !=
+                            std::string::npos &&
+                        p.state->THREAD_CMD.load() == 0;
+             }),
+             "no hard stop followed the failure");
+    QCOMPARE(p.state->link.ValveMayStream.load(), 0u);
 }
 
 void GuiTest::notificationsReachTheOpenDialogsOnly() {
