@@ -388,6 +388,7 @@ void ActionEngine::StepHardStop(uint32_t offset) {
         l_.RECEIVE_STATE.store(RECEIVE_IDLE);
         WakeSupervisor(l_);
         QLN_TRACE_INFO(l_.trace, " Hard PAS Stop Acquisition");
+        if (l_.ValveMayStream.load() != 0) l_.ValveMayStream.store(2);
         l_.BaudIndex.store(0);
         Advance();
         break;

@@ -80,9 +80,10 @@ struct LinkState {
     uint8_t ReplyBuffer[LINK_BUFFER_SIZE] = {};
     ReceiveRing Ring;
     std::atomic<uint32_t> SampleStreamMode{0};
-    // Set by a recording from its start until the valve has acknowledged a stop, a hard stop has
-    // sent its stops, or the valve has ended the recording by itself. Still set after an action
+    // 1 from the start of a recording until the valve has acknowledged a stop, a hard stop has
+    // sent its stops, or the valve has ended the recording by itself: still 1 after an action
     // failed, it says that the valve may be streaming, which only the hard stop is sure to end.
+    // 2 while a hard stop runs for such a valve: one that fails is not followed by another.
     std::atomic<uint32_t> ValveMayStream{0};
     std::atomic<uint32_t> TransmitPending{0};
 
