@@ -75,14 +75,6 @@ ScopeSetup RecordingSetUp(int32_t mode, int32_t seconds) {
     return s;
 }
 
-// Roll mode over 4 s, triggered when channel 1 rises through 50 %.
-ScopeSetup TriggeredRollSetUp() {
-    ScopeSetup s = RecordingSetUp(2, 4);
-    s.TriggerChannel = 1;
-    s.TriggerValue = 50;
-    return s;
-}
-
 void ClearProgressFlag(EngineRig& rig) {
     rig.notifier.onSend = [&rig](uint32_t code) {
         if (code == NOTIFY_ACQUISITION_PROGRESS) rig.s.DisplayUpdatePending.store(0);
@@ -168,7 +160,10 @@ TEST(AcquisitionActions, ATriggeredRollEndsWithTheTriggerAtATenthOfTheWindow) {
     EngineRig rig;
     ScriptedValve valve([&](const Bytes& r) { return model.Answer(r); }, rig.clock);
     rig.UseDevice(valve.SlavePath());
-    StoreScopeSetup(rig.s, TriggeredRollSetUp());
+    ScopeSetup setup = RecordingSetUp(2, 4);
+    setup.TriggerChannel = 1;
+    setup.TriggerValue = 50;
+    StoreScopeSetup(rig.s, setup);
     ClearProgressFlag(rig);
     rig.Start();
 
@@ -250,7 +245,10 @@ TEST(AcquisitionActions, ARollRecordingStopsAValveStillStreamingBeforeItStartsAg
     EngineRig rig;
     ScriptedValve valve([&](const Bytes& r) { return model.Answer(r); }, rig.clock);
     rig.UseDevice(valve.SlavePath());
-    StoreScopeSetup(rig.s, TriggeredRollSetUp());
+    ScopeSetup setup = RecordingSetUp(2, 4);
+    setup.TriggerChannel = 1;
+    setup.TriggerValue = 50;
+    StoreScopeSetup(rig.s, setup);
     ClearProgressFlag(rig);
     rig.Start();
 

@@ -154,6 +154,14 @@ public:
     }
 };
 
+void Drag(QWidget* w, QPoint from, QPoint to) {
+    QTest::mousePress(w, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), w->mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &move);
+    QTest::mouseRelease(w, Qt::LeftButton, {}, to);
+}
+
 // The window with its print dialogs answered by the test.
 class TestFrame : public CMainFrame {
 public:
@@ -373,7 +381,7 @@ void PrintTest::theCurvesPageIsTheViewInTheLoadedTexts() {
     f.resize(1400, 1150);
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
-    widget_test::Drag(view, {430, 100}, {780, 550});
+    Drag(view, {430, 100}, {780, 550});
     QCOMPARE(view->Window().end, 4.0);
     QCOMPARE(view->Window().lower, 0);
     auto* time = view->findChild<QLineEdit*>(QStringLiteral("readoutTime"));

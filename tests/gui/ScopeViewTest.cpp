@@ -71,6 +71,14 @@ bool InColumn(const QImage& img, int x, int y, QColor c, int d = 1) {
     return false;
 }
 
+void Drag(QWidget* w, QPoint from, QPoint to) {
+    QTest::mousePress(w, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), w->mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &move);
+    QTest::mouseRelease(w, Qt::LeftButton, {}, to);
+}
+
 std::vector<double> Numbers(const std::string& line) {
     std::vector<double> out;
     for (size_t at = 0; at <= line.size();) {
@@ -144,12 +152,12 @@ void ScopeViewTest::zoomAndZoomBack() {
     a.Record(2000);
     QVERIFY(QTest::qWaitForWindowExposed(&a.view));
     // From 100 % down to 0 % over the whole time: the range becomes 0 .. 100 and 50 % sits at 350.
-    widget_test::Drag(&a.view, {430, 100}, {1130, 550});
+    Drag(&a.view, {430, 100}, {1130, 550});
     QCOMPARE(a.view.Window().lower, 0);
     QCOMPARE(a.view.Window().upper, 100);
     QVERIFY(InColumn(a.Picture(), 800, 350, CYAN));
     // A flat band zooms the time only: 430 .. 780 is the first half.
-    widget_test::Drag(&a.view, {430, 300}, {780, 305});
+    Drag(&a.view, {430, 300}, {780, 305});
     QCOMPARE(a.view.Window().end, 4.0);
     QCOMPARE(a.view.Window().upper, 100);
     auto* back = a.view.findChild<QPushButton*>(QStringLiteral("zoomBack"));
@@ -164,7 +172,7 @@ void ScopeViewTest::cursorDragAndTypedTimeUpdateTheReadout() {
     a.Record(2000);
     QVERIFY(QTest::qWaitForWindowExposed(&a.view));
     // The handle of 4 s stands at x 780; dragged to x 605 it reads 2 s, sample 500 of the ramp.
-    widget_test::Drag(&a.view, {780, 895}, {605, 895});
+    Drag(&a.view, {780, 895}, {605, 895});
     QCOMPARE(a.view.Window().readoutTime, 2.0);
     QCOMPARE(a.Field(QStringLiteral("Ch2: Flow"))->text(), QStringLiteral("25.0"));
     QCOMPARE(a.Field(QStringLiteral("Readout Time"))->text(), QStringLiteral("2.000"));
@@ -222,7 +230,7 @@ void ScopeViewTest::brokenInputsAreDrawnWithoutHarm() {
     // A minimised (zero-sized) client takes no mouse input and paints nothing.
     a.view.resize(0, 0);
     const ScopeWindow before = a.view.Window();
-    widget_test::Drag(&a.view, {0, 0}, {0, 0});
+    Drag(&a.view, {0, 0}, {0, 0});
     QCOMPARE(a.view.Window().end, before.end);
     a.view.resize(1280, 960);
 }
@@ -341,11 +349,11 @@ void ScopeViewTest::recordsAStepFromTheVirtualValve() {
 
     // The cursor from the middle (2 s, after the step) to the start: the readout follows the buffer.
     QVERIFY(std::abs(view->Readout().analog[0] - 90.0f) < 1.0f);
-    widget_test::Drag(view, {780, 895}, {440, 895});
+    Drag(view, {780, 895}, {440, 895});
     QCOMPARE(view->Window().readoutTime, 0.060); // 10 units of 4 s / 700, up to the 4 ms grid
     QCOMPARE(view->Readout().analog[1], state.samples.Analog(1, 15));
     QVERIFY(std::abs(view->Readout().analog[0] - 10.0f) < 1.0f);
-    widget_test::Drag(view, {430, 300}, {780, 305});
+    Drag(view, {430, 300}, {780, 305});
     QCOMPARE(view->Window().end, 2.0);
     f.OnCommand(ID_RESET_ZOOM);
     QVERIFY(IsFullView(view->Window()));

@@ -8,9 +8,7 @@
 #include <QElapsedTimer>
 #include <QFocusEvent>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QTemporaryDir>
-#include <QTest>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -24,15 +22,6 @@
 #include "system/Clock.h"
 
 namespace widget_test {
-
-// A drag with the left button, as the mouse makes it: press, one move, release.
-inline void Drag(QWidget* w, QPoint from, QPoint to) {
-    QTest::mousePress(w, Qt::LeftButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), w->mapToGlobal(QPointF(to)), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(w, &move);
-    QTest::mouseRelease(w, Qt::LeftButton, {}, to);
-}
 
 // Handles events until `pred` holds; false after `ms`. Generous, because a sanitizer build on a
 // busy machine is slow, and a wait that succeeds returns at once.
