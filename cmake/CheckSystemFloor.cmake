@@ -5,7 +5,7 @@
 file(GLOB_RECURSE sources
      ${QLN_SOURCE_DIR}/src/*.h ${QLN_SOURCE_DIR}/src/*.cpp
      ${QLN_SOURCE_DIR}/tools/*.h ${QLN_SOURCE_DIR}/tools/*.cpp)
-set(os_header "#[ \t]*include[ \t]*<(termios|poll|unistd|fcntl|signal|pwd|grp|pthread|dirent|windows|io)\\.h>|#[ \t]*include[ \t]*<sys/")
+set(os_header "#[ \t]*include[ \t]*<(termios|poll|unistd|fcntl|signal|pwd|grp|pthread|dirent|windows|io|libudev)\\.h>|#[ \t]*include[ \t]*<sys/")
 set(offenders "")
 foreach(file IN LISTS sources)
   if(file MATCHES "/src/system/|/tools/valve/")

@@ -314,6 +314,14 @@ void WriteComThread(LinkState& s) {
     ReportStopped(s, THREAD_WRITECOM);
 }
 
+namespace {
+// Only the receiver reads the monitor; the window sees the count change.
+void TakePortEvents(LinkState& s) {
+    const size_t n = s.PortMonitor.Take().size();
+    if (n) s.PortEvents.fetch_add(static_cast<uint32_t>(n));
+}
+} // namespace
+
 void ReceiverPass(LinkState& s) {
     const uint32_t closes = s.PortCloses.load();
     const SerialHandle fd = s.PortFd.load();
@@ -325,8 +333,9 @@ void ReceiverPass(LinkState& s) {
     // A full ring has room again once the supervisor has taken a reply out of it. Without a
     // waker (the system refused one) the receiver looks again every 100 ms.
     const uint32_t timeout = awaiting && !room ? 10 : !s.ReceiverWaker.Valid() ? 100 : IClock::FOREVER;
-    const SerialWait w =
-        WaitForSerial(*s.clock, s.ReceiverWaker, listening ? fd : NO_SERIAL_DEVICE, room, timeout);
+    const SerialWait w = WaitForSerial(*s.clock, s.ReceiverWaker, listening ? fd : NO_SERIAL_DEVICE, room,
+                                       timeout, s.PortMonitor.Handle());
+    if (w.watched) TakePortEvents(s);
     if (!w.ended || !listening) return;
     // The port may have been closed (and its number given to the next open) meanwhile.
     if ((!w.input && !w.hungUp) || s.PortCloses.load() != closes || s.PortOpen.load() == 0) return;

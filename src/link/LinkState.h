@@ -9,6 +9,7 @@
 #include "link/Trace.h"
 #include "system/Clock.h"
 #include "system/SerialDevice.h"
+#include "system/SerialPorts.h"
 #include "system/Waker.h"
 
 constexpr uint8_t STX = 0x02;
@@ -115,6 +116,10 @@ struct LinkState {
     // that the number may have been given to another open meanwhile.
     std::atomic<uint32_t> PortCloses{0};
     std::atomic<int> LastOpenErrno{0};
+    // The hot-plug monitor (open once StartPortMonitor succeeded), which the receiver waits on,
+    // and the arrivals and removals of serial devices it has seen: the window compares the count.
+    SerialPortMonitor PortMonitor;
+    std::atomic<uint32_t> PortEvents{0};
     // COM1..COM8 mapped to device paths; changed only while the engine is idle.
     std::array<std::string, 8> DevicePath{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3",
                                           "/dev/ttyS4", "/dev/ttyS5", "/dev/ttyS6", "/dev/ttyS7"};

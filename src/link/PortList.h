@@ -6,6 +6,8 @@
 #include "system/DeviceAccess.h"
 #include "system/SerialPorts.h"
 
+struct LinkState;
+
 // The serial ports a user can plug a valve into, as the Serial Port dialog and `qln-cli ports`
 // show them.
 
@@ -44,3 +46,8 @@ bool PortNamedBy(const SerialPortFacts& facts, const std::string& path);
 std::optional<std::string> SoleUsbAdapter(const std::vector<PortEntry>& ports);
 // {"ports": [{"device": ..., "by_id": ... | null, "driver": ..., "usb": {...} | null, "accessible": ...}]}
 std::string PortsJson(const std::vector<PortEntry>& ports);
+
+// Opens the link's hot-plug monitor, which the receiver then waits on beside the port, counting
+// arrivals and removals in LinkState::PortEvents. Called before the link's threads start; false,
+// with the reason, where the system announces nothing (the link works as before, unwatched).
+bool StartPortMonitor(LinkState& s, std::string* error);

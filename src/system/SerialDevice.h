@@ -42,11 +42,14 @@ bool SerialDeviceGone(int err);
 
 // What ended a wait for the serial device.
 struct SerialWait {
-    bool ended = false;  // false: the time ran out (or the wait failed)
-    bool woken = false;  // the waker was raised (its raises have been taken)
-    bool input = false;  // the device has bytes to read
-    bool hungUp = false; // the device reports a hang-up or an error
+    bool ended = false;   // false: the time ran out (or the wait failed)
+    bool woken = false;   // the waker was raised (its raises have been taken)
+    bool input = false;   // the device has bytes to read
+    bool hungUp = false;  // the device reports a hang-up or an error
+    bool watched = false; // the watched handle is readable (its owner takes what waits there)
 };
 // Blocks until the waker is raised, `port` (when not NO_SERIAL_DEVICE) has input (when `wantInput`)
-// or hangs up, or `timeoutMs` have passed on the clock.
-SerialWait WaitForSerial(IClock& clock, Waker& waker, SerialHandle port, bool wantInput, uint32_t timeoutMs);
+// or hangs up, `watched` (when not -1, e.g. a SerialPortMonitor's handle) is readable, or
+// `timeoutMs` have passed on the clock.
+SerialWait WaitForSerial(IClock& clock, Waker& waker, SerialHandle port, bool wantInput, uint32_t timeoutMs,
+                         intptr_t watched = -1);

@@ -131,20 +131,32 @@ bool SerialDeviceGone(int err) {
     return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
 }
 
-SerialWait WaitForSerial(IClock& clock, Waker& waker, SerialHandle port, bool wantInput, uint32_t timeoutMs) {
+SerialWait WaitForSerial(IClock& clock, Waker& waker, SerialHandle port, bool wantInput, uint32_t timeoutMs,
+                         intptr_t watched) {
     // Without POLLIN the port still reports a hang-up.
-    pollfd fds[2] = {{static_cast<int>(waker.Handle()), POLLIN, 0},
-                     {Fd(port), static_cast<short>(wantInput ? POLLIN : 0), 0}};
+    pollfd fds[3] = {{static_cast<int>(waker.Handle()), POLLIN, 0}};
+    size_t count = 1;
+    pollfd* portFd = nullptr;
+    pollfd* watchedFd = nullptr;
+    if (port != NO_SERIAL_DEVICE) {
+        portFd = &fds[count++];
+        *portFd = {Fd(port), static_cast<short>(wantInput ? POLLIN : 0), 0};
+    }
+    if (watched >= 0) {
+        watchedFd = &fds[count++];
+        *watchedFd = {static_cast<int>(watched), POLLIN, 0};
+    }
     SerialWait w;
-    if (clock.Poll(fds, port == NO_SERIAL_DEVICE ? 1 : 2, timeoutMs) <= 0) return w;
+    if (clock.Poll(fds, count, timeoutMs) <= 0) return w;
     w.ended = true;
     if (fds[0].revents) {
         // Takes the raises so far: the waiter looks afresh at what they announced.
         waker.Take();
         w.woken = true;
     }
-    if (port == NO_SERIAL_DEVICE) return w;
-    w.input = (fds[1].revents & POLLIN) != 0;
-    w.hungUp = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if (watchedFd) w.watched = watchedFd->revents != 0;
+    if (!portFd) return w;
+    w.input = (portFd->revents & POLLIN) != 0;
+    w.hungUp = (portFd->revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     return w;
 }

@@ -1,0 +1,190 @@
+#include "system/SerialPorts.h"
+
+#include <libudev.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sstream>
+
+namespace {
+
+constexpr const char* kById = "/dev/serial/by-id";
+
+struct UdevDeleter {
+    void operator()(udev* u) const { udev_unref(u); }
+    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
+    void operator()(udev_device* d) const { udev_device_unref(d); }
+    void operator()(udev_monitor* m) const { udev_monitor_unref(m); }
+};
+template <typename T> using UdevPtr = std::unique_ptr<T, UdevDeleter>;
+
+std::string Text(const char* s) {
+    return s ? s : "";
+}
+
+std::string Property(udev_device* d, const char* key) {
+    return Text(udev_device_get_property_value(d, key));
+}
+
+std::string Attribute(udev_device* d, const char* name) {
+    return Text(udev_device_get_sysattr_value(d, name));
+}
+
+std::vector<std::string> SplitOnSpaces(const std::string& s) {
+    std::vector<std::string> words;
+    std::istringstream in(s);
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+// The by-id links that resolve to `node`, for a database that keeps no DEVLINKS (udev not yet
+// done with the device, or a container without udev).
+std::vector<std::string> ByIdLinksTo(const std::string& node) {
+    std::vector<std::string> links;
+    DIR* dir = ::opendir(kById);
+    if (!dir) return links;
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        const std::string link = std::string(kById) + "/" + e->d_name;
+        char target[PATH_MAX];
+        if (::realpath(link.c_str(), target) && node == target) links.push_back(link);
+    }
+    ::closedir(dir);
+    return links;
+}
+
+int UartType(udev_device* tty) {
+    const std::string type = Attribute(tty, "type");
+    if (type.empty()) return -1;
+    char* end = nullptr;
+    const long v = std::strtol(type.c_str(), &end, 10);
+    return end == type.c_str() || v < INT_MIN || v > INT_MAX ? -1 : static_cast<int>(v);
+}
+
+// The USB identity from the usb_device above the tty, else from the properties udev's USB
+// rules left on the tty itself.
+void AddUsb(udev_device* tty, SerialPortFacts& f) {
+    struct Field {
+        std::string SerialPortFacts::*member;
+        const char* attribute;
+        const char* property;
+    };
+    static constexpr Field kFields[] = {
+        {&SerialPortFacts::vendorId, "idVendor", "ID_VENDOR_ID"},
+        {&SerialPortFacts::productId, "idProduct", "ID_MODEL_ID"},
+        {&SerialPortFacts::manufacturer, "manufacturer", "ID_VENDOR"},
+        {&SerialPortFacts::product, "product", "ID_MODEL"},
+        {&SerialPortFacts::serial, "serial", "ID_SERIAL_SHORT"},
+    };
+    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device");
+    f.usb = usb != nullptr || Property(tty, "ID_BUS") == "usb";
+    if (!f.usb) return;
+    for (const Field& field : kFields) {
+        std::string value = usb ? Attribute(usb, field.attribute) : "";
+        f.*field.member = value.empty() ? Property(tty, field.property) : value;
+    }
+}
+
+SerialPortFacts FactsOf(udev_device* tty) {
+    SerialPortFacts f;
+    f.node = Text(udev_device_get_devnode(tty));
+    f.links = SplitOnSpaces(Property(tty, "DEVLINKS"));
+    if (f.links.empty() && !f.node.empty()) f.links = ByIdLinksTo(f.node);
+    udev_device* parent = udev_device_get_parent(tty);
+    f.hasDevice = parent != nullptr;
+    f.driver = parent ? Text(udev_device_get_driver(parent)) : "";
+    if (f.driver.empty()) f.driver = Property(tty, "ID_USB_DRIVER");
+    f.uartType = UartType(tty);
+    AddUsb(tty, f);
+    return f;
+}
+
+std::string Reason(const char* what, int err) {
+    return std::string(what) + (err ? std::string(": ") + std::strerror(err) : "");
+}
+
+} // namespace
+
+std::vector<SerialPortFacts> ListSerialPortFacts(std::string* error) {
+    std::vector<SerialPortFacts> facts;
+    auto fail = [&](const char* what, int err) {
+        if (error) *error = Reason(what, err);
+        return std::vector<SerialPortFacts>{};
+    };
+    UdevPtr<udev> u(udev_new());
+    if (!u) return fail("the device database (udev) cannot be opened", errno);
+    UdevPtr<udev_enumerate> e(udev_enumerate_new(u.get()));
+    if (!e) return fail("the device database (udev) cannot be searched", errno);
+    int r = udev_enumerate_add_match_subsystem(e.get(), "tty");
+    if (r >= 0) r = udev_enumerate_scan_devices(e.get());
+    if (r < 0) return fail("the device database (udev) cannot list the serial devices", -r);
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e.get())) {
+        UdevPtr<udev_device> d(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
+        // A device that went away while the list was read is simply not there.
+        if (d) facts.push_back(FactsOf(d.get()));
+    }
+    return facts;
+}
+
+struct SerialPortMonitor::Impl {
+    UdevPtr<udev> u;
+    UdevPtr<udev_monitor> monitor;
+    int fd = -1;
+};
+
+SerialPortMonitor::SerialPortMonitor() : impl_(std::make_unique<Impl>()) {}
+SerialPortMonitor::~SerialPortMonitor() = default;
+
+bool SerialPortMonitor::Open(std::string* error) {
+    auto fail = [&](const char* what, int err) {
+        if (error) *error = Reason(what, err);
+        impl_ = std::make_unique<Impl>();
+        return false;
+    };
+    impl_->u.reset(udev_new());
+    if (!impl_->u) return fail("the device database (udev) cannot be opened", errno);
+    impl_->monitor.reset(udev_monitor_new_from_netlink(impl_->u.get(), "udev"));
+    if (!impl_->monitor) return fail("the system's device announcements cannot be received", errno);
+    int r = udev_monitor_filter_add_match_subsystem_devtype(impl_->monitor.get(), "tty", nullptr);
+    if (r >= 0) r = udev_monitor_enable_receiving(impl_->monitor.get());
+    if (r < 0) return fail("the system's device announcements cannot be received", -r);
+    const int fd = udev_monitor_get_fd(impl_->monitor.get());
+    // Take() reads until nothing is left; a blocking socket would hang it on the last read.
+    const int flags = fd < 0 ? -1 : ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return fail("the system's device announcements cannot be received", errno);
+    impl_->fd = fd;
+    return true;
+}
+
+bool SerialPortMonitor::IsOpen() const {
+    return impl_->fd >= 0;
+}
+
+intptr_t SerialPortMonitor::Handle() const {
+    return impl_->fd;
+}
+
+std::vector<SerialPortEvent> SerialPortMonitor::Take() {
+    struct ActionRow {
+        const char* action;
+        SerialPortChange change;
+    };
+    // "change", "bind" and the like leave the set of devices as it is.
+    static constexpr ActionRow kActions[] = {{"add", SerialPortChange::Added},
+                                             {"remove", SerialPortChange::Removed}};
+    std::vector<SerialPortEvent> events;
+    if (!IsOpen()) return events;
+    while (UdevPtr<udev_device> d{udev_monitor_receive_device(impl_->monitor.get())}) {
+        const std::string action = Text(udev_device_get_action(d.get()));
+        for (const ActionRow& row : kActions)
+            if (action == row.action) events.push_back({row.change, FactsOf(d.get())});
+    }
+    return events;
+}
