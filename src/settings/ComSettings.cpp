@@ -1,5 +1,7 @@
 #include "settings/ComSettings.h"
 
+#include <cctype>
+
 #include "settings/IniFile.h"
 #include "system/Files.h"
 
@@ -70,5 +72,21 @@ bool WriteComSettings(const std::string& folder, int portIndex, std::string* err
     IniFile ini;
     if (!ini.Load(path, error)) return false;
     ini.Set(kSection, kPortKey, ComName(portIndex));
+    return ini.Save(path, error);
+}
+
+bool WriteComDevice(const std::string& folder, int portIndex, const std::string& device, std::string* error) {
+    // Reading trims the value, so a path with blanks at its ends would come back as another one.
+    const bool blankEnd = !device.empty() && (std::isspace(static_cast<unsigned char>(device.front())) ||
+                                              std::isspace(static_cast<unsigned char>(device.back())));
+    IniFile ini;
+    const std::string path = ComSettingsPath(folder);
+    if (portIndex < 0 || portIndex >= kComPortCount || device.empty() || blankEnd ||
+        device.size() >= PathLengthLimit() || !ini.Set(kDevicesSection, kComNames[portIndex], device)) {
+        if (error) *error = "'" + Printable(device) + "' cannot be stored as the device of " + ComName(portIndex);
+        return false;
+    }
+    if (!ini.Load(path, error)) return false;
+    ini.Set(kDevicesSection, kComNames[portIndex], device);
     return ini.Save(path, error);
 }

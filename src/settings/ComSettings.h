@@ -46,3 +46,9 @@ ComSettings ReadComSettings(const std::string& folder, std::string* error = null
 // An existing file that cannot be read is left alone (rewriting it would drop the user's other
 // entries): false is returned with the reason in *error, as for a failed write.
 bool WriteComSettings(const std::string& folder, int portIndex, std::string* error = nullptr);
+
+// Stores `device` as the [DEVICES] entry of `portIndex` ("COM3=/dev/serial/by-id/..."), keeping the
+// rest of the file as WriteComSettings does. A path that the file could not give back as it is
+// (empty, a line break or NUL, longer than a path can be) is refused with false and the reason.
+bool WriteComDevice(const std::string& folder, int portIndex, const std::string& device,
+                    std::string* error = nullptr);

@@ -241,3 +241,27 @@ TEST_F(ComSettingsFile, WriteIntoAMissingFolderFails) {
     EXPECT_FALSE(WriteComSettings(dir_ + "/missing", 1, &error));
     EXPECT_FALSE(error.empty());
 }
+
+TEST_F(ComSettingsFile, DeviceWriteReplacesOrAddsOnlyItsEntry) {
+    Write("; bench 3\n[SERIAL-PORT]\nPORT=COM2\n[DEVICES]\nCOM2 = /dev/ttyUSB0\nCOM5=/dev/ttyACM0\n");
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
+    ASSERT_TRUE(WriteComDevice(dir_, 1, byId));
+    ASSERT_TRUE(WriteComDevice(dir_, 0, "/dev/ttyUSB1"));
+    EXPECT_EQ(ReadWholeFile(path_), "; bench 3\r\n[SERIAL-PORT]\r\nPORT=COM2\r\n[DEVICES]\r\nCOM2 = " + byId +
+                                        "\r\nCOM5=/dev/ttyACM0\r\nCOM1=/dev/ttyUSB1\r\n");
+    // No file yet: the section is made.
+    fs::remove(path_);
+    ASSERT_TRUE(WriteComDevice(dir_, 7, byId));
+    EXPECT_EQ(ReadComSettings(dir_).DevicePath[7], byId);
+
+    // What could not be read back as the same path is refused, and the file stays as it was.
+    const std::string before = ReadWholeFile(path_);
+    for (const std::string& bad : {std::string(), std::string("/dev/tty\nUSB0"), std::string(" /dev/ttyUSB0"),
+                                   std::string("/dev/tty\0USB0", 13), std::string(5000, 'a')}) {
+        std::string error;
+        EXPECT_FALSE(WriteComDevice(dir_, 2, bad, &error));
+        EXPECT_NE(error.find("cannot be stored as the device of COM3"), std::string::npos) << error;
+    }
+    EXPECT_FALSE(WriteComDevice(dir_, 8, "/dev/ttyUSB0"));
+    EXPECT_EQ(ReadWholeFile(path_), before);
+}
