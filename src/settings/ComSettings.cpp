@@ -56,6 +56,7 @@ ComSettings ReadComSettings(const std::string& folder, std::string* error) {
             device->size() >= PathLengthLimit())
             continue;
         settings.DevicePath[static_cast<size_t>(i)] = std::move(*device);
+        settings.Named[static_cast<size_t>(i)] = true;
     }
     if (!known && PathExists(path)) {
         const std::string what =

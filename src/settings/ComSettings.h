@@ -32,6 +32,8 @@ struct ComSettings {
     // for the user to see once (a missing file is the first start, not a fault).
     std::array<std::string, kComPortCount> DevicePath{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3",
                                                       "/dev/ttyS4", "/dev/ttyS5", "/dev/ttyS6", "/dev/ttyS7"};
+    // Which DevicePath entries [DEVICES] gave; the others are the defaults.
+    std::array<bool, kComPortCount> Named{};
     std::string warning;
 };
 

@@ -11,6 +11,7 @@
 #include "CliRun.h"
 #include "DriveCommands.h"
 #include "ParamsCommands.h"
+#include "PortsCommand.h"
 #include "RecordCommand.h"
 #include "ShowCommand.h"
 #include "settings/ComSettings.h"
@@ -121,6 +122,13 @@ const CommandRow COMMANDS[] = {
      .surplus = "autotune takes no argument",
      .yes = true,
      .time = TimeUse::Refused},
+    {.name = "ports",
+     .summary = "list the serial devices a valve can be plugged into (opens none of them)",
+     .run = RunPorts,
+     .surplus = "ports takes no argument",
+     .details = "Each with its node, its /dev/serial/by-id name, its driver, the adapter's USB identity and "
+                "whether you may open it. Ports without a UART behind them are left out unless QLN_com.ini "
+                "[DEVICES] or --device names them. Exit status 0, also when none is found."},
     {.name = "read-matrix",
      .summary = "read the calibration matrix, spans, offsets and outside temperature",
      .run = RunReadMatrix,

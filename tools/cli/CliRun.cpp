@@ -8,6 +8,7 @@
 
 #include "engine/DeviceCommands.h"
 #include "engine/FailureReport.h"
+#include "link/Json.h"
 #include "link/SerialPort.h"
 #include "project/ProjectLayout.h"
 #include "settings/ComSettings.h"
@@ -265,13 +266,9 @@ int ValveRun::ReportFailure(uint32_t code, bool parameterWrite) const {
 
 // ---- JSON -------------------------------------------------------------------------------------
 
+// Control characters too: a project name or file text may hold a tab or line break.
 std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
+    return JsonQuote(s);
 }
 
 std::string JsonObject::Body() const {
