@@ -1,5 +1,6 @@
 #include "settings/ComSettings.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "settings/IniFile.h"
@@ -9,6 +10,8 @@ namespace {
 constexpr const char* kSection = "SERIAL-PORT";
 constexpr const char* kPortKey = "PORT";
 constexpr const char* kDevicesSection = "DEVICES";
+constexpr const char* kSpeedsSection = "SPEEDS";
+constexpr int kSpeeds[] = {19200, 57600};
 constexpr const char* kComNames[kComPortCount] = {"COM1", "COM2", "COM3", "COM4",
                                                   "COM5", "COM6", "COM7", "COM8"};
 // A value as it can be shown in one line: control bytes and junk become '?', long values are cut.
@@ -58,6 +61,12 @@ ComSettings ReadComSettings(const std::string& folder, std::string* error) {
         settings.DevicePath[static_cast<size_t>(i)] = std::move(*device);
         settings.Named[static_cast<size_t>(i)] = true;
     }
+    // Keys are found regardless of case, so of two spellings of one path only the first counts.
+    for (const std::string& device : ini.Keys(kSpeedsSection)) {
+        const std::optional<std::string> value = ini.Get(kSpeedsSection, device);
+        for (int baud : kSpeeds)
+            if (value == std::to_string(baud)) settings.Speeds[device] = baud;
+    }
     if (!known && PathExists(path)) {
         const std::string what =
             !port ? "names no port ([SERIAL-PORT] PORT=COM1 .. COM8 is missing)"
@@ -84,10 +93,41 @@ bool WriteComDevice(const std::string& folder, int portIndex, const std::string&
     const std::string path = ComSettingsPath(folder);
     if (portIndex < 0 || portIndex >= kComPortCount || device.empty() || blankEnd ||
         device.size() >= PathLengthLimit() || !ini.Set(kDevicesSection, kComNames[portIndex], device)) {
-        if (error) *error = "'" + Printable(device) + "' cannot be stored as the device of " + ComName(portIndex);
+        if (error)
+            *error = "'" + Printable(device) + "' cannot be stored as the device of " + ComName(portIndex);
         return false;
     }
     if (!ini.Load(path, error)) return false;
     ini.Set(kDevicesSection, kComNames[portIndex], device);
+    return ini.Save(path, error);
+}
+
+int RememberedSpeed(const ComSettings& settings, const std::string& devicePath) {
+    const auto it = settings.Speeds.find(devicePath);
+    return it == settings.Speeds.end() ? 0 : it->second;
+}
+
+bool WriteRememberedSpeed(const std::string& folder, const std::string& devicePath, int baud,
+                          std::string* error) {
+    if (baud != kSpeeds[0] && baud != kSpeeds[1]) {
+        if (error) *error = std::to_string(baud) + " is no line speed of the valve";
+        return false;
+    }
+    const std::string path = ComSettingsPath(folder);
+    const bool existed = PathExists(path);
+    IniFile ini;
+    if (!ini.Load(path, error)) return false;
+    // The file reads keys without their blanks at either end.
+    if (devicePath.empty() || std::isspace(static_cast<unsigned char>(devicePath.front())) ||
+        std::isspace(static_cast<unsigned char>(devicePath.back())))
+        return true;
+    const std::optional<std::string> old = ini.Get(kSpeedsSection, devicePath);
+    const std::vector<std::string> keys = ini.Keys(kSpeedsSection);
+    // Found, but under another spelling: another path but for letter case, whose entry Set would change.
+    if (old && std::find(keys.begin(), keys.end(), devicePath) == keys.end()) return true;
+    const std::string value = std::to_string(baud);
+    if (old == value) return true;
+    if (!existed) ini.Set(kSection, kPortKey, ComName(0));
+    if (!ini.Set(kSpeedsSection, devicePath, value)) return true;
     return ini.Save(path, error);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <map>
 #include <string>
 
 // The serial-port settings file QLN_com.ini in the program folder:
@@ -8,10 +9,13 @@
 //   PORT=COM2
 //   [DEVICES]            (optional)
 //   COM2=/dev/ttyUSB0
+//   [SPEEDS]             (optional, kept by the program)
+//   /dev/ttyUSB0=57600
 //
 // The user chooses one of COM1..COM8; [DEVICES] says which device each name stands for, so a
 // settings file moves between machines unchanged while each machine maps the names to its own
-// adapters. The line speed is found by the engine and never stored.
+// adapters. The line speed is found by the engine; [SPEEDS] keeps the one each device answered at
+// last, by the path as [DEVICES] or qln-cli's --device gives it, so that it is tried first.
 
 constexpr int kComPortCount = 8;
 constexpr const char* kComSettingsFile = "QLN_com.ini";
@@ -35,6 +39,8 @@ struct ComSettings {
     // Which DevicePath entries [DEVICES] gave; the others are the defaults.
     std::array<bool, kComPortCount> Named{};
     std::string warning;
+    // [SPEEDS]: 19200 or 57600 by device path; entries with any other value are left out.
+    std::map<std::string, int> Speeds;
 };
 
 // Reads the file in `folder`. PORT must be exactly one of "COM1".."COM8" (upper case, nothing
@@ -54,3 +60,15 @@ bool WriteComSettings(const std::string& folder, int portIndex, std::string* err
 // (empty, a line break or NUL, longer than a path can be) is refused with false and the reason.
 bool WriteComDevice(const std::string& folder, int portIndex, const std::string& device,
                     std::string* error = nullptr);
+
+// The speed remembered for `devicePath` (19200 or 57600), or 0. The path must match exactly.
+int RememberedSpeed(const ComSettings& settings, const std::string& devicePath);
+
+// Stores `baud` (19200 or 57600) as the speed of `devicePath` in [SPEEDS] of the file in `folder`,
+// keeping everything else; a missing file is created with PORT=COM1, which it meant anyway. Writes
+// nothing when the entry is already there, or when the path cannot be a key of the file (blanks
+// at either end, '=', a line break, a start that reads as a comment or header, or another entry
+// spelt the same but for letter case, as keys are found regardless of case); that is no failure.
+// False with the reason in *error for a file that cannot be read (left alone) or written.
+bool WriteRememberedSpeed(const std::string& folder, const std::string& devicePath, int baud,
+                          std::string* error = nullptr);
