@@ -51,6 +51,18 @@ constexpr uint8_t CMD_VERSION = 0x23;
 // The information telegrams of Read Device Info, in order.
 const InfoTelegram DEVICE_INFO_TELEGRAMS[] = {DIR, VER, OCR, VTR, CTR};
 const InfoTelegram STATUS_TELEGRAMS[] = {STR, LER};
+
+// The speed a baud-rate test tries after `tried` others, or 0 when none is left. A speed the user
+// gives is the only one; otherwise the one the device answered at last time goes first, and the
+// other is still tried, so a valve that was set to the other speed is found as before.
+int32_t SpeedToTry(int32_t fixed, int32_t preferred, uint32_t tried) {
+    static constexpr int32_t ORDER[][2] = {
+        {2, 3}, // nothing remembered, or 19200
+        {3, 2}, // 57600 remembered
+    };
+    if (fixed != 0) return tried == 0 ? fixed : 0;
+    return tried < 2 ? ORDER[preferred == 3 ? 1 : 0][tried] : 0;
+}
 } // namespace
 
 const ActionEngine::StepRange ActionEngine::STEPS[] = {
@@ -159,7 +171,11 @@ void ActionEngine::StepDispatch(uint32_t) {
         if (cmd & a.bit) {
             currentBit_ = a.bit;
             firstStep_ = a.firstStep;
-            if (a.bit == CMD_BAUDRATE_TEST) firmwareZeroShown_ = fixedSpeedTried_ = false;
+            if (a.bit == CMD_BAUDRATE_TEST) {
+                firmwareZeroShown_ = false;
+                speedsTried_ = 0;
+                l_.FoundBaudIndex.store(0);
+            }
             s_.ACTION_STEP.store(a.firstStep);
             return;
         }
@@ -356,32 +372,16 @@ void ActionEngine::StepStop(uint32_t) {
 void ActionEngine::StepBaudrateTest(uint32_t offset) {
     switch (offset) {
     case 0: {
+        // Back here after each speed that got no answer, and after a port that would not open.
         CloseComPort(l_);
-        const int32_t fixed = l_.FixedBaudIndex.load();
-        if (fixed != 0) {
-            // The user named the speed: it is the only one tried. Back here after the try (no
-            // answer, or a port that would not open), the test ends as after the last speed.
-            if (!fixedSpeedTried_) {
-                fixedSpeedTried_ = true;
-                l_.BaudIndex.store(fixed);
-                Advance();
-                break;
-            }
-            l_.BaudIndex.store(3);
-        }
-        switch (l_.BaudIndex.load()) {
-        case 2:
-            l_.BaudIndex.store(3);
-            break;
-        case 3:
-            l_.BaudIndex.store(0);
+        const int32_t next =
+            SpeedToTry(l_.FixedBaudIndex.load(), l_.PreferredBaudIndex.load(), speedsTried_++);
+        l_.BaudIndex.store(next);
+        if (next == 0) {
             s_.THREAD_CMD.store(0);
             s_.ACTION_STEP.store(0);
             notifier_.Send(NOTIFY_BAUDRATE_ERROR, 0);
             return;
-        default:
-            l_.BaudIndex.store(2);
-            break;
         }
         Advance();
         break;
@@ -395,7 +395,8 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
             ClearRcvQueue(l_);
             Advance();
         } else {
-            l_.BaudIndex.store(3);
+            // A port that cannot be opened at one speed cannot at the other either.
+            speedsTried_ = 2;
             s_.ACTION_STEP.store(STEP_BAUDRATE);
         }
         break;
@@ -443,6 +444,7 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
     }
     default:
         QLN_TRACE_INFO(l_.trace, " Baudrate Test successfull ");
+        l_.FoundBaudIndex.store(l_.BaudIndex.load());
         ClearComPortInputBuffer(l_);
         ClearRcvQueue(l_);
         s_.THREAD_CMD.fetch_and(~static_cast<uint32_t>(CMD_BAUDRATE_TEST));

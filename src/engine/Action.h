@@ -115,8 +115,8 @@ private:
     uint32_t firstStep_ = 0;
     const char* exchangeName_ = "";
     bool firmwareZeroShown_ = false;
-    bool fixedSpeedTried_ = false; // in this baud-rate test, when the speed is given
-    bool setpointOn_ = false;      // the serial-setpoint action sends STS (else RTS)
+    uint32_t speedsTried_ = 0; // in this baud-rate test
+    bool setpointOn_ = false;  // the serial-setpoint action sends STS (else RTS)
     uint8_t setpointByte_ = 0;
     uint8_t valveController_ = 0;    // the CCR reply of the running test function write
     int matrixIndex_ = 0;            // the row of the running matrix transfer (0..25)

@@ -107,6 +107,12 @@ struct LinkState {
     std::atomic<int32_t> BaudIndex{0};
     // 0: the baud-rate test tries 19200, then 57600 baud; 2 or 3: only that speed.
     std::atomic<int32_t> FixedBaudIndex{0};
+    // 0, or 2 or 3: the speed the device answered at last time, which the baud-rate test tries
+    // first (the other one second). Set by the window or qln-cli from QLN_com.ini [SPEEDS].
+    std::atomic<int32_t> PreferredBaudIndex{0};
+    // 2 or 3 once a baud-rate test has found the valve; 0 while a test runs and before any
+    // succeeded. The window and qln-cli store it as the device's speed.
+    std::atomic<int32_t> FoundBaudIndex{0};
     std::atomic<int32_t> PortOpen{0};
     // Set by the receiver or transmitter when the device has vanished (hang-up, EIO); the engine
     // then closes the port and ends the running action with an error.

@@ -49,6 +49,22 @@ int BaudRateOf(int32_t baudIndex) {
     }
 }
 
+int32_t BaudIndexOfRate(int baud) {
+    for (int32_t i = 1; i <= 3; ++i)
+        if (BaudRateOf(i) == baud) return i;
+    return 0;
+}
+
+int32_t BaudIndexToRemember(const LinkState& s) {
+    const int32_t found = s.FoundBaudIndex.load();
+    if (found == 0 || (s.uTestMode.load() & 1) != 0) return 0;
+    return found == s.PreferredBaudIndex.load() ? 0 : found;
+}
+
+const std::string& PortDevicePath(const LinkState& s) {
+    return s.DevicePath[static_cast<size_t>(s.PortIndex.load() & 7)];
+}
+
 bool InitComPort(LinkState& s) {
     const int32_t baudIndex = s.BaudIndex.load();
     switch (baudIndex) {

@@ -14,6 +14,14 @@ void ClearRcvQueue(LinkState& s);
 
 // Line speed in baud for a BaudIndex (0 when unknown or unsupported).
 int BaudRateOf(int32_t baudIndex);
+// The BaudIndex of a line speed in baud (0 for any other).
+int32_t BaudIndexOfRate(int baud);
+// The speed a baud-rate test found for the device (FoundBaudIndex) when it is not the remembered
+// one (PreferredBaudIndex), for the caller to store; 0 when there is nothing new, and always in
+// test mode, where no device answered.
+int32_t BaudIndexToRemember(const LinkState& s);
+// The device the port in use stands for.
+const std::string& PortDevicePath(const LinkState& s);
 
 // Port I/O for the transmitter and receiver threads. Each returns -1 when the device failed; a
 // failure that means the device has vanished also marks the port lost.

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -373,6 +374,41 @@ TEST(ValveEndToEndEngine, RateSearchFindsTheValveAtEitherSpeedAndKeepsIt) {
         EXPECT_EQ(CountOf(trace, " Send Baudrate Test "), speed.tries);
         EXPECT_EQ(CountOf(trace, "Retry "), 0u);
         EXPECT_EQ(engine.notifier.Codes(), (std::vector<uint32_t>{NOTIFY_DEVICE_INFO, NOTIFY_STATUS}));
+    }
+}
+
+// qln-cli keeps the speed found in QLN_com.ini [SPEEDS] under the --device path and tries it
+// first next time; a remembered speed the valve no longer uses costs one probe, nothing more.
+TEST_F(ValveEndToEnd, TheSpeedFoundIsRememberedAndTriedFirst) {
+    ValveProcess valve({"--baud", "57600"});
+    ASSERT_FALSE(valve.SlavePath().empty());
+    const std::string device = valve.SlavePath();
+    const struct {
+        const char* remembered; // nullptr: as the run before left it (at first no file)
+        std::vector<std::string> tried;
+    } runs[] = {
+        {nullptr, {"19200", "57600"}},
+        {nullptr, {"57600"}},
+        {"19200", {"19200", "57600"}},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.remembered ? run.remembered : "as left");
+        if (run.remembered)
+            std::ofstream("QLN_com.ini", std::ios::trunc) << "[SPEEDS]\n"
+                                                          << device << "=" << run.remembered << "\n";
+        std::remove("debug.txt");
+        const CliRun r = Cli(valve, {"--trace", "info"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string trace = Trace();
+        static const std::regex init(" Init Com Port, Baudrate ([0-9]+)");
+        std::vector<std::string> tried;
+        for (auto it = std::sregex_iterator(trace.begin(), trace.end(), init); it != std::sregex_iterator();
+             ++it)
+            tried.push_back((*it)[1].str());
+        EXPECT_EQ(tried, run.tried) << trace;
+        EXPECT_EQ(CountOf(trace, " Send Baudrate Test "), run.tried.size());
+        EXPECT_NE(ReadWholeFile(dir.File("QLN_com.ini")).find("[SPEEDS]\r\n" + device + "=57600\r\n"),
+                  std::string::npos);
     }
 }
 

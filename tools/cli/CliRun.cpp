@@ -174,6 +174,9 @@ ValveRun::ValveRun(CommandContext& c)
     device_ = s.link.DevicePath[static_cast<size_t>(s.link.PortIndex.load())];
     if (o.testMode) s.link.uTestMode.store(1);
     s.link.FixedBaudIndex.store(o.baudIndex);
+    // The speed the device answered at last time is tried first; --baud tries only its own.
+    if (!o.testMode && o.baudIndex == 0)
+        s.link.PreferredBaudIndex.store(BaudIndexOfRate(RememberedSpeed(com, device_)));
     if (o.trace) {
         s.link.trace.TraceEnabled.store(1);
         const std::string traceError =
@@ -208,6 +211,12 @@ int ValveRun::End(uint32_t code, uint32_t wanted, bool parameterWrite) {
     const std::string traceWriteError = s.link.trace.TakeWriteError();
     if (!traceWriteError.empty()) c_.err << "qln-cli: warning: " << traceWriteError << "\n";
     s.link.trace.CloseTrace();
+    // Whatever the command's outcome, the speed found is true of the device.
+    if (const int32_t found = BaudIndexToRemember(s.link); found != 0) {
+        std::string error;
+        if (!WriteRememberedSpeed("", device_, BaudRateOf(found), &error))
+            c_.err << "qln-cli: warning: the line speed found was not remembered: " << error << "\n";
+    }
 
     for (const std::string& m : notifier_.TakeMessages())
         c_.err << m << "\n";
