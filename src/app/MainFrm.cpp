@@ -22,6 +22,7 @@
 #include "dialogs/Artwork.h"
 #include "dialogs/MessageBox.h"
 #include "engine/QlnState.h"
+#include "link/SerialPort.h"
 #include "settings/ParameterIni.h"
 #include "text/LanguageLibrary.h"
 #include "view/ChildView.h"
@@ -140,6 +141,7 @@ void CMainFrame::ReadSettingsFiles() {
     // Written back at once, so the file always exists with a valid entry. A read-only folder is
     // no reason to stop: the program runs on with what it read.
     if (!WriteComSettings(folder_, com_.PortIndex, &error)) std::cerr << "qln: " << error << "\n";
+    PreferRememberedSpeed();
 
     ParameterBlocks& p = s_.params;
     std::memset(p.VisibilityFlags, 0, sizeof p.VisibilityFlags);
@@ -153,6 +155,14 @@ void CMainFrame::ReadSettingsFiles() {
     if (!WriteParameterIniFile(folder_, p.IniBlock, p.VisibilityFlags, &error))
         std::cerr << "qln: " << error << "\n";
     p.EditBlock = p.IniBlock;
+}
+
+// Read afresh: qln-cli may have stored a speed meanwhile. Nothing found before applies to the new
+// device.
+void CMainFrame::PreferRememberedSpeed() {
+    const int baud = RememberedSpeed(ReadComSettings(folder_), PortDevicePath(s_.link));
+    s_.link.PreferredBaudIndex.store(BaudIndexOfRate(baud));
+    s_.link.FoundBaudIndex.store(0);
 }
 
 // ---- closing ------------------------------------------------------------------------------------

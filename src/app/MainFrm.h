@@ -107,6 +107,10 @@ private:
     QAction* MakeAction(unsigned command, const QString& text);
     void BuildStatusBars(int screenClass);
     void ReadSettingsFiles();
+    // Speed memory: the engine tries the port's device's remembered speed first (set wherever the
+    // port or device changes); a speed found that differs is stored once the window hears of it.
+    void PreferRememberedSpeed();
+    void RememberFoundSpeed();
     // The command handlers (bound to their ids in MainFrmMenus.cpp).
     void OnExit();
     void OnNewProject();

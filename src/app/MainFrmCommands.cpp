@@ -28,6 +28,7 @@ void CMainFrame::OnSerialPort() {
         s_.link.BaudIndex.store(0);
         // What the old port's line did says nothing about the new one.
         s_.LastFailure.store(LineFailure::None);
+        PreferRememberedSpeed();
         std::string error;
         if (!WriteComSettings(folder_, s_.link.PortIndex.load(), &error))
             messages_.Show(std::string(kComSettingsFile) + ": " + error +

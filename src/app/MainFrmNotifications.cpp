@@ -1,6 +1,9 @@
 // The engine's notifications: to the dialog open in each slot, to the scope view, and the boxes of
 // a line that failed.
 #include "app/MainFrm.h"
+
+#include <iostream>
+
 #include "dialogs/MessageBox.h"
 #include "dialogs/NotifiedDialog.h"
 #include "engine/FailureReport.h"
@@ -15,6 +18,7 @@ void CMainFrame::SetSlot(DialogSlot slot, CNotifiedDialog* dialog) {
 
 void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
     if (closing_) return;
+    RememberFoundSpeed();
     const NotificationRoute r = RouteNotification(code);
     for (unsigned i = 0; i < SLOT_COUNT; ++i) {
         if (!(r.slotMask & (1u << i)) || !slots_[i]) continue;
@@ -65,4 +69,16 @@ void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
         messages_.Show("ERROR OnMsgReceive ", "KVT", MbIcon::None, MbButtons::Ok);
         break;
     }
+}
+
+// Every action that needed the baud-rate test is told of here, so the speed is stored within one
+// notification of being found. A file that cannot be written is said as at start-up; the speed is
+// still tried first for the rest of the run.
+void CMainFrame::RememberFoundSpeed() {
+    const int32_t found = BaudIndexToRemember(s_.link);
+    if (found == 0) return;
+    s_.link.PreferredBaudIndex.store(found);
+    std::string error;
+    if (!WriteRememberedSpeed(folder_, PortDevicePath(s_.link), BaudRateOf(found), &error))
+        std::cerr << "qln: " << error << "\n";
 }

@@ -89,6 +89,7 @@ void CMainFrame::ResetProjectState() {
     com_ = ReadComSettings(folder_);
     s_.link.PortIndex.store(com_.PortIndex);
     s_.link.BaudIndex.store(0);
+    PreferRememberedSpeed();
     project_ = ResetProjectNames(Texts());
 }
 

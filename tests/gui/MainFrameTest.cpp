@@ -140,6 +140,7 @@ private slots:
     void serialPortDialog();
     void serialPortChangeIsWrittenAfterConfirming();
     void serialPortSettingsFileRules();
+    void speedFoundIsRememberedForThePortsDevice();
     void aboutBox();
     void debugDialog();
 };
@@ -631,6 +632,27 @@ void GuiTest::serialPortSettingsFileRules() {
     QVERIFY(text.find("; my adapters") != std::string::npos);
     QVERIFY(text.find("COM1=/dev/ttyUSB7") != std::string::npos);
     QCOMPARE(f.PortSettings().DevicePath[0], std::string("/dev/ttyUSB7"));
+}
+
+// The port's device's remembered speed is tried first; a different one found is stored under the
+// device's path with the next notification, and from then on tried first.
+void GuiTest::speedFoundIsRememberedForThePortsDevice() {
+    ScaledClock clock(20);
+    Program p(clock);
+    {
+        std::ofstream f(p.File("QLN_com.ini").toStdString());
+        f << "[SERIAL-PORT]\nPORT=COM2\n[DEVICES]\nCOM2=/dev/ttyUSB7\n[SPEEDS]\n/dev/ttyUSB7=19200\n"
+             "/dev/ttyS1=57600\n";
+    }
+    CMainFrame& f = p.Start({false, false, false}); // in test mode no device answers
+    LinkState& link = p.state->link;
+    QCOMPARE(link.PreferredBaudIndex.load(), 2);
+    link.FoundBaudIndex.store(3);
+    f.OnMsgReceive(NOTIFY_STATUS, 0);
+    QCOMPARE(link.PreferredBaudIndex.load(), 3);
+    const std::string text = ReadAll(p.File("QLN_com.ini"));
+    QVERIFY2(text.find("[SPEEDS]\r\n/dev/ttyUSB7=57600\r\n/dev/ttyS1=57600\r\n") != std::string::npos,
+             text.c_str());
 }
 
 void GuiTest::aboutBox() {
