@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -39,6 +40,7 @@
 #include "engine/EngineThreads.h"
 #include "link/ComThread.h"
 #include "link/SerialPort.h"
+#include "settings/ComSettings.h"
 #include "support/EngineHarness.h"
 #include "support/ValveProcess.h"
 
@@ -209,6 +211,8 @@ void BM_CliProcess(benchmark::State& state) {
     InTempFolder folder; // qln-cli reads and writes its settings in the current folder
     const RealTimer timer;
     for (auto _ : state) {
+        // Each run searches the rate as on a first start: no speed remembered from the last.
+        std::remove(kComSettingsFile);
         if (RunProcess(args) != 0) {
             state.SkipWithError("qln-cli failed");
             break;
