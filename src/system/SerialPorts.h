@@ -6,6 +6,8 @@
 
 // What the system's device database knows of each serial (tty) device, and its hot-plug events.
 // The facts are raw; which of them make a usable port is the link's judgement.
+// The driver is that of the device behind the tty, looking through the serial core's own port
+// devices that newer kernels put in between.
 struct SerialPortFacts {
     std::string node;               // "/dev/ttyUSB0"
     std::vector<std::string> links; // the links udev made for it ("/dev/serial/by-id/...", by-path, ...)

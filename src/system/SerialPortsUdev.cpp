@@ -42,20 +42,28 @@ std::vector<std::string> SplitOnSpaces(const std::string& s) {
     return words;
 }
 
-// The by-id links that resolve to `node`, for a database that keeps no DEVLINKS (udev not yet
-// done with the device, or a container without udev).
-std::vector<std::string> ByIdLinksTo(const std::string& node) {
-    std::vector<std::string> links;
+// The by-id links with the nodes they resolve to, for a database that keeps no DEVLINKS (udev
+// not yet done with the device, or a container without udev). Read once per listing.
+using LinkTargets = std::vector<std::pair<std::string, std::string>>;
+LinkTargets ByIdLinks() {
+    LinkTargets links;
     DIR* dir = ::opendir(kById);
     if (!dir) return links;
     while (const dirent* e = ::readdir(dir)) {
         if (e->d_name[0] == '.') continue;
         const std::string link = std::string(kById) + "/" + e->d_name;
         char target[PATH_MAX];
-        if (::realpath(link.c_str(), target) && node == target) links.push_back(link);
+        if (::realpath(link.c_str(), target)) links.emplace_back(link, target);
     }
     ::closedir(dir);
     return links;
+}
+
+std::vector<std::string> LinksTo(const std::string& node, const LinkTargets& links) {
+    std::vector<std::string> found;
+    for (const auto& [link, target] : links)
+        if (target == node) found.push_back(link);
+    return found;
 }
 
 int UartType(udev_device* tty) {
@@ -90,14 +98,19 @@ void AddUsb(udev_device* tty, SerialPortFacts& f) {
     }
 }
 
-SerialPortFacts FactsOf(udev_device* tty) {
+SerialPortFacts FactsOf(udev_device* tty, const LinkTargets& byId) {
     SerialPortFacts f;
     f.node = Text(udev_device_get_devnode(tty));
     f.links = SplitOnSpaces(Property(tty, "DEVLINKS"));
-    if (f.links.empty() && !f.node.empty()) f.links = ByIdLinksTo(f.node);
+    if (f.links.empty() && !f.node.empty()) f.links = LinksTo(f.node, byId);
     udev_device* parent = udev_device_get_parent(tty);
     f.hasDevice = parent != nullptr;
-    f.driver = parent ? Text(udev_device_get_driver(parent)) : "";
+    // Newer kernels put the serial core's own port and controller devices (drivers "port" and
+    // "ctrl") between a ttyS and its hardware; the driver that tells the user something is below.
+    udev_device* hardware = parent;
+    while (hardware && Text(udev_device_get_subsystem(hardware)) == "serial-base")
+        hardware = udev_device_get_parent(hardware);
+    f.driver = hardware ? Text(udev_device_get_driver(hardware)) : "";
     if (f.driver.empty()) f.driver = Property(tty, "ID_USB_DRIVER");
     f.uartType = UartType(tty);
     AddUsb(tty, f);
@@ -123,11 +136,12 @@ std::vector<SerialPortFacts> ListSerialPortFacts(std::string* error) {
     int r = udev_enumerate_add_match_subsystem(e.get(), "tty");
     if (r >= 0) r = udev_enumerate_scan_devices(e.get());
     if (r < 0) return fail("the device database (udev) cannot list the serial devices", -r);
+    const LinkTargets byId = ByIdLinks();
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e.get())) {
         UdevPtr<udev_device> d(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
         // A device that went away while the list was read is simply not there.
-        if (d) facts.push_back(FactsOf(d.get()));
+        if (d) facts.push_back(FactsOf(d.get(), byId));
     }
     return facts;
 }
@@ -184,7 +198,7 @@ std::vector<SerialPortEvent> SerialPortMonitor::Take() {
     while (UdevPtr<udev_device> d{udev_monitor_receive_device(impl_->monitor.get())}) {
         const std::string action = Text(udev_device_get_action(d.get()));
         for (const ActionRow& row : kActions)
-            if (action == row.action) events.push_back({row.change, FactsOf(d.get())});
+            if (action == row.action) events.push_back({row.change, FactsOf(d.get(), ByIdLinks())});
     }
     return events;
 }

@@ -35,11 +35,22 @@ CliRun RunCliCaptured(const std::vector<std::string>& args, IClock& clock) {
 }
 
 // As the kernel and udev's rules describe them; each device is followed by its parents.
-constexpr const char* kSerial8250 = R"(P: /devices/platform/serial8250/tty/ttyS0
+// ttyS0 sits on the serial core's port and controller devices, as on newer kernels.
+constexpr const char* kSerial8250 = R"(P: /devices/platform/serial8250/serial8250:0/serial8250:0.0/tty/ttyS0
 N: ttyS0
 E: DEVNAME=/dev/ttyS0
 E: SUBSYSTEM=tty
 A: type=0
+
+P: /devices/platform/serial8250/serial8250:0/serial8250:0.0
+E: SUBSYSTEM=serial-base
+E: DRIVER=port
+L: driver=../../../../../bus/serial-base/drivers/port
+
+P: /devices/platform/serial8250/serial8250:0
+E: SUBSYSTEM=serial-base
+E: DRIVER=ctrl
+L: driver=../../../../bus/serial-base/drivers/ctrl
 
 P: /devices/platform/serial8250
 E: SUBSYSTEM=platform
