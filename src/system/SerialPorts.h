@@ -11,9 +11,9 @@
 struct SerialPortFacts {
     std::string node;               // "/dev/ttyUSB0"
     std::vector<std::string> links; // the links udev made for it ("/dev/serial/by-id/...", by-path, ...)
-    std::string driver;             // the driver of the device behind the tty ("ftdi_sio", "serial8250"); "" when none
+    std::string driver;             // the driver behind the tty ("ftdi_sio", "serial8250"); "" when none
     bool hasDevice = false;         // the tty sits on a device (virtual terminals and consoles do not)
-    int uartType = -1;              // a serial-core port's sysfs "type" (0: no UART behind it); -1 when absent
+    int uartType = -1;              // a serial-core port's sysfs "type" (0: no UART); -1 when absent
     bool usb = false;               // the device hangs on a USB interface
     std::string vendorId, productId, manufacturer, product, serial; // USB only; "" when unknown
 };
