@@ -437,6 +437,13 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {456, "Height:"},
     // New and Open while the valve is busy.
     {460, "An action or a recording is running. Let it end, or stop the recording (F5), then open or start the project."},
+    // The Serial Port dialog's list of the devices present; {0} a stored path.
+    {470, "&Device:"},
+    {471, "{0} \u2014 not present"},
+    // Said once at the first start: {0} the COM port, {1} the adapter's stable path.
+    {472, "{0} is now the USB serial adapter {1}."},
+    // The connection field (as 410..416) while a lost port's device is there again.
+    {473, "{0} {1} \u2014 device present again, opened at the next request"},
     {32024, "Quillon Software"},
 };
 // clang-format on

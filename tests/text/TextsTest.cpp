@@ -46,7 +46,7 @@ TEST(TextsTable, KeepsTheProgramsTextsExactly) {
 
 TEST(TextsTable, HoldsEveryIdFromOneTo374TheLineMessagesAndTheTitleOnly) {
     auto table = BuiltinTexts();
-    ASSERT_EQ(table.size(), 412u);
+    ASSERT_EQ(table.size(), 416u);
     for (unsigned id = 400; id <= 407; ++id)
         EXPECT_EQ(table[374 + id - 400].id, id);
     // The connection field, the stale note, the port warning, the menu's reasons and the help.
@@ -57,6 +57,9 @@ TEST(TextsTable, HoldsEveryIdFromOneTo374TheLineMessagesAndTheTitleOnly) {
     EXPECT_NE(BuiltinText(440), nullptr) << "a Close that keeps";
     for (unsigned id = 450; id <= 456; ++id)
         EXPECT_NE(BuiltinText(id), nullptr) << id << ": the exports";
+    for (unsigned id = 470; id <= 473; ++id)
+        EXPECT_NE(BuiltinText(id), nullptr)
+            << id << ": the device list, the first-start mapping, a device back";
     for (unsigned id = 1; id <= 374; ++id) {
         ASSERT_NE(BuiltinText(id), nullptr) << id;
         EXPECT_EQ(table[id - 1].id, id);
