@@ -25,7 +25,7 @@ constexpr FailureText FAILURE_TEXTS[] = {
 
 unsigned LineStateText(const QlnState& s) {
     const LinkState& l = s.link;
-    if (l.PortLost.load()) return IDS_LINK_DEVICE_GONE;
+    if (l.PortLost.load()) return PortDeviceBack(l) ? IDS_LINK_DEVICE_BACK : IDS_LINK_DEVICE_GONE;
     const LineFailure failure = s.LastFailure.load();
     for (const FailureText& f : FAILURE_TEXTS)
         if (f.failure == failure) return f.text;

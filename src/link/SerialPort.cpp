@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "system/DeviceAccess.h"
+#include "system/Files.h"
 
 namespace {
 // The Linux tty layer buffers up to 64 KiB per port; there is no queue size to request.
@@ -34,6 +35,13 @@ void MarkPortLost(LinkState& s) {
     // The supervisor stops waiting for a reply that cannot come; the receiver stops listening.
     WakeSupervisor(s);
     WakeReceiver(s);
+}
+
+bool PortDeviceBack(const LinkState& s) {
+    const int32_t port = s.PortIndex.load();
+    return s.PortLost.load() != 0 && (s.uTestMode.load() & 1) == 0 && port >= 0 &&
+           port < static_cast<int32_t>(s.DevicePath.size()) &&
+           PathExists(s.DevicePath[static_cast<size_t>(port)]);
 }
 
 int BaudRateOf(int32_t baudIndex) {

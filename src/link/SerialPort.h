@@ -32,6 +32,9 @@ long PortReadInto(LinkState& s, const ReceiveRing::Span* spans, int count);
 long PortWrite(LinkState& s, const uint8_t* buf, size_t len);
 // The device has vanished (hang-up, EIO): the port stays unusable until it is opened afresh.
 void MarkPortLost(LinkState& s);
+// While the port is lost: whether its device path is there again, so the next request opens it.
+// Never in test mode, which has no device. For the window's thread, which alone changes DevicePath.
+bool PortDeviceBack(const LinkState& s);
 
 // The system error code of the last failed open, and advice for the user about it.
 int LastOpenError(const LinkState& s);

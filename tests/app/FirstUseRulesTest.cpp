@@ -81,14 +81,8 @@ TEST(ConnectionField, NamesPortDeviceAndEachLineState) {
     s.LastFailure = LineFailure::NotSent;
     EXPECT_EQ(ConnectionText(texts, s), "COM1 /dev/ttyUSB0 \u2014 57600 baud");
 
-    // The adapter was unplugged: that outranks everything else.
-    s.LastFailure = LineFailure::NoAnswer;
-    s.link.PortLost = 1;
-    s.link.PortOpen = 0;
-    EXPECT_EQ(ConnectionText(texts, s), "COM1 /dev/ttyUSB0 \u2014 device gone");
-
     // The port would not open at all.
-    s.link.PortLost = 0;
+    s.link.PortOpen = 0;
     s.LastFailure = LineFailure::None;
     s.link.LastOpenErrno = EACCES;
     s.link.PortIndex = 2;
@@ -102,16 +96,35 @@ TEST(ConnectionField, NamesPortDeviceAndEachLineState) {
     EXPECT_EQ(ConnectionText(texts, s), "COM3 simulated valve \u2014 19200 baud");
 }
 
+// The adapter was unplugged: that outranks everything else, until its path is there again.
+TEST_F(TempFolder, ConnectionFieldFollowsALostPortsDeviceAway) {
+    ManualClock clock;
+    QlnState s(clock);
+    const TextSource texts;
+    const std::string device = (dir_ / "ttyUSB0").string();
+    s.link.DevicePath[0] = device;
+    s.LastFailure = LineFailure::NoAnswer;
+    s.link.PortLost = 1;
+    EXPECT_EQ(ConnectionText(texts, s), "COM1 " + device + " \u2014 device gone");
+    Touch("ttyUSB0");
+    EXPECT_EQ(ConnectionText(texts, s),
+              "COM1 " + device + " \u2014 device present again, opened at the next request");
+    // Opened afresh: the line's own state again.
+    s.link.PortLost = 0;
+    EXPECT_EQ(ConnectionText(texts, s), "COM1 " + device + " \u2014 valve not answering");
+}
+
 TEST(ConnectionField, TakesALibrarysWordsAndNeverReportsTheirLack) {
     ManualClock clock;
     QlnState s(clock);
     MapLibrary german({{410, "{0} ({1}): nicht verbunden"}});
     int reports = 0;
     const TextSource texts(&german, [&](const std::string&, const std::string&) { ++reports; });
-    EXPECT_EQ(ConnectionText(texts, s), "COM1 (/dev/ttyS0): nicht verbunden");
+    s.link.DevicePath[0] = "/dev/qln-no-such-port";
+    EXPECT_EQ(ConnectionText(texts, s), "COM1 (/dev/qln-no-such-port): nicht verbunden");
     s.link.PortLost = 1;
     // A library of an older version lacks the text: the program's own, without a box a second.
-    EXPECT_EQ(ConnectionText(texts, s), "COM1 /dev/ttyS0 \u2014 device gone");
+    EXPECT_EQ(ConnectionText(texts, s), "COM1 /dev/qln-no-such-port \u2014 device gone");
     EXPECT_EQ(reports, 0);
 }
 
