@@ -6,6 +6,7 @@
 
 #include "dialogs/MessageBox.h"
 #include "dialogs/NotifiedDialog.h"
+#include "dialogs/StatusInfoRules.h"
 #include "engine/FailureReport.h"
 #include "engine/QlnState.h"
 #include "engine/StreamGuard.h"
@@ -49,6 +50,8 @@ void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
             QLN_TRACE_INFO(s_.link.trace, " Acquisition hard stopped after a communication error");
             RequestAction(s_, CMD_HARD_STOP);
         }
+        // The status dialog waits for a device that vanished during its poll, and says so.
+        if (!CommunicationBoxShown(slots_[SLOT_STATUS_INFO] != nullptr, PortDeviceOf(s_.link))) break;
         messages_.Show(Texts().Get(IDS_COMMUNICATION_ERROR) + (report.empty() ? "" : "\n\n" + report),
                        Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
         break;

@@ -200,9 +200,13 @@ LedPicture CStatusInfoDialog::Led(size_t led) const {
 
 void CStatusInfoDialog::OnPollTick() {
     if (!isVisible()) return;
-    if (RequestStatusRead(s_.THREAD_CMD, commError_)) WakeEngine(s_.link);
+    const PortDevice device = PortDeviceOf(s_.link);
+    waitingForDevice_ = device == PortDevice::Gone;
+    const StatusPoll poll = DecideStatusPoll(commError_, device);
+    commError_ = poll.stopped;
+    if (poll.request && RequestStatusRead(s_.THREAD_CMD, false)) WakeEngine(s_.link);
     // A poll the busy engine could not take leaves the values unconfirmed just the same.
-    if (!commError_) stale_.Asked(s_.link.clock->NowMs());
+    if (poll.unconfirmed) stale_.Asked(s_.link.clock->NowMs());
 }
 
 void CStatusInfoDialog::OnBlinkTick() {
@@ -212,15 +216,20 @@ void CStatusInfoDialog::OnBlinkTick() {
 }
 
 void CStatusInfoDialog::OnMsgReceive(uint32_t code, intptr_t) {
-    if (IsCommunicationError(code)) commError_ = true;
-    if (code == NOTIFY_STATUS || IsCommunicationError(code)) {
+    const bool error = IsCommunicationError(code);
+    if (code != NOTIFY_STATUS && !error) return;
+    // The error of a poll that the vanishing device broke leaves the values waiting for it.
+    if (!error || ErrorStopsStatusPolls(PortDeviceOf(s_.link))) {
+        commError_ = commError_ || error;
         stale_.Settled();
-        Refresh();
-        UpdateStale();
     }
+    Refresh();
+    UpdateStale();
 }
 
 void CStatusInfoDialog::UpdateStale() {
+    // A device that was gone at the last poll is asked for as soon as it is back, not 2 s later.
+    if (waitingForDevice_ && PortDeviceOf(s_.link) == PortDevice::Back) OnPollTick();
     const bool stale = stale_.Stale(s_.link.clock->NowMs());
     if (stale == staleShown_) return;
     staleShown_ = stale;

@@ -17,7 +17,8 @@ class CStatusInfoDialog : public CNotifiedDialog {
 public:
     CStatusInfoDialog(QWidget* parent, QlnState& state, const TextSource& texts);
 
-    // 112 (status read) redraws; a communication error also stops polling for good.
+    // 112 (status read) redraws; a communication error also stops polling, except the one of a
+    // device that vanished: then the dialog waits for it and polls again once it is back.
     void OnMsgReceive(uint32_t code, intptr_t value) override;
 
     // pair: index into StatusPairs(); which: 0 first button, 1 second.
@@ -33,11 +34,13 @@ public:
     QLabel* StaleNote() const { return staleNote_; }
 
 public slots:
-    // Every 2 s: a status read when the engine is idle and no communication error was seen.
+    // Every 2 s: a status read when the engine is idle, no communication error was seen and the
+    // port's device is not gone.
     void OnPollTick();
     // Every second: the blink phase turns, the display follows.
     void OnBlinkTick();
-    // Greys the values, with a note, while a poll has not been answered for 3 s.
+    // Greys the values, with a note, while a poll has not been answered for 3 s (every 250 ms; it
+    // also polls at once when a gone device is back).
     void UpdateStale();
 
 private:
@@ -47,6 +50,7 @@ private:
     StatusInfo shown_{};
     bool blinkPhase_ = false;
     bool commError_ = false;
+    bool waitingForDevice_ = false; // the port's device was gone at the last poll
     std::array<std::array<QRadioButton*, 2>, 8> radios_{};
     std::array<QWidget*, 3> leds_{};
     std::array<QWidget*, 9> valueBoxes_{}; // the eight pairs and the LEDs

@@ -1,6 +1,7 @@
 #include "dialogs/StatusInfoRules.h"
 
 #include "engine/QlnState.h"
+#include "link/SerialPort.h"
 
 int RadioSelection(int32_t value, bool valid) {
     if (!valid || (value != 1 && value != 2)) return -1;
@@ -32,6 +33,34 @@ bool RequestStatusRead(std::atomic<uint32_t>& threadCmd, bool communicationError
     if (communicationError) return false;
     uint32_t idle = 0;
     return threadCmd.compare_exchange_strong(idle, CMD_READ_STATUS);
+}
+
+PortDevice PortDeviceOf(bool portLost, bool pathBack) {
+    if (!portLost) return PortDevice::Usable;
+    return pathBack ? PortDevice::Back : PortDevice::Gone;
+}
+
+PortDevice PortDeviceOf(const LinkState& link) {
+    return PortDeviceOf(link.PortLost.load() != 0, PortDeviceBack(link));
+}
+
+StatusPoll DecideStatusPoll(bool communicationError, PortDevice device) {
+    switch (device) {
+    case PortDevice::Gone:
+        return {false, true, communicationError};
+    case PortDevice::Back:
+        return {true, true, false};
+    default:
+        return {!communicationError, !communicationError, communicationError};
+    }
+}
+
+bool ErrorStopsStatusPolls(PortDevice device) {
+    return device == PortDevice::Usable;
+}
+
+bool CommunicationBoxShown(bool statusDialogOpen, PortDevice device) {
+    return !statusDialogOpen || device == PortDevice::Usable;
 }
 
 bool RequestValveInfoRead(std::atomic<uint32_t>& threadCmd) {

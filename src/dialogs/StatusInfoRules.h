@@ -5,6 +5,7 @@
 
 #include "engine/DeviceRecords.h"
 #include "engine/StatusPairs.h"
+#include "link/LinkState.h"
 
 // The status dialog's rules that need no widget: which radio button of a pair a value checks,
 // which picture an LED shows, when the dialog may poll and when it may read the shared record.
@@ -25,6 +26,26 @@ bool IsCommunicationError(uint32_t code);
 // communication error. The exchange is atomic, so a request set meanwhile by anyone is never
 // overwritten. Returns true when the read was requested.
 bool RequestStatusRead(std::atomic<uint32_t>& threadCmd, bool communicationError);
+// The port's device as a dialog that polls the valve sees it: usable (not lost), gone (lost, its
+// path absent) or back (lost, its path there again: the next request opens it afresh).
+enum class PortDevice { Usable, Gone, Back };
+PortDevice PortDeviceOf(bool portLost, bool pathBack);
+PortDevice PortDeviceOf(const LinkState& link);
+// One poll tick of the status dialog. While the device is gone nothing is asked (the values go
+// stale as after a poll without reply); once it is back the dialog asks again by itself, also
+// after a stop.
+struct StatusPoll {
+    bool request;     // ask the engine for a status read
+    bool unconfirmed; // the values wait for a reply from now on
+    bool stopped;     // the communication-error stop after this tick
+};
+StatusPoll DecideStatusPoll(bool communicationError, PortDevice device);
+// A communication error stops the polls for good, except the one a vanishing device causes: the
+// port is then lost until the next request opens it.
+bool ErrorStopsStatusPolls(PortDevice device);
+// The window's communication-error box is not shown for that error while the status dialog is
+// open; it says no more than the dialog's stale values and the connection field.
+bool CommunicationBoxShown(bool statusDialogOpen, PortDevice device);
 // The valve info dialog's button: the same rule without the error stop.
 bool RequestValveInfoRead(std::atomic<uint32_t>& threadCmd);
 

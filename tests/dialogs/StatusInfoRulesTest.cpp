@@ -106,3 +106,37 @@ TEST(StatusInfoRulesTest, ValuesTurnStaleThreeSecondsAfterAnUnansweredAsk) {
     EXPECT_FALSE(w.Stale(1999));
     EXPECT_TRUE(w.Stale(2000));
 }
+
+// The adapter pulled out and put back while the dialog is open: nothing is asked of a gone
+// device and no box comes up for the poll it broke, and the polls resume by themselves.
+TEST(StatusInfoRulesTest, ALostDeviceIsWaitedForWithoutAStopOrABox) {
+    EXPECT_EQ(PortDeviceOf(false, false), PortDevice::Usable);
+    EXPECT_EQ(PortDeviceOf(false, true), PortDevice::Usable);
+    EXPECT_EQ(PortDeviceOf(true, false), PortDevice::Gone);
+    EXPECT_EQ(PortDeviceOf(true, true), PortDevice::Back);
+
+    struct Row {
+        bool stoppedBefore;
+        PortDevice device;
+        bool request, unconfirmed, stoppedAfter, errorStops, boxWithDialog;
+    };
+    const Row rows[] = {
+        {false, PortDevice::Usable, true, true, false, true, true},
+        {true, PortDevice::Usable, false, false, true, true, true},
+        {false, PortDevice::Gone, false, true, false, false, false},
+        {true, PortDevice::Gone, false, true, true, false, false},
+        {false, PortDevice::Back, true, true, false, false, false},
+        {true, PortDevice::Back, true, true, false, false, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(static_cast<int>(r.device) * 2 + r.stoppedBefore);
+        const StatusPoll p = DecideStatusPoll(r.stoppedBefore, r.device);
+        EXPECT_EQ(p.request, r.request);
+        EXPECT_EQ(p.unconfirmed, r.unconfirmed);
+        EXPECT_EQ(p.stopped, r.stoppedAfter);
+        EXPECT_EQ(ErrorStopsStatusPolls(r.device), r.errorStops);
+        EXPECT_EQ(CommunicationBoxShown(true, r.device), r.boxWithDialog);
+        // Without the dialog the box always comes.
+        EXPECT_TRUE(CommunicationBoxShown(false, r.device));
+    }
+}
