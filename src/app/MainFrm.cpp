@@ -19,6 +19,7 @@
 
 #include "app/HelpWindow.h"
 #include "app/QtNotifier.h"
+#include "app/SerialPortRules.h"
 #include "dialogs/Artwork.h"
 #include "dialogs/MessageBox.h"
 #include "engine/QlnState.h"
@@ -40,6 +41,9 @@ std::string InFolder(const std::string& folder, const char* name) {
 CMainFrame::CMainFrame(const FrameSetup& setup)
     : s_(*setup.state), switches_(setup.switches), folder_(setup.programFolder),
       buildStamp_(setup.buildStamp), library_(setup.library), onClosing_(setup.onClosing),
+      listPorts_(setup.listPorts
+                     ? setup.listPorts
+                     : [](const std::vector<std::string>& named) { return ListPorts(named, nullptr); }),
       messages_(*setup.messages), project_(ResetProjectNames(*setup.state->texts)),
       file_(std::make_unique<ProjectFile>()) {
     ResetProject(*file_);
@@ -102,6 +106,10 @@ CMainFrame::CMainFrame(const FrameSetup& setup)
             InFolder(folder_, kTraceFile), Texts().Get(IDS_APP_TITLE), s_.link.uTestMode.load());
         if (!error.empty()) bars_[1]->showMessage(Q(error), 30000);
     }
+    // Hot-plug events keep the Serial Port dialog's list current; the link works without them.
+    std::string monitorError;
+    if (!switches_.testMode && !StartPortMonitor(s_.link, &monitorError))
+        QLN_TRACE_INFO(s_.link.trace, " No hot-plug monitor: %s", monitorError.c_str());
     RebuildTitle();
     UpdateStatusBars();
     UpdateCommandEnabling();
@@ -133,7 +141,9 @@ void CMainFrame::ReadSettingsFiles() {
                            "\nThe program uses COM1 until the file can be read.",
                        Texts().Get(IDS_APP_TITLE), MbIcon::Exclamation);
     // Shown once, where the user looks for the port; the fallback to COM1 and the rewrite stay.
-    if (!com_.warning.empty()) bars_[0]->showMessage(Q(com_.warning), 30000);
+    const std::string mapped = MapSoleAdapter();
+    const std::string once = com_.warning + (com_.warning.empty() || mapped.empty() ? "" : "  ") + mapped;
+    if (!once.empty()) bars_[0]->showMessage(Q(once), 30000);
     s_.link.PortIndex.store(com_.PortIndex);
     for (size_t i = 0; i < com_.DevicePath.size(); ++i)
         s_.link.DevicePath[i] = com_.DevicePath[i];
@@ -163,6 +173,21 @@ void CMainFrame::PreferRememberedSpeed() {
     const int baud = RememberedSpeed(ReadComSettings(folder_), PortDevicePath(s_.link));
     s_.link.PreferredBaudIndex.store(BaudIndexOfRate(baud));
     s_.link.FoundBaudIndex.store(0);
+}
+
+// A new user with one USB serial adapter needs to edit no file: the selected port (COM1 at a first
+// start) stands for it by its stable name. Not in test mode, which opens no device.
+std::string CMainFrame::MapSoleAdapter() {
+    if (switches_.testMode) return "";
+    const std::optional<std::string> device = FirstStartDevice(com_, listPorts_({}));
+    if (!device) return "";
+    const auto port = static_cast<size_t>(com_.PortIndex);
+    com_.DevicePath[port] = *device;
+    com_.Named[port] = true;
+    std::string error;
+    if (!WriteComDevice(folder_, com_.PortIndex, *device, &error)) std::cerr << "qln: " << error << "\n";
+    return FillPlaceholders(Texts().GetSilently(IDS_PORT_MAPPED_TO_ADAPTER),
+                            {ComName(com_.PortIndex), *device});
 }
 
 // ---- closing ------------------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "app/MainFrameRules.h"
 #include "app/StartUp.h"
 #include "engine/EngineThreads.h"
+#include "link/PortList.h"
 #include "project/ProjectFile.h"
 #include "settings/ComSettings.h"
 
@@ -37,6 +38,8 @@ struct FrameSetup {
     int screenWidth = 0; // 0: the primary screen's
     // Called when the window starts to close, before the threads are stopped.
     std::function<void()> onClosing;
+    // The serial devices present (ListPorts when empty), given the paths [DEVICES] names.
+    std::function<std::vector<PortEntry>(const std::vector<std::string>& named)> listPorts;
 };
 
 // The one top-level window: menu, two status bars, the scope view, the four engine threads and
@@ -107,6 +110,8 @@ private:
     QAction* MakeAction(unsigned command, const QString& text);
     void BuildStatusBars(int screenClass);
     void ReadSettingsFiles();
+    // The first start's mapping of the port to the one USB serial adapter present; its message.
+    std::string MapSoleAdapter();
     // Speed memory: the engine tries the port's device's remembered speed first (set wherever the
     // port or device changes); a speed found that differs is stored once the window hears of it.
     void PreferRememberedSpeed();
@@ -160,6 +165,7 @@ private:
     const std::string buildStamp_;
     const LanguageLibrary* library_;
     std::function<void()> onClosing_;
+    std::function<std::vector<PortEntry>(const std::vector<std::string>&)> listPorts_;
     IMessageBox& messages_;
 
     bool closing_ = false;

@@ -6,6 +6,7 @@
 #include "app/HelpWindow.h"
 #include "app/MainFrm.h"
 #include "app/SerialPortDialog.h"
+#include "app/SerialPortRules.h"
 #include "dialogs/AboutDialog.h"
 #include "dialogs/CalibrationDialog.h"
 #include "dialogs/CalibrationMatrixDialog.h"
@@ -23,8 +24,20 @@
 #include "view/ChildView.h"
 
 void CMainFrame::OnSerialPort() {
-    CSerialPortDialog dlg(this, s_, com_.DevicePath, Texts(), messages_);
+    CSerialPortDialog dlg(this, s_, com_.DevicePath, Texts(), messages_,
+                          [this] { return listPorts_(NamedDevices(com_)); });
     if (dlg.exec() == QDialog::Accepted && dlg.Changed()) {
+        for (size_t i = 0; i < com_.DevicePath.size(); ++i) {
+            const std::string& device = s_.link.DevicePath[i];
+            if (device == com_.DevicePath[i]) continue;
+            com_.DevicePath[i] = device;
+            com_.Named[i] = true;
+            std::string error;
+            if (!WriteComDevice(folder_, static_cast<int>(i), device, &error))
+                messages_.Show(std::string(kComSettingsFile) + ": " + error +
+                                   "\nThe new device is used until the program ends, but it is not saved.",
+                               Texts().Get(IDS_APP_TITLE), MbIcon::Exclamation);
+        }
         s_.link.BaudIndex.store(0);
         // What the old port's line did says nothing about the new one.
         s_.LastFailure.store(LineFailure::None);

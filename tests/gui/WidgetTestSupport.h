@@ -74,6 +74,8 @@ inline FrameSetup WindowSetup(QlnState& state, const std::string& folder, IMessa
     setup.programFolder = folder;
     setup.messages = &boxes;
     setup.screenWidth = 1280;
+    // No adapter of the machine the tests run on takes part.
+    setup.listPorts = [](const std::vector<std::string>&) { return std::vector<PortEntry>{}; };
     return setup;
 }
 
