@@ -1,6 +1,6 @@
-// The Serial Port dialog's list of the devices present, the first start's mapping to the one USB
-// adapter, and an adapter pulled out and put back under the window (qln-valve's link plays the
-// adapter's by-id name).
+// The Serial Port dialog's list of the devices present, and an adapter pulled out and put back
+// under the window (qln-valve's link plays the adapter's by-id name). The first start's mapping is
+// tested against a fake device database in tests/udev.
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
@@ -8,7 +8,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStatusBar>
 #include <QTimer>
 #include <QtTest>
 #include <fstream>
@@ -88,7 +87,6 @@ class SerialPortDevicesTest : public QObject {
 private slots:
     void listShowsChoosesAndFollowsTheAdapters();
     void choiceIsStoredForItsPort();
-    void firstStartMapsTheOneAdapter();
     void replugUnderTheWindow();
 };
 
@@ -157,21 +155,6 @@ void SerialPortDevicesTest::choiceIsStoredForItsPort() {
     QCOMPARE(w.state.link.DevicePath[0], std::string(kById));
     QCOMPARE(w.frame->PortSettings().DevicePath[0], std::string(kById));
     QCOMPARE(w.state.link.BaudIndex.load(), 0);
-}
-
-void SerialPortDevicesTest::firstStartMapsTheOneAdapter() {
-    ScaledClock clock(20);
-    Window w({false, false, false}, {Ftdi(), PortEntry{"/dev/ttyS0", "", "serial8250", {}, true}}, "", clock);
-    QVERIFY(widget_test::ReadAll(w.File("QLN_com.ini")).find("COM1=" + std::string(kById)) !=
-            std::string::npos);
-    QCOMPARE(w.state.link.DevicePath[0], std::string(kById));
-    auto* bar = w.frame->findChild<QStatusBar*>(QStringLiteral("projectBar"));
-    QCOMPARE(bar->currentMessage(), QStringLiteral("COM1 is now the USB serial adapter %1.").arg(kById));
-    // With [DEVICES] written, the next start leaves it as it is and says nothing.
-    const std::string ini = "[SERIAL-PORT]\nPORT=COM2\n[DEVICES]\nCOM1=/dev/ttyUSB3\n";
-    Window again({false, false, false}, {Ftdi()}, ini, clock);
-    QCOMPARE(again.state.link.DevicePath[1], std::string("/dev/ttyS1"));
-    QVERIFY(again.frame->findChild<QStatusBar*>(QStringLiteral("projectBar"))->currentMessage().isEmpty());
 }
 
 void SerialPortDevicesTest::replugUnderTheWindow() {

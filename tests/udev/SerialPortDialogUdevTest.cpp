@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QListWidget>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "app/SerialPortDialog.h"
@@ -31,6 +32,8 @@ TEST_F(UdevBed, TheWindowMapsTheAdapterAtTheFirstStartAndListsIt) {
         std::string::npos)
         << ini;
     EXPECT_EQ(state.link.DevicePath[0], kById);
+    EXPECT_EQ(frame.findChild<QStatusBar*>(QStringLiteral("projectBar"))->currentMessage().toStdString(),
+              "COM1 is now the USB serial adapter " + std::string(kById) + ".");
 
     QStringList entries;
     int selected = -1;
