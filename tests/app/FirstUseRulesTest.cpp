@@ -96,24 +96,6 @@ TEST(ConnectionField, NamesPortDeviceAndEachLineState) {
     EXPECT_EQ(ConnectionText(texts, s), "COM3 simulated valve \u2014 19200 baud");
 }
 
-// The adapter was unplugged: that outranks everything else, until its path is there again.
-TEST_F(TempFolder, ConnectionFieldFollowsALostPortsDeviceAway) {
-    ManualClock clock;
-    QlnState s(clock);
-    const TextSource texts;
-    const std::string device = (dir_ / "ttyUSB0").string();
-    s.link.DevicePath[0] = device;
-    s.LastFailure = LineFailure::NoAnswer;
-    s.link.PortLost = 1;
-    EXPECT_EQ(ConnectionText(texts, s), "COM1 " + device + " \u2014 device gone");
-    Touch("ttyUSB0");
-    EXPECT_EQ(ConnectionText(texts, s),
-              "COM1 " + device + " \u2014 device present again, opened at the next request");
-    // Opened afresh: the line's own state again.
-    s.link.PortLost = 0;
-    EXPECT_EQ(ConnectionText(texts, s), "COM1 " + device + " \u2014 valve not answering");
-}
-
 TEST(ConnectionField, TakesALibrarysWordsAndNeverReportsTheirLack) {
     ManualClock clock;
     QlnState s(clock);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "engine/DeviceCommands.h"
 #include "engine/QlnState.h"
 
@@ -108,35 +110,30 @@ TEST(StatusInfoRulesTest, ValuesTurnStaleThreeSecondsAfterAnUnansweredAsk) {
 }
 
 // The adapter pulled out and put back while the dialog is open: nothing is asked of a gone
-// device and no box comes up for the poll it broke, and the polls resume by themselves.
+// device, its broken poll neither stops the polls nor brings up a box, and they resume by themselves.
 TEST(StatusInfoRulesTest, ALostDeviceIsWaitedForWithoutAStopOrABox) {
-    EXPECT_EQ(PortDeviceOf(false, false), PortDevice::Usable);
-    EXPECT_EQ(PortDeviceOf(false, true), PortDevice::Usable);
+    EXPECT_EQ(PortDeviceOf(false, true), PortDevice::Usable); // (lost, path present)
     EXPECT_EQ(PortDeviceOf(true, false), PortDevice::Gone);
     EXPECT_EQ(PortDeviceOf(true, true), PortDevice::Back);
-
-    struct Row {
+    const struct {
         bool stoppedBefore;
         PortDevice device;
-        bool request, unconfirmed, stoppedAfter, errorStops, boxWithDialog;
+        bool request, unconfirmed, stoppedAfter, errorStopsAndBox;
+    } rows[] = {
+        {false, PortDevice::Usable, true, true, false, true},
+        {true, PortDevice::Usable, false, false, true, true},
+        {false, PortDevice::Gone, false, true, false, false},
+        {true, PortDevice::Gone, false, true, true, false},
+        {false, PortDevice::Back, true, true, false, false},
+        {true, PortDevice::Back, true, true, false, false},
     };
-    const Row rows[] = {
-        {false, PortDevice::Usable, true, true, false, true, true},
-        {true, PortDevice::Usable, false, false, true, true, true},
-        {false, PortDevice::Gone, false, true, false, false, false},
-        {true, PortDevice::Gone, false, true, true, false, false},
-        {false, PortDevice::Back, true, true, false, false, false},
-        {true, PortDevice::Back, true, true, false, false, false},
-    };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(static_cast<int>(r.device) * 2 + r.stoppedBefore);
         const StatusPoll p = DecideStatusPoll(r.stoppedBefore, r.device);
-        EXPECT_EQ(p.request, r.request);
-        EXPECT_EQ(p.unconfirmed, r.unconfirmed);
-        EXPECT_EQ(p.stopped, r.stoppedAfter);
-        EXPECT_EQ(ErrorStopsStatusPolls(r.device), r.errorStops);
-        EXPECT_EQ(CommunicationBoxShown(true, r.device), r.boxWithDialog);
-        // Without the dialog the box always comes.
-        EXPECT_TRUE(CommunicationBoxShown(false, r.device));
+        EXPECT_EQ((std::array{p.request, p.unconfirmed, p.stopped}),
+                  (std::array{r.request, r.unconfirmed, r.stoppedAfter}));
+        EXPECT_EQ(ErrorStopsStatusPolls(r.device), r.errorStopsAndBox);
+        EXPECT_EQ(CommunicationBoxShown(true, r.device), r.errorStopsAndBox);
+        EXPECT_TRUE(CommunicationBoxShown(false, r.device)); // without the dialog the box always comes
     }
 }
