@@ -209,6 +209,9 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndShowTheUsage) {
         {"--port", "COM1", "--device", "/dev/null", "info"},
         {"--test-mode", "--baud", "9600", "info"},
         {"--test-mode", "info", "--baud"},
+        // A bad value after a good one is refused as well.
+        {"--test-mode", "record", "--mode", "roll", "--for", "1", "--rate", "4", "--rate", "7", "--csv",
+         "o.csv"},
     };
     for (const auto& args : bad) {
         std::string joined;

@@ -2,6 +2,9 @@
 // the telegrams on the line, what the replies fill, the notifications, and what failures leave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
 #include <map>
 
 #include "support/EngineHarness.h"
@@ -36,11 +39,14 @@ struct CalibrationValve {
     std::map<uint8_t, int> seen;
     uint8_t selector = 0;
     ValveModel model;
+    // Called with each request's command and its count before it is answered.
+    std::function<void(uint8_t cmd, int n)> watch;
 
     ScriptedValve::Behaviour Behaviour() {
         return [this](const Bytes& r) -> Bytes {
             const uint8_t cmd = r[1];
             const int n = ++seen[cmd];
+            if (watch) watch(cmd, n);
             if (cmd == spoilCmd && (spoilAt == 0 || n == spoilAt)) return {0x15};
             if (cmd == ARS) selector = r[2];
             if (cmd == WAR) {
@@ -55,6 +61,14 @@ struct CalibrationValve {
         };
     }
 };
+
+int ValidRows(const CalibrationData& c) {
+    int n = 0;
+    for (const auto& array : c.ReadMatrix)
+        for (const auto& row : array)
+            n += row[MATRIX_ROW_VALID] == 1;
+    return n;
+}
 
 std::vector<Bytes> AfterRateTest(const ScriptedValve& valve) {
     std::vector<Bytes> out;
@@ -149,6 +163,16 @@ TEST(CalibrationActions, ReadMatrixThatFailsInTheLastRowStartsAgainAtArrayZero) 
     Bench b;
     b.model.spoilCmd = WAR;
     b.model.spoilAt = 26;
+    {
+        std::lock_guard<std::mutex> lock(b.rig.s.calibrationMutex);
+        for (auto& array : b.rig.s.calibration.ReadMatrix)
+            for (auto& row : array)
+                row[MATRIX_ROW_VALID] = 1;
+    }
+    std::atomic<int> validAtFirstRequest{-1};
+    b.model.watch = [&](uint8_t cmd, int n) {
+        if (cmd == ARS && n == 1) validAtFirstRequest = ValidRows(CopyCalibration(b.rig.s));
+    };
     ASSERT_TRUE(b.rig.Request(CMD_READ_MATRIX, 0x22));
     ASSERT_TRUE(b.rig.WaitIdle());
     const auto sent = AfterRateTest(b.valve);
@@ -158,16 +182,41 @@ TEST(CalibrationActions, ReadMatrixThatFailsInTheLastRowStartsAgainAtArrayZero) 
     EXPECT_EQ(std::vector<Bytes>(sent.end() - 7, sent.end()),
               (std::vector<Bytes>{Telegram(OLR, 0), Telegram(OHR, 0), Telegram(OPR, 0), Telegram(ODR, 0),
                                   Telegram(PLR, 0), Telegram(PHR, 0), Telegram(CTR, 0)}));
+    EXPECT_EQ(validAtFirstRequest.load(), 0) << "all 80 row-valid flags are cleared before the first ARS";
     const CalibrationData c = CopyCalibration(b.rig.s);
+    EXPECT_EQ(ValidRows(c), 26);
     EXPECT_EQ(c.ReadMatrix[0][0][0], 0);
     EXPECT_EQ(c.ReadMatrix[4][0][0], 240);
     EXPECT_EQ(c.ReadMatrix[6][3][9], 79);
     EXPECT_EQ(c.ReadMatrix[7][9][0], 230);
     EXPECT_EQ(c.ReadMatrix[7][9][10], 1) << "row valid";
-    EXPECT_EQ(c.ReadMatrix[1][1][10], 0) << "a row no transfer moves stays invalid";
+    EXPECT_EQ(c.ReadMatrix[1][1][10], 0) << "a row no transfer moves is left invalid";
     EXPECT_EQ(c.OffsetP2Read, 40);
     EXPECT_EQ(c.OffsetDpValid.value, 1);
     EXPECT_EQ(c.SpanP2Read, 0xABC);
+}
+
+// SCS carries start mode 1 or 2, anything else as 0. A stop also drops a start or check requested
+// while it ran.
+TEST(CalibrationActions, OtherStartModesSendZeroAndAStopDropsPendingStartsAndChecks) {
+    Bench b;
+    for (const auto& [mode, sent] : std::vector<std::pair<int32_t, uint8_t>>{{1, 1}, {3, 0}, {-1, 0}}) {
+        {
+            std::lock_guard<std::mutex> lock(b.rig.s.calibrationMutex);
+            b.rig.s.calibration.StartMode = mode;
+        }
+        ASSERT_TRUE(b.rig.Request(CMD_START_CALIBRATION, 0x20));
+        ASSERT_TRUE(b.rig.WaitIdle());
+        EXPECT_EQ(AfterRateTest(b.valve).end()[-3], Telegram(SCS, sent)) << "start mode " << mode;
+    }
+    b.model.watch = [&](uint8_t cmd, int) {
+        if (cmd == TCS) b.rig.s.THREAD_CMD.fetch_or(CMD_START_CALIBRATION | CMD_CHECK_CALIBRATION);
+    };
+    ASSERT_TRUE(b.rig.Request(CMD_STOP_CALIBRATION, 0x21));
+    ASSERT_TRUE(b.rig.WaitIdle());
+    EXPECT_EQ(AfterRateTest(b.valve).back(), Telegram(TCS, 0)) << "nothing after the stop";
+    const auto sent = AfterRateTest(b.valve);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), Telegram(SCS, 0)), 2);
 }
 
 // Values read by an earlier run must not stay marked valid over half a new value.

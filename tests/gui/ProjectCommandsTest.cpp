@@ -58,7 +58,10 @@ std::string Read(const QString& path) {
 }
 
 struct Program {
-    Program() : state(clock) {
+    // `para` and `com`, when given, are the settings files the window finds at its start.
+    explicit Program(const char* para = nullptr, const char* com = nullptr) : state(clock) {
+        if (para) std::ofstream(File("QLN_para.ini").toStdString()) << para;
+        if (com) std::ofstream(File("QLN_com.ini").toStdString()) << com;
         frame = std::make_unique<TestFrame>(
             widget_test::WindowSetup(state, dir.path().toStdString(), boxes, {false, false, true}));
         boxes.shown.clear(); // the start-up caution
@@ -80,7 +83,7 @@ private slots:
     void openRestoresTheSavedSetAndRefusesWhatIsNoProject();
     void aFailedSaveIsSaidAndKeepsTheProjectModified();
     void newAndOpenWaitForAnIdleEngine();
-    void newKeepsAFileTheUserWillNotReplaceAndItsRealName();
+    void newStartsFromTheFileDefaultsAndAsksBeforeReplacing();
     void projectInfoRefusesSeparatorsAndTakesDigits();
 };
 
@@ -198,35 +201,49 @@ void ProjectCommandsTest::newAndOpenWaitForAnIdleEngine() {
     }
 }
 
-// No to "already exists" goes back to the dialog and changes nothing; the name typed is the file's
-// real (UTF-8) name, the record's is Windows-1252.
-void ProjectCommandsTest::newKeepsAFileTheUserWillNotReplaceAndItsRealName() {
-    Program p;
+// New: the set from QLN_para.ini, writing disabled, the port kept; the name typed is adjusted as
+// the field is left and is the file's real (UTF-8) name, the record's is Windows-1252; No to
+// "already exists" goes back to the dialog and keeps the file, Yes replaces it.
+void ProjectCommandsTest::newStartsFromTheFileDefaultsAndAsksBeforeReplacing() {
+    Program p("[CONTROL_PARAMETER]\nVALUE_PROPORTIONAL_GAIN=2.5\n", "[SERIAL-PORT]\nPORT=COM3\n");
     TestFrame& f = *p.frame;
+    p.state.params.EditBlock.PROPORTIONAL_GAIN = 7.0f;
+    p.state.params.WriteEnabled = 1;
     const QString kept = p.dir.filePath(QStringLiteral("Pr\u00fcfstand.QPJ"));
     std::ofstream(kept.toStdString()) << "kept";
     int dialogs = 0;
+    QString leftAs;
+    std::string keptAtSecondDialog;
     std::function<void()> answer = [&] {
         auto* d = qobject_cast<CProjectInfoDialog*>(QApplication::activeModalWidget());
         if (!d) return;
-        QLineEdit* name = d->Edit(CProjectInfoDialog::FILE_NAME);
-        name->setText(++dialogs == 1 ? QStringLiteral("Pr\u00fcfstand") : QStringLiteral("Pr\u00fcfstand2"));
+        if (++dialogs == 1) {
+            QLineEdit* name = d->Edit(CProjectInfoDialog::FILE_NAME);
+            widget_test::PutText(name, QStringLiteral("Pr\u00fcfstand.txt"));
+            leftAs = name->text();
+        } else {
+            keptAtSecondDialog = Read(kept);
+        }
         QTimer::singleShot(0, answer); // the dialog that may come next
         d->accept();
     };
     QTimer::singleShot(0, answer);
-    p.boxes.answers = {MbResult::No};
+    p.boxes.answers = {MbResult::No, MbResult::Yes};
     f.OnCommand(ID_NEW_PROJECT);
+    QCOMPARE(leftAs, QStringLiteral("Pr\u00fcfstand.QPJ"));
     QCOMPARE(dialogs, 2);
-    QCOMPARE(p.boxes.shown.size(), size_t{1});
-    QVERIFY2(p.boxes.shown[0].find("already exists") != std::string::npos, p.boxes.shown[0].c_str());
-    QCOMPARE(Read(kept), std::string("kept"));
-    const std::string written = Read(p.dir.filePath(QStringLiteral("Pr\u00fcfstand2.QPJ")));
+    QCOMPARE(keptAtSecondDialog, std::string("kept"));
+    QCOMPARE(p.boxes.shown.size(), size_t{2});
+    QCOMPARE(p.boxes.shown[0], "New Project: Pr\u00fcfstand.QPJ already exists.\nDo you want to replace it?");
+    const std::string written = Read(kept);
     QCOMPARE(written.size(), size_t{173624});
-    QCOMPARE(written.substr(25, 15), std::string("Pr\xFC"
-                                                 "fstand2.QPJ\0",
-                                                 15));
+    QCOMPARE(written.substr(25, 14), std::string("Pr\xFC"
+                                                 "fstand.QPJ\0",
+                                                 14));
     QVERIFY(!f.ProjectModified());
+    QCOMPARE(p.state.params.EditBlock.PROPORTIONAL_GAIN, 2.5f);
+    QCOMPARE(int{p.state.params.WriteEnabled}, 0);
+    QCOMPARE(p.state.link.PortIndex.load(), 2);
 }
 
 void ProjectCommandsTest::projectInfoRefusesSeparatorsAndTakesDigits() {
@@ -248,13 +265,15 @@ void ProjectCommandsTest::projectInfoRefusesSeparatorsAndTakesDigits() {
     QCOMPARE(version->text(), QStringLiteral("123456"));
     QCOMPARE(d.Info().Version, 123456u);
 
-    // Cancel with a change asks; No keeps the dialog, Yes drops the change.
+    // Cancel with a change asks; No keeps the dialog open, Yes drops the change and closes it.
+    d.show();
     boxes.answers = {MbResult::No, MbResult::Yes};
     d.reject();
-    QCOMPARE(d.result(), int{QDialog::Rejected});
+    QVERIFY(d.isVisible());
     QCOMPARE(boxes.shown.back(),
              std::string("Project Info: Data's are changed. Do you really want to cancel?"));
     d.reject();
+    QVERIFY(!d.isVisible());
     QCOMPARE(d.Info().Version, 0u);
     QVERIFY(!d.Changed());
 }

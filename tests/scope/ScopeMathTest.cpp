@@ -62,8 +62,12 @@ TEST(ScopeDivisions, DefaultRangeLabelsOnBothScales) {
 TEST(ScopeDivisions, NarrowAndEmptyRangesStillDivide) {
     EXPECT_EQ(ValueDivisionsOf(40, 45).count, 5) << "a span below 11 gets one division per percent";
     EXPECT_EQ(ValueDivisionsOf(0, 20).count, 10) << "span 20: count 2 becomes 20 / 2";
+    // An empty range counts as one percent: one division from the top of the plot to its bottom.
     const ValueDivisions empty = ValueDivisionsOf(50, 50);
-    EXPECT_GE(empty.count, 1);
+    ASSERT_EQ(empty.rows.size(), 2u);
+    EXPECT_EQ(empty.rows[0].left, 50);
+    EXPECT_EQ(empty.rows[1].left, 49);
+    EXPECT_EQ(empty.rows[1].y, 600);
     EXPECT_LE(ValueDivisionsOf(-100000, 100000).rows.size(), 25u);
 }
 
@@ -163,7 +167,8 @@ TEST(ScopeFaults, ZeroAndBrokenInputsDoNotDivideByZeroOrLeaveTheBuffer) {
     w.acquisitionTime = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(VisibleSampleCount(w), 1);
     EXPECT_EQ(TimeDivisionsOf(w).count, 1);
-    EXPECT_GE(FirstSampleIndex(w), 0);
+    w.start = 1.0;
+    EXPECT_EQ(FirstSampleIndex(w), 250) << "a period of 0 counts as 4 ms";
     w.trigger = true;
     w.end = -1.0e12;
     EXPECT_EQ(FirstSampleIndex(w), SampleBuffer::LENGTH - 1);
