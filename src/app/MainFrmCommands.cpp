@@ -74,18 +74,24 @@ void CMainFrame::OnScopeSetup() {
 }
 
 // A new recording starts empty, with the view back at its full extent. The request bit follows
-// the set-up's mode; another mode (from a damaged file) starts nothing.
+// the set-up's mode; another mode (from a damaged file) is refused before anything is cleared, so
+// the recording shown stays.
 void CMainFrame::OnStartAcquisition() {
     if (s_.THREAD_CMD.load() != 0) return;
+    const int32_t mode = CopyScopeSetup(s_).Mode;
+    const AcquisitionStart start = AcquisitionStartFor(mode);
+    if (start.bit == 0) {
+        messages_.Show(
+            FillPlaceholders(Texts().GetSilently(IDS_UNKNOWN_ACQUISITION_MODE), {std::to_string(mode)}),
+            Texts().Get(IDS_APP_TITLE), MbIcon::Exclamation);
+        return;
+    }
     s_.samples.Clear();
     s_.FillIndex.store(0);
-    const AcquisitionStart start = AcquisitionStartFor(CopyScopeSetup(s_).Mode);
     view_->ResetForAcquisition(start.bit == CMD_ROLL_TRIGGER);
     setCursor(Qt::ArrowCursor);
-    if (start.bit != 0) {
-        QLN_TRACE_INFO(s_.link.trace, "%s", start.traceText);
-        RequestAction(s_, start.bit);
-    }
+    QLN_TRACE_INFO(s_.link.trace, "%s", start.traceText);
+    RequestAction(s_, start.bit);
     view_->update();
     UpdateCommandEnabling();
 }

@@ -444,6 +444,9 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {472, "{0} is now the USB serial adapter {1}."},
     // The connection field (as 410..416) while a lost port's device is there again.
     {473, "{0} {1} \u2014 device present again, opened at the next request"},
+    // Start Acquisition with a set-up whose mode is none of step, ramp and roll (a damaged project
+    // file); {0} the mode found.
+    {480, "The scope set-up holds an unknown acquisition mode ({0}). Choose Step, Ramp or Trigger Mode in Scope > Setup (F3), then start again. The recording is kept."},
     {32024, "Quillon Software"},
 };
 // clang-format on

@@ -333,6 +333,22 @@ void GuiTest::recordingStartsWithF4AndStopsWithF5() {
     QVERIFY2(widget_test::Until([&] { return view->MarkerSample() == -1; }),
              "the end never reached the view");
     QVERIFY(p.state->SamplesReceived.load() > 0);
+
+    // A mode no recording has (from a damaged project file) is said, and the recording stays.
+    const int32_t filled = p.state->FillIndex.load();
+    QVERIFY(filled > 0);
+    const float last = p.state->samples.Analog(0, filled - 1);
+    ScopeSetup damaged = CopyScopeSetup(*p.state);
+    damaged.Mode = 7;
+    StoreScopeSetup(*p.state, damaged);
+    f.OnCommand(ID_START_ACQUISITION);
+    QCOMPARE(
+        p.boxes.shown.back().text,
+        std::string("The scope set-up holds an unknown acquisition mode (7). Choose Step, Ramp or Trigger "
+                    "Mode in Scope > Setup (F3), then start again. The recording is kept."));
+    QCOMPARE(p.state->THREAD_CMD.load(), 0u);
+    QCOMPARE(p.state->FillIndex.load(), filled);
+    QCOMPARE(p.state->samples.Analog(0, filled - 1), last);
 }
 
 // After a recording ended in a communication error the valve may still stream: the window says
