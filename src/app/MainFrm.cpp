@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <thread>
 
@@ -35,6 +36,22 @@ QString Q(const std::string& s) {
 
 std::string InFolder(const std::string& folder, const char* name) {
     return folder.empty() ? std::string(name) : folder + "/" + name;
+}
+
+// How long Exit lets a requested stop run, on the link's clock. A valve that answers takes a
+// fraction of it, a hard stop (PAS at both line speeds, half a second each) about a second.
+constexpr uint32_t EXIT_STOP_LIMIT_MS = 3000;
+
+// Runs `work` on a thread of its own while this thread keeps handling events, and returns when it
+// has ended: nothing the engine might wait for meanwhile is stuck behind it.
+void WhileHandlingEvents(const std::function<void()>& work) {
+    QEventLoop loop;
+    std::thread worker([&] {
+        work();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
 }
 } // namespace
 
@@ -239,23 +256,18 @@ void CMainFrame::Shutdown() {
     notifier_->BeginClosing();
     if (onClosing_) onClosing_();
     if (help_) help_->close();
+    // A stop the user asked for goes out before the threads end: a valve left streaming answers
+    // nothing else. The window stays up with the wait cursor meanwhile.
+    if (StopRequested(s_.THREAD_CMD.load())) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        WhileHandlingEvents([this] {
+            if (!threads_->FinishStop(EXIT_STOP_LIMIT_MS))
+                QLN_TRACE_INFO(s_.link.trace, " Exit: the stop did not end within %u ms", EXIT_STOP_LIMIT_MS);
+        });
+        QGuiApplication::restoreOverrideCursor();
+    }
     hide();
-    // Stopping joins the threads; meanwhile this thread keeps handling events, so nothing the
-    // engine might still be waiting for can be stuck behind the join.
-    std::atomic<bool> stopped{false};
-    std::thread stopper([this, &stopped] {
-        threads_->Stop();
-        stopped.store(true);
-    });
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(5);
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (stopped.load()) loop.quit();
-    });
-    poll.start();
-    if (!stopped.load()) loop.exec();
-    stopper.join();
+    WhileHandlingEvents([this] { threads_->Stop(); });
     s_.link.trace.CloseTrace();
 }
 

@@ -102,7 +102,9 @@ void ActionEngine::Run() {
         if (l_.RunStates[THREAD_ACTION].load() == RUN_STOP_REQUESTED) break;
         CatchUpLinkTimers(l_);
         const uint32_t step = s_.ACTION_STEP.load();
+        const uint32_t cmd = s_.THREAD_CMD.load();
         Pass();
+        if (s_.THREAD_CMD.load() != cmd) l_.clock->Raise(s_.CommandsChanged);
         // A pass that moved the step has more to do at once; one that did not waits for what its
         // step waits for. The engine's own timers are 1..9; timer 0 is the supervisor's.
         if (s_.ACTION_STEP.load() != step) continue;
@@ -110,6 +112,7 @@ void ActionEngine::Run() {
     }
     l_.RunStates[THREAD_ACTION].store(RUN_STOPPED);
     WakeSupervisor(l_);
+    l_.clock->Raise(s_.CommandsChanged);
 }
 
 void ActionEngine::Pass() {

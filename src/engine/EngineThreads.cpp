@@ -36,6 +36,21 @@ void EngineThreads::Start() {
     running_ = true;
 }
 
+bool EngineThreads::FinishStop(uint32_t limitMs) {
+    LinkState& l = s_.link;
+    const uint32_t start = l.clock->NowMs();
+    for (;;) {
+        // Taken before the state is looked at: a change from here on ends the wait below.
+        const uint32_t seen = s_.CommandsChanged.count.load();
+        if (!running_ || l.RunStates[THREAD_ACTION].load() != RUN_RUNNING ||
+            !StopRequested(s_.THREAD_CMD.load()))
+            return true;
+        const uint32_t waited = l.clock->NowMs() - start;
+        if (waited >= limitMs) return false;
+        l.clock->Wait(s_.CommandsChanged, seen, limitMs - waited);
+    }
+}
+
 void EngineThreads::Stop() {
     if (!running_) return;
     LinkState& l = s_.link;

@@ -14,6 +14,11 @@ public:
     EngineThreads& operator=(const EngineThreads&) = delete;
 
     void Start();
+    // Lets a requested stop of a recording (orderly or hard) run to its end, its PAS sent and
+    // answered or given up, for at most `limitMs` on the link's clock: a valve left streaming
+    // answers nothing else. Returns at once when none is pending or the engine does not run;
+    // false when the limit ended the wait.
+    bool FinishStop(uint32_t limitMs);
     // Asks MainCtrlThread to stop, waits until every thread has ended and closes the port.
     void Stop();
     bool Running() const { return running_; }

@@ -96,6 +96,10 @@ struct QlnState {
     std::atomic<uint32_t> ACTION_RETRY{0};
     std::atomic<uint32_t> ACTION_RETRY_STEP{0};
     std::atomic<uint32_t> ACTION_SUB_CMD{0};
+    // Raised by the engine whenever one of its passes has changed THREAD_CMD (an action ended, a
+    // stop took a recording's place) and when its thread ends: whoever waits for an action to end
+    // blocks on it.
+    WakeUp CommandsChanged;
     std::atomic<uint32_t> AcquisitionRunning{0};
     // Set by whoever wants the running action called off (qln-cli on a signal): the engine ends it
     // before its next telegram, never between a telegram and its reply, and clears the flag.
@@ -175,6 +179,11 @@ inline bool RequestStopAcquisition(std::atomic<uint32_t>& threadCmd) {
         next = (old & ~ACQUISITION_BITS) | ((old & ACQUISITION_BITS) ? CMD_STOP_ACQUISITION : CMD_HARD_STOP);
     } while (!threadCmd.compare_exchange_weak(old, next));
     return (old & ACQUISITION_BITS) != 0;
+}
+
+// Whether an orderly or a hard stop of a recording is requested and not yet done.
+inline bool StopRequested(uint32_t threadCmd) {
+    return (threadCmd & (CMD_STOP_ACQUISITION | CMD_HARD_STOP)) != 0;
 }
 
 // Requests an action the way the window and qln-cli do: sets its bits and wakes the engine, so

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "engine/StreamGuard.h"
 #include "link/LinkTestSupport.h"
@@ -150,6 +151,35 @@ TEST(AcquisitionActions, AStopDuringARampSendsPas) {
     EXPECT_EQ(rig.s.AcquisitionRunning.load(), 0u);
     EXPECT_EQ(rig.link.SampleStreamMode.load(), 0u);
     EXPECT_NE(rig.TraceText().find(" Stop Acquisition "), std::string::npos);
+}
+
+// Exit's wait for a requested stop: a valve that never answers PAS holds it 3 s on the clock, no
+// longer. (That it ends with the valve's answer is tried through the window.)
+TEST(AcquisitionActions, TheWaitForAStopEndsAtItsLimitWhenPasIsNeverAnswered) {
+    EngineRig rig;
+    StreamingValve model{36, Records(60, [](int) { return uint8_t{10}; }), {}, {}};
+    model.pasAnswer = {};
+    // From the stream on, time waits for the exiting thread below.
+    model.onStart = [&rig] { rig.clock.ExpectMembers(1); };
+    ScriptedValve valve([&](const Bytes& r) { return model.Answer(r); }, rig.clock);
+    rig.UseDevice(valve.SlavePath());
+    StoreScopeSetup(rig.s, RecordingSetUp(0, 4));
+    rig.Start();
+    RequestAction(rig.s, CMD_STEP_MODE);
+    ASSERT_TRUE(WaitUntil([&] { return rig.s.SamplesReceived.load() > 0; }));
+    RequestStopAcquisition(rig.s.THREAD_CMD);
+    WakeEngine(rig.link);
+    bool finished = true;
+    uint32_t waited = 0;
+    std::thread exiting([&] {
+        const uint32_t t0 = rig.NowMs();
+        finished = rig.FinishStop(3000);
+        waited = rig.NowMs() - t0;
+    });
+    exiting.join();
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(waited, 3000u);
+    EXPECT_EQ(valve.Commands().back(), 41) << "PAS is on the line";
 }
 
 TEST(AcquisitionActions, ATriggeredRollEndsWithTheTriggerAtATenthOfTheWindow) {

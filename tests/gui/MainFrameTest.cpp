@@ -19,6 +19,7 @@
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -31,6 +32,7 @@
 #include "dialogs/MessageBox.h"
 #include "dialogs/NotifiedDialog.h"
 #include "engine/QlnState.h"
+#include "support/ScriptedValve.h"
 #include "system/Clock.h"
 #include "text/LanguageLibrary.h"
 #include "view/ChildView.h"
@@ -135,6 +137,7 @@ private slots:
     void notificationsReachTheOpenDialogsOnly();
     void sendReturnsOnlyAfterHandlingAndNeverHangsWhenClosing();
     void exitGuard();
+    void exitLetsTheStopReachTheValveFirst();
     void statusBarsFollowTheValveBlock();
     void closesQuicklyWhileTheEngineIsBusy();
     void serialPortDialog();
@@ -522,6 +525,68 @@ void GuiTest::exitGuard() {
     QVERIFY2(p.ExitAndWait(), "the window did not close");
     QVERIFY(!f.isVisible());
     QVERIFY(p.ThreadsStopped());
+}
+
+// Exit right after F5 while the valve streams: the window stays up with the wait cursor until the
+// valve has answered PAS, and only then is the port closed. On a manual clock no time-out can end
+// the wait instead.
+void GuiTest::exitLetsTheStopReachTheValveFirst() {
+    std::promise<void> answerPas;
+    std::shared_future<void> pasAnswered = answerPas.get_future().share();
+    bool streaming = false;
+    qln_test::ScriptedValve valve([&](const std::vector<uint8_t>& r) -> std::vector<uint8_t> {
+        switch (r[1]) {
+        case 0x23: // VER
+            return qln_test::Framed({12});
+        case 43: // ACR
+            return qln_test::Framed({0});
+        case 40: { // TAS: its ACK, then the stream
+            streaming = true;
+            std::vector<uint8_t> out{0x06};
+            for (int k = 0; k < 200; ++k)
+                out.insert(out.end(), {0x02, 64, 0, 128, 128, 0});
+            return out;
+        }
+        case 41: // PAS: the recording's own at its start at once, the stop when the test says so
+            if (streaming) pasAnswered.wait_for(std::chrono::seconds(10));
+            return {0x06};
+        default:
+            return {0x06};
+        }
+    });
+    ManualClock clock;
+    widget_test::TestProgram<> p({true, false, false}, &clock, valve.SlavePath());
+    ScopeSetup setup = CopyScopeSetup(p.state);
+    setup.Mode = 2;
+    StoreScopeSetup(p.state, setup);
+    p.frame->OnCommand(ID_START_ACQUISITION);
+    QVERIFY2(widget_test::Until([&] { return p.state.SamplesReceived.load() > 0; }), "nothing was recorded");
+    p.frame->OnCommand(ID_STOP_ACQUISITION);
+    p.frame->OnCommand(ID_EXIT);
+    // Once closing has begun (the window hidden, or the wait cursor up) and PAS is on the line: how
+    // the window looks, then the valve answers.
+    bool shownWhileWaiting = false, waitCursor = false;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto commands = valve.Commands();
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        if ((p.frame->isVisible() && !cursor) || commands.empty() || commands.back() != 41) return;
+        shownWhileWaiting = p.frame->isVisible();
+        waitCursor = cursor && cursor->shape() == Qt::WaitCursor;
+        answerPas.set_value();
+        watch.stop();
+    });
+    watch.start();
+    QVERIFY2(widget_test::Until([&] { return !p.frame->isVisible(); }), "the window did not close");
+    QVERIFY(shownWhileWaiting);
+    QVERIFY(waitCursor);
+    QVERIFY(!QGuiApplication::overrideCursor());
+    const std::string trace = p.Trace();
+    const size_t stopDone = trace.find(" Stop Acquisition ");
+    QVERIFY2(stopDone != std::string::npos, "the stop never ended");
+    QVERIFY(stopDone < trace.rfind(" Close Com Port"));
+    QCOMPARE(p.state.link.PortOpen.load(), 0);
 }
 
 void GuiTest::statusBarsFollowTheValveBlock() {

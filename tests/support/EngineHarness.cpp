@@ -134,6 +134,10 @@ void EngineRig::Stop() {
     threads_->Stop();
 }
 
+bool EngineRig::FinishStop(uint32_t limitMs) {
+    return threads_->FinishStop(limitMs);
+}
+
 bool EngineRig::Request(uint32_t bits, uint32_t code, std::chrono::milliseconds timeout) {
     RequestAction(s, bits);
     return notifier.WaitFor(code, timeout);

@@ -106,6 +106,8 @@ public:
     void UseDevice(const std::string& path);
     void Start();
     void Stop();
+    // The wait of the window's Exit for a requested stop (EngineThreads::FinishStop).
+    bool FinishStop(uint32_t limitMs);
 
     // Sets request bits the way the window does and waits for the notification `code`.
     bool Request(uint32_t bits, uint32_t code, std::chrono::milliseconds timeout = REAL_DEADLINE);
