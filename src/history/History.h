@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -30,6 +31,7 @@ const char* HistoryResultName(HistoryResult r);
 
 struct HistoryEntry {
     int64_t id = 0;      // given by the database; 0 before it is stored
+    std::string uid;     // made at the job, unique everywhere: an outbox entry delivered twice is stored once
     std::string time;    // UTC, the job's own time: "2026-12-07T18:02:34Z"
     std::string station; // host name
     std::string user;    // the process's real user's name in the user database
@@ -45,6 +47,12 @@ struct HistoryEntry {
     std::vector<uint8_t> parameters; // the 620-byte parameter block as the valve holds it, or empty
     std::vector<uint8_t> matrix;     // the calibration record's matrix part, or empty
 };
+
+// "2026-12-07T18:02:34Z": the time in UTC, to the second.
+std::string FormatHistoryTime(std::chrono::system_clock::time_point when);
+// A new entry for `action`, filled alike by both programs: a fresh uid, the time now, this
+// station, the real user's name and the program's version.
+HistoryEntry NewHistoryEntry(const std::string& action);
 
 // One valve as the history knows it.
 struct HistoryValve {
@@ -73,8 +81,9 @@ public:
 
 // What the desktop program and qln-cli use for a job: the configured store, with the outbox when it
 // cannot be reached. Record() never loses an entry: what the store does not take goes into the
-// outbox (and *notice says so once, naming the outbox); Deliver() moves the outbox's entries into
-// the store, oldest first, each exactly once.
+// outbox (and *notice says so once per Open, naming the outbox); Deliver() moves the outbox's entries
+// into the store, oldest first, each exactly once. Open it at the start of every job: that is when a
+// server out of reach is tried again.
 class HistoryRecorder {
 public:
     HistoryRecorder(HistoryTarget target, std::string outboxPath);
@@ -83,8 +92,13 @@ public:
     // why and *failure which. An unreachable server is no failure: its entries wait in the outbox.
     bool Open(HistoryOpenFailure* failure, std::string* error);
     bool Enabled() const;
-    // Stores the entry, or keeps it in the outbox; false only when neither took it (*error says why).
+    // Stores the entry (delivering the outbox first), or keeps it in the outbox; false only when
+    // neither took it (*error says why). *notice is set at the first entry of a job that goes to the
+    // outbox, and left alone otherwise.
     bool Record(HistoryEntry entry, std::string* notice, std::string* error);
+    // Moves the outbox's entries into the open store, oldest first; false (with *error) when some
+    // stay behind. Nothing to do without a store or an outbox.
+    bool Deliver(std::string* error);
     // The open store, or nullptr (off, or unreachable).
     HistoryStore* Store();
 
@@ -92,4 +106,6 @@ private:
     HistoryTarget target_;
     std::string outboxPath_;
     std::unique_ptr<HistoryStore> store_;
+    std::string unreachable_; // why the store could not be reached at Open
+    bool noticeGiven_ = false;
 };
