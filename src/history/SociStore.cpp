@@ -47,10 +47,17 @@ const Dialect& DialectOf(HistoryTarget::Kind kind) {
     return kind == HistoryTarget::Kind::Postgres ? kPostgres : kSqlite;
 }
 
-// The first line of a database's message: PostgreSQL's come with details on further lines.
-std::string FirstLine(const std::string& text) {
-    std::string line = text.substr(0, text.find('\n'));
-    while (!line.empty() && (line.back() == ' ' || line.back() == '.' || line.back() == '\r'))
+// A database's message on one line: libpq puts the reason on the lines after SOCI's own.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        const bool space = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+        if (!space)
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && (line.back() == ' ' || line.back() == '.'))
         line.pop_back();
     return line;
 }
@@ -205,7 +212,7 @@ HistoryOpenFailure SociHistoryStore::Connect(std::string* error) {
         return HistoryOpenFailure::None;
     } catch (const soci::soci_error& e) {
         *error = "the history database " + HistoryTargetName(target_) + " cannot be " +
-                 (postgres ? "reached: " : "opened: ") + FirstLine(e.what());
+                 (postgres ? "reached: " : "opened: ") + OneLine(e.what());
         return postgres ? HistoryOpenFailure::Unreachable : HistoryOpenFailure::Damaged;
     }
 }
@@ -267,7 +274,7 @@ HistoryOpenFailure SociHistoryStore::PrepareSchema(std::string* error) {
     } catch (const soci::soci_error& e) {
         const bool lost = target_.kind == HistoryTarget::Kind::Postgres && !sql_.is_connected();
         *error = "the history database " + HistoryTargetName(target_) +
-                 (lost ? " cannot be reached: " : " cannot be used: ") + FirstLine(e.what());
+                 (lost ? " cannot be reached: " : " cannot be used: ") + OneLine(e.what());
         return lost ? HistoryOpenFailure::Unreachable : HistoryOpenFailure::Damaged;
     }
 }
@@ -301,7 +308,7 @@ bool SociHistoryStore::Add(HistoryEntry& entry, std::string* error) {
     } catch (const soci::soci_error& e) {
         if (error)
             *error = "the history database " + HistoryTargetName(target_) +
-                     " did not take the entry: " + FirstLine(e.what());
+                     " did not take the entry: " + OneLine(e.what());
         return false;
     }
 }
@@ -332,7 +339,7 @@ std::vector<HistoryEntry> SociHistoryStore::Select(const std::string& tail, bool
     } catch (const soci::soci_error& e) {
         if (error)
             *error = "the history database " + HistoryTargetName(target_) +
-                     " cannot be read: " + FirstLine(e.what());
+                     " cannot be read: " + OneLine(e.what());
         entries.clear();
     }
     return entries;
@@ -367,7 +374,7 @@ bool SociHistoryStore::Remove(const std::string& uid, std::string* error) {
     } catch (const soci::soci_error& e) {
         if (error)
             *error = "the history database " + HistoryTargetName(target_) +
-                     " cannot be changed: " + FirstLine(e.what());
+                     " cannot be changed: " + OneLine(e.what());
         return false;
     }
 }
@@ -389,7 +396,7 @@ std::vector<HistoryValve> SociHistoryStore::Valves(std::string* error) {
     } catch (const soci::soci_error& e) {
         if (error)
             *error = "the history database " + HistoryTargetName(target_) +
-                     " cannot be read: " + FirstLine(e.what());
+                     " cannot be read: " + OneLine(e.what());
         valves.clear();
     }
     return valves;
