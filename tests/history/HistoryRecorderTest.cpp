@@ -70,8 +70,9 @@ TEST_P(HistoryOutbox, ServerRestartedDuringARunLosesNothing) {
     ASSERT_TRUE(Pg().Stop());
     waitFor(10);
     ASSERT_TRUE(Pg().Start());
+    // A writer that fails says why on its output ("error: ..." or a sanitizer's report): show it.
     for (auto& w : writers)
-        EXPECT_EQ(w->WaitExit(std::chrono::seconds(120)), 0);
+        EXPECT_EQ(w->WaitExit(std::chrono::seconds(120)), 0) << w->ReadToEnd(std::chrono::seconds(5));
     HistoryRecorder last(target, outbox_);
     HistoryOpenFailure failure;
     std::string error;
