@@ -199,7 +199,8 @@ int RunProcess(std::vector<std::string> args) {
 void BM_CliProcess(benchmark::State& state) {
     const int baud = static_cast<int>(state.range(0));
     std::unique_ptr<ValveProcess> valve;
-    std::vector<std::string> args{QLN_CLI_PATH};
+    // Without the valve history: CliHistoryBench measures what it adds.
+    std::vector<std::string> args{QLN_CLI_PATH, "--history", "off"};
     if (baud == 0) {
         args.insert(args.end(), {"--test-mode", "info"});
     } else {

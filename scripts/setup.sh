@@ -12,6 +12,7 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libgl-dev xvfb xauth
   poppler-utils
   libudev-dev umockdev libumockdev-dev
+  libsoci-dev postgresql
   locales
 )
 

@@ -67,6 +67,7 @@ ComSettings ReadComSettings(const std::string& folder, std::string* error) {
         for (int baud : kSpeeds)
             if (value == std::to_string(baud)) settings.Speeds[device] = baud;
     }
+    settings.HistoryDatabase = ini.Get("HISTORY", "DATABASE").value_or("");
     if (!known && PathExists(path)) {
         const std::string what =
             !port ? "names no port ([SERIAL-PORT] PORT=COM1 .. COM8 is missing)"

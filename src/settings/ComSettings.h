@@ -11,6 +11,8 @@
 //   COM2=/dev/ttyUSB0
 //   [SPEEDS]             (optional, kept by the program)
 //   /dev/ttyUSB0=57600
+//   [HISTORY]            (optional)
+//   DATABASE=postgresql://...   (or sqlite:PATH, or off; without it QLN_history.db here)
 //
 // The user chooses one of COM1..COM8; [DEVICES] says which device each name stands for, so a
 // settings file moves between machines unchanged while each machine maps the names to its own
@@ -41,6 +43,8 @@ struct ComSettings {
     std::string warning;
     // [SPEEDS]: 19200 or 57600 by device path; entries with any other value are left out.
     std::map<std::string, int> Speeds;
+    // [HISTORY] DATABASE as written (the valve history's database); "" when absent.
+    std::string HistoryDatabase;
 };
 
 // Reads the file in `folder`. PORT must be exactly one of "COM1".."COM8" (upper case, nothing

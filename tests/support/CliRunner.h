@@ -1,5 +1,6 @@
 #pragma once
 // qln-cli run in-process with its output captured, and run against a started qln-valve.
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,8 +16,12 @@ struct CliRun {
     std::string err;
 };
 
-inline CliRun RunCliCaptured(const std::vector<std::string>& args, IClock& clock,
+// Without the valve history, unless the test names one with --history: a test's telegrams stay
+// the command's own, and no test leaves a database behind.
+inline CliRun RunCliCaptured(std::vector<std::string> args, IClock& clock,
                              CliInterrupt* interrupt = nullptr) {
+    if (std::none_of(args.begin(), args.end(), [](const std::string& a) { return a == "--history"; }))
+        args.insert(args.begin(), {"--history", "off"});
     std::ostringstream out, err;
     const int status = RunCli(args, clock, out, err, interrupt);
     return {status, out.str(), err.str()};

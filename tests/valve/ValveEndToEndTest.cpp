@@ -483,7 +483,9 @@ TEST_F(ValveEndToEnd, ASignalMidWriteStopsAfterTheTelegramOnTheLineAndSaysWhatTh
     ASSERT_FALSE(valve.SlavePath().empty());
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(sig);
-        ValveProcess cli(QLN_CLI_PATH, {"--device", valve.SlavePath(), "write-params", project}, true, false);
+        ValveProcess cli(QLN_CLI_PATH,
+                         {"--history", "off", "--device", valve.SlavePath(), "write-params", project}, true,
+                         false);
         int acks = 0;
         while (acks < 5) {
             const std::string line = valve.ReadLine(10s);

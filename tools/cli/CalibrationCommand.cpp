@@ -86,9 +86,9 @@ void PrintCalibrationStep(CalibrationStep step, intptr_t stage, const Calibratio
 
 // Runs one calibration request with the project's record as what a write sends and what a read
 // fills. Returns the exit status of a failure, or -1.
-int Request(ValveRun& run, const ProjectFile& project, uint32_t bit, uint32_t done) {
+int Request(ValveRun& run, const ProjectFile& project, uint32_t bit, uint32_t done, const char* action) {
     StoreCalibration(run.State(), project.calibration);
-    run.Start();
+    if (const int failed = run.Begin(action); failed >= 0) return failed;
     const uint32_t code = run.Request(bit, done);
     return run.End(code, done);
 }
@@ -112,7 +112,8 @@ std::string CheckCalibrationArgs(const Options& o) {
 
 int RunReadMatrix(CommandContext& c) {
     ValveRun run(c);
-    if (const int failed = Request(run, c.project, CMD_READ_MATRIX, NOTIFY_MATRIX_READ); failed >= 0)
+    if (const int failed = Request(run, c.project, CMD_READ_MATRIX, NOTIFY_MATRIX_READ, "read-matrix");
+        failed >= 0)
         return failed;
     const CalibrationData read = CopyCalibration(run.State());
     PrintMatrix(read, c.o.json, c.out);
@@ -136,7 +137,8 @@ int RunWriteMatrix(CommandContext& c) {
               << "' although it does not allow writing, because --force was given.\n";
     }
     ValveRun run(c);
-    if (const int failed = Request(run, c.project, CMD_WRITE_MATRIX, NOTIFY_MATRIX_WRITTEN); failed >= 0)
+    if (const int failed = Request(run, c.project, CMD_WRITE_MATRIX, NOTIFY_MATRIX_WRITTEN, "write-matrix");
+        failed >= 0)
         return failed;
     if (c.o.json)
         c.out << "{\"written_rows\": " << MATRIX_TRANSFER_ROWS << "}\n";
@@ -150,7 +152,7 @@ int RunCalibration(CommandContext& c) {
     const CalibrationStep step = c.o.calibrationStep;
     const StepRequest r = STEP_REQUESTS[static_cast<int>(step)];
     ValveRun run(c);
-    if (const int failed = Request(run, c.project, r.bit, r.done); failed >= 0) return failed;
+    if (const int failed = Request(run, c.project, r.bit, r.done, "calibration"); failed >= 0) return failed;
     PrintCalibrationStep(step, run.Notifier().ValueOf(r.done), CopyCalibration(run.State()), c.o.json, c.out);
     return 0;
 }

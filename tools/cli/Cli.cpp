@@ -10,6 +10,7 @@
 #include "CalibrationCommand.h"
 #include "CliRun.h"
 #include "DriveCommands.h"
+#include "HistoryCommands.h"
 #include "ParamsCommands.h"
 #include "PortsCommand.h"
 #include "RecordCommand.h"
@@ -50,6 +51,8 @@ struct CommandRow {
     ArgsCheck check = nullptr;
     // More than the summary, for the command's own help.
     const char* details = nullptr;
+    // The history's words (show ID, diff ID X, take ID FILE) and --valve SERIAL.
+    bool historyWords = false;
 };
 
 const CommandRow COMMANDS[] = {
@@ -129,6 +132,16 @@ const CommandRow COMMANDS[] = {
      .details = "Each with its node, its /dev/serial/by-id name, its driver, the adapter's USB identity and "
                 "whether you may open it. Ports without a UART behind them are left out unless QLN_com.ini "
                 "[DEVICES] or --device names them. Exit status 0, also when none is found."},
+    {.name = "history",
+     .summary = "list the valve history, newest first; show, diff or take an entry's set",
+     .run = RunHistory,
+     .check = CheckHistoryArgs,
+     .details =
+         "history [--valve SERIAL]: the entries (of one valve). history show ID: the entry's parameters "
+         "as read-params prints them. history diff ID (ID2 | FILE.QPJ): the parameters that differ "
+         "(exit status 1 when some do). history take ID FILE.QPJ: the entry's set becomes the "
+         "project's edited set (a missing FILE becomes a new project).",
+     .historyWords = true},
     {.name = "read-matrix",
      .summary = "read the calibration matrix, spans, offsets and outside temperature",
      .run = RunReadMatrix,
@@ -292,6 +305,15 @@ private:
             ->each([this](const std::string& v) { time_ = v; });
         app_.add_flag("--yes", o_.yes, "autotune: the caution has been read; start it");
         app_.add_flag("--cal", o_.cal, "calibration mode: allows the calibration commands");
+        app_.add_option("--history",
+                        "the valve history: a postgresql:// URI, sqlite:PATH or off (default: [HISTORY] "
+                        "DATABASE of QLN_com.ini, else QLN_history.db here; none in test mode)")
+            ->type_name("URL|sqlite:PATH|off")
+            ->check(Checked([](const std::string& v) {
+                std::string why;
+                return ParseHistoryTarget(v, &why) ? std::string() : "--history " + v + ": " + why;
+            }))
+            ->each([this](const std::string& v) { o_.history = v; });
     }
 
     void AddCommand(const CommandRow& row) {
@@ -315,6 +337,13 @@ private:
         if (row.file != FileArg::None) {
             CLI::Option* file = sub->add_option("FILE", o_.file, "a project file (.QPJ)")->type_name("");
             if (row.file == FileArg::Required) file->required();
+        }
+        if (row.historyWords) {
+            sub->add_option("WORDS", o_.historyWords, "show ID | diff ID (ID2 | FILE.QPJ) | take ID FILE.QPJ")
+                ->type_name("");
+            sub->add_option("--valve", "only the entries of the valve with this serial number")
+                ->type_name("SERIAL")
+                ->each([this](const std::string& v) { o_.historyValve = v; });
         }
         if (row.time == TimeUse::Record) {
             for (const RecordOptionRow& r : RECORD_OPTIONS) {
@@ -403,5 +432,6 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
         }
     }
     CommandContext c{o, *project, clock, out, err, interrupt};
-    return row.run(c);
+    const int status = row.run(c);
+    return status == 0 && c.historyLost ? EXIT_HISTORY : status;
 }

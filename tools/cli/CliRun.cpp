@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <iostream>
+#include <sstream>
 
 #include "engine/DeviceCommands.h"
 #include "engine/FailureReport.h"
@@ -150,7 +151,7 @@ void CliInterrupt::Attach(QlnState* s, Handler handler) {
 // ---- running the engine -----------------------------------------------------------------------
 
 ValveRun::ValveRun(CommandContext& c)
-    : c_(c), state_(std::make_unique<QlnState>(c.clock)), threads_(*state_, notifier_) {
+    : c_(c), state_(std::make_unique<QlnState>(c.clock)), threads_(*state_, notifier_), history_(c) {
     const Options& o = c.o;
     QlnState& s = *state_;
     std::string comError;
@@ -172,6 +173,8 @@ ValveRun::ValveRun(CommandContext& c)
         s.link.DevicePath[0] = *o.device;
     }
     device_ = s.link.DevicePath[static_cast<size_t>(s.link.PortIndex.load())];
+    history_.SetLink(o.device || o.testMode ? "" : ComName(s.link.PortIndex.load()),
+                     o.testMode ? "simulated valve" : device_);
     if (o.testMode) s.link.uTestMode.store(1);
     s.link.FixedBaudIndex.store(o.baudIndex);
     // The speed the device answered at last time is tried first; --baud tries only its own.
@@ -198,6 +201,24 @@ void ValveRun::Start(CliInterrupt::Handler onSignal) {
     threads_.Start();
 }
 
+int ValveRun::Begin(const char* action, CliInterrupt::Handler onSignal) {
+    if (action) {
+        if (const int refused = history_.Open(); refused >= 0) return refused;
+        action_ = action;
+    }
+    Start(std::move(onSignal));
+    if (!history_.Enabled() || !action_) return -1;
+    const uint32_t code = Request(CMD_READ_DEVICE_INFO, NOTIFY_DEVICE_INFO);
+    if (code != NOTIFY_DEVICE_INFO) return End(code, NOTIFY_DEVICE_INFO);
+    history_.SetIdentity(state_->deviceInfo);
+    return -1;
+}
+
+void ValveRun::CompleteStep(const char* next) {
+    if (action_) history_.Record(action_, HistoryResult::Ok, -1, "", *state_);
+    action_ = next;
+}
+
 uint32_t ValveRun::Request(uint32_t bits, uint32_t wanted) {
     RequestAction(*state_, bits);
     return notifier_.Wait(wanted, *state_);
@@ -220,15 +241,42 @@ int ValveRun::End(uint32_t code, uint32_t wanted, bool parameterWrite) {
 
     for (const std::string& m : notifier_.TakeMessages())
         c_.err << m << "\n";
-    return code == wanted ? -1 : ReportFailure(code, parameterWrite);
+    std::ostringstream report;
+    const int status = code == wanted ? -1 : ReportFailure(code, parameterWrite, report);
+    c_.err << report.str();
+    RecordEnd(code, wanted, parameterWrite, report.str());
+    return status;
+}
+
+void ValveRun::RecordEnd(uint32_t code, uint32_t wanted, bool parameterWrite, const std::string& report) {
+    if (!action_) return;
+    const char* action = std::exchange(action_, nullptr);
+    const int32_t acked = parameterWrite ? state_->ParamsWriteAcked.load() : -1;
+    HistoryResult result = HistoryResult::Failed;
+    int confirmed = -1;
+    if (code == wanted) {
+        result = HistoryResult::Ok;
+        confirmed = parameterWrite ? PARAM_WRITE_COUNT : -1;
+    } else if (acked >= 0 && acked < PARAM_WRITE_COUNT) {
+        result = HistoryResult::Incomplete;
+        confirmed = acked;
+    } else if (code == NOTIFY_CANCELLED) {
+        result = HistoryResult::Incomplete;
+    }
+    // The report on one line.
+    std::string error;
+    for (char ch : report)
+        error += ch == '\n' ? ' ' : ch;
+    while (!error.empty() && error.back() == ' ')
+        error.pop_back();
+    history_.Record(action, result, confirmed, error, *state_);
 }
 
 // A request that did not complete. A parameter write that had begun may have left the valve
 // with a mix of old and new values, so that is what it ends with.
-int ValveRun::ReportFailure(uint32_t code, bool parameterWrite) const {
+int ValveRun::ReportFailure(uint32_t code, bool parameterWrite, std::ostream& err) const {
     const QlnState& s = *state_;
     const Options& o = c_.o;
-    std::ostream& err = c_.err;
     const TextSource texts;
     const int32_t acked = parameterWrite ? s.ParamsWriteAcked.load() : -1;
     const bool writeBegun = acked >= 0 && acked < PARAM_WRITE_COUNT;

@@ -15,6 +15,7 @@
 
 #include "CalibrationCommand.h"
 #include "Cli.h"
+#include "JobHistory.h"
 #include "RecordCommand.h"
 #include "engine/EngineThreads.h"
 #include "engine/Notifier.h"
@@ -48,6 +49,11 @@ struct Options {
     bool yes = false;
     bool cal = false;
     CalibrationStep calibrationStep = CalibrationStep::None;
+    // --history: off, sqlite:PATH or a postgresql:// URI; nullopt: the settings or the default.
+    std::optional<std::string> history;
+    // The history command: its words (show ID, diff ID X, take ID FILE) and --valve.
+    std::vector<std::string> historyWords;
+    std::optional<std::string> historyValve;
 };
 
 // A whole argument as a finite number, or nothing.
@@ -69,6 +75,8 @@ struct CommandContext {
     std::ostream& out;
     std::ostream& err;
     CliInterrupt* interrupt;
+    // An entry that neither the history nor the outbox took: the run ends with EXIT_HISTORY.
+    bool historyLost = false;
 };
 using CommandHandler = int (*)(CommandContext&);
 
@@ -124,15 +132,26 @@ public:
     // Starts the engine threads. `onSignal` is what a signal does to the running request;
     // without one the request is called off before its next telegram.
     void Start(CliInterrupt::Handler onSignal = {});
+    // Starts a job the history records as `action` (nullptr: one it does not record, as Start).
+    // The history is opened first: one that must be refused ends the job before anything is sent.
+    // With the history on, the valve's identity is read first, once for all the job's entries.
+    // Returns -1, or the exit status that ended the job (said on stderr, and recorded).
+    int Begin(const char* action, CliInterrupt::Handler onSignal = {});
+    // Records the step done so far as completed, with what it read; the job goes on as `next`.
+    void CompleteStep(const char* next);
+    bool HistoryEnabled() const { return history_.Enabled(); }
     // Requests `bits` and waits for `wanted`; returns the code that ended the wait.
     uint32_t Request(uint32_t bits, uint32_t wanted);
     // Stops the engine and passes on what it said. Returns -1 when `code` is the `wanted` one,
     // else the exit status of the failure, which it has explained on stderr. A parameter write
     // that had begun ends with its own status, whatever stopped it.
+    // A job begun with an action records its entry here: ok, incomplete (a signal, or a write that
+    // had begun, with the count confirmed) or failed with the report.
     int End(uint32_t code, uint32_t wanted, bool parameterWrite = false);
 
 private:
-    int ReportFailure(uint32_t code, bool parameterWrite) const;
+    int ReportFailure(uint32_t code, bool parameterWrite, std::ostream& err) const;
+    void RecordEnd(uint32_t code, uint32_t wanted, bool parameterWrite, const std::string& report);
 
     CommandContext& c_;
     std::unique_ptr<QlnState> state_;
@@ -140,6 +159,8 @@ private:
     CliNotifier notifier_;
     EngineThreads threads_;
     bool attached_ = false;
+    JobHistory history_;
+    const char* action_ = nullptr;
 };
 
 // ---- JSON -------------------------------------------------------------------------------------

@@ -91,7 +91,7 @@ int RunSetpoint(CommandContext& c) {
     const Options& o = c.o;
     ValveRun run(c);
     QlnState& s = run.State();
-    run.Start();
+    if (const int failed = run.Begin("setpoint"); failed >= 0) return failed;
     // The value and the flag first: the engine picks STS or RTS by the flag.
     StoreShared(s.testFunction.SerialSetpoint, static_cast<float>(o.setpoint.value_or(0)));
     StoreShared(s.testFunction.SerialSetpointActive, o.setpoint ? 1 : 0);
@@ -120,7 +120,8 @@ int RunTestFunction(CommandContext& c) {
     const Options& o = c.o;
     ValveRun run(c);
     const QlnState& s = run.State();
-    run.Start();
+    // Reading which function runs changes nothing and is not recorded.
+    if (const int failed = run.Begin(o.testFunction ? "test-function" : nullptr); failed >= 0) return failed;
     uint32_t wanted = 0;
     const uint32_t code = WriteTestFunction(o, c.project, run, wanted);
     if (const int failed = run.End(code, wanted); failed >= 0) return failed;
@@ -150,7 +151,7 @@ int RunAutotune(CommandContext& c) {
         return EXIT_USAGE;
     }
     ValveRun run(c);
-    run.Start();
+    if (const int failed = run.Begin("autotune"); failed >= 0) return failed;
     const uint32_t code = run.Request(CMD_AUTOTUNE, NOTIFY_AUTOTUNE);
     if (const int failed = run.End(code, NOTIFY_AUTOTUNE); failed >= 0) return failed;
     JsonObject j;

@@ -89,11 +89,8 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
     }
 }
 
-// The parameters a write sends, where the valve's value differs from the project's.
-struct Difference {
-    const char* name;
-    std::string project, valve;
-};
+} // namespace
+
 std::vector<Difference> Differences(const ParameterBlock& project, const ParameterBlock& valve) {
     std::vector<Difference> out;
     for (const ParameterDescription& p : ParameterTable()) {
@@ -106,14 +103,15 @@ std::vector<Difference> Differences(const ParameterBlock& project, const Paramet
     return out;
 }
 
-void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostream& out) {
+void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostream& out, const char* first,
+                      const char* second) {
     if (json) {
         out << "[";
         for (size_t i = 0; i < diffs.size(); ++i) {
             JsonObject j;
             j.AddText("name", diffs[i].name);
-            j.AddText("project", diffs[i].project);
-            j.AddText("valve", diffs[i].valve);
+            j.AddText(first, diffs[i].project);
+            j.AddText(second, diffs[i].valve);
             out << (i ? ", " : "") << j.Body();
         }
         out << "]\n";
@@ -121,11 +119,13 @@ void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostr
     }
     char buf[160];
     for (const Difference& d : diffs) {
-        std::snprintf(buf, sizeof buf, "%-31s project %-10s valve %s\n", d.name, d.project.c_str(),
+        std::snprintf(buf, sizeof buf, "%-31s %s %-10s %s %s\n", d.name, first, d.project.c_str(), second,
                       d.valve.c_str());
         out << buf;
     }
 }
+
+namespace {
 
 // A set with values outside their ranges is refused before a single telegram goes out, unless the
 // user asks for it with --force (deliberate tests of a valve's own checks).
@@ -145,9 +145,10 @@ bool CheckBeforeWriting(const ParameterBlock& edit, const Options& o, std::ostre
     return false;
 }
 
-// Reads the valve's parameters; returns the exit status of a failure, or -1.
+// Reads the valve's parameters (a job the history records as read-params); returns the exit
+// status of a failure, or -1.
 int ReadParameters(ValveRun& run) {
-    run.Start();
+    if (const int failed = run.Begin("read-params"); failed >= 0) return failed;
     const uint32_t code = run.Request(CMD_READ_PARAMETER, NOTIFY_PARAMETERS_READ);
     return run.End(code, NOTIFY_PARAMETERS_READ);
 }
@@ -156,7 +157,7 @@ int ReadParameters(ValveRun& run) {
 int SwitchSet(CommandContext& c, bool factory) {
     ValveRun run(c);
     QlnState& s = run.State();
-    run.Start();
+    if (const int failed = run.Begin("set-switch"); failed >= 0) return failed;
     uint32_t wanted = NOTIFY_PARAMETERS_READ;
     uint32_t code = run.Request(CMD_READ_PARAMETER, wanted);
     if (code == wanted) {
@@ -236,7 +237,14 @@ int RunWriteParams(CommandContext& c) {
     if (!CheckBeforeWriting(edit, c.o, c.err)) return EXIT_USAGE;
     ValveRun run(c);
     run.State().params.EditBlock = edit;
-    run.Start();
+    // With the history on, the valve's set is read and kept as the backup first; a write whose
+    // backup could not be read does not start.
+    if (const int failed = run.Begin("backup"); failed >= 0) return failed;
+    if (run.HistoryEnabled()) {
+        const uint32_t read = run.Request(CMD_READ_PARAMETER, NOTIFY_PARAMETERS_READ);
+        if (read != NOTIFY_PARAMETERS_READ) return run.End(read, NOTIFY_PARAMETERS_READ);
+    }
+    run.CompleteStep("write-params");
     const uint32_t code = run.Request(CMD_WRITE_PARAMETER, NOTIFY_PARAMETERS_WRITTEN);
     if (const int failed = run.End(code, NOTIFY_PARAMETERS_WRITTEN, true); failed >= 0) return failed;
     if (c.o.json)

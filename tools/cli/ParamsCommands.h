@@ -2,6 +2,8 @@
 // The commands on the valve's identity, status and parameter sets: info, status, read-params,
 // write-params, diff, factory and custom.
 #include <iosfwd>
+#include <string>
+#include <vector>
 
 struct CommandContext;
 struct ParameterBlock;
@@ -18,3 +20,13 @@ int RunCustomSet(CommandContext& c);
 // A parameter set as printed: one line per parameter with its unit or choice, or one JSON object.
 void PrintParams(const ParameterBlock& b, bool json, std::ostream& out);
 JsonObject ParamsJson(const ParameterBlock& b);
+
+// The parameters a write sends, in which two sets differ (as the parameter editor shows them).
+struct Difference {
+    const char* name;
+    std::string project, valve; // the first set's value and the second's
+};
+std::vector<Difference> Differences(const ParameterBlock& first, const ParameterBlock& second);
+// One line per difference with the two sets' names, or a JSON list of objects with those keys.
+void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostream& out,
+                      const char* first = "project", const char* second = "valve");

@@ -1,0 +1,111 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The valve history: one entry per valve job (who, where, when, which valve, what was done, how it
+// ended, and the parameter set or calibration matrix it moved), in a SQLite file or a shared
+// PostgreSQL database, through one code path (SOCI). Entries that cannot reach a shared database
+// wait in a local outbox and are delivered later, oldest first and exactly once.
+
+// Where the history goes: "off", "sqlite:PATH", or a libpq connection URI "postgresql://..."
+// (handed to libpq whole, so "?host=/socket/dir&user=..." works).
+struct HistoryTarget {
+    enum class Kind { Off, Sqlite, Postgres };
+    Kind kind = Kind::Off;
+    std::string location; // the SQLite path, or the whole URI
+};
+// Parses a --history value or [HISTORY] DATABASE; nullopt with *error for anything else.
+std::optional<HistoryTarget> ParseHistoryTarget(const std::string& text, std::string* error);
+// The default: QLN_history.db in the program folder.
+HistoryTarget DefaultHistoryTarget(const std::string& programFolder);
+// The outbox beside the default database: QLN_history_outbox.db in the program folder.
+std::string OutboxPath(const std::string& programFolder);
+
+enum class HistoryResult { Ok, Incomplete, Failed };
+// "ok", "incomplete", "failed".
+const char* HistoryResultName(HistoryResult r);
+
+struct HistoryEntry {
+    int64_t id = 0;      // given by the database; 0 before it is stored
+    std::string uid;     // made at the job, unique everywhere: an outbox entry delivered twice is stored once
+    std::string time;    // UTC, the job's own time: "2026-12-07T18:02:34Z"
+    std::string station; // host name
+    std::string user;    // the process's real user's name in the user database
+    std::string programVersion;
+    std::string port;                   // "COM1"
+    std::string device;                 // "/dev/serial/by-id/..."
+    std::string serial, part, firmware; // as `info --json` formats them
+    std::string action; // "read-params", "backup", "write-params", "set-switch", "read-matrix",
+                        // "write-matrix", "calibration", "setpoint", "test-function", "autotune"
+    HistoryResult result = HistoryResult::Ok;
+    int confirmed = -1;              // incomplete: how many values the valve confirmed; -1 otherwise
+    std::string error;               // failed/incomplete: what went wrong
+    std::vector<uint8_t> parameters; // the 620-byte parameter block as the valve holds it, or empty
+    std::vector<uint8_t> matrix;     // the calibration record's matrix part, or empty
+};
+
+// "2026-12-07T18:02:34Z": the time in UTC, to the second.
+std::string FormatHistoryTime(std::chrono::system_clock::time_point when);
+// A new entry for `action`, filled alike by both programs: a fresh uid, the time now, this
+// station, the real user's name and the program's version.
+HistoryEntry NewHistoryEntry(const std::string& action);
+
+// One valve as the history knows it.
+struct HistoryValve {
+    std::string serial, part;
+    std::string lastSeen; // time of its newest entry
+};
+
+// Why opening failed, so that callers can tell a schema from the future (refused before the job
+// touches the valve; qln-cli exit status 11) from a server out of reach (the outbox takes over).
+enum class HistoryOpenFailure { None, Unreachable, NewerSchema, Damaged };
+
+class HistoryStore {
+public:
+    virtual ~HistoryStore() = default;
+    // Opens (and on first use creates, safely when several stations start at once) the database.
+    static std::unique_ptr<HistoryStore> Open(const HistoryTarget& target, HistoryOpenFailure* failure,
+                                              std::string* error);
+    // Stores one entry in one transaction; sets entry.id. False, with the reason, when it could not.
+    virtual bool Add(HistoryEntry& entry, std::string* error) = 0;
+    // Newest first; only the valve's entries when `serial` is given. Without the data columns.
+    virtual std::vector<HistoryEntry> List(const std::optional<std::string>& serial, std::string* error) = 0;
+    // One entry with its data; nullopt when there is none with that id.
+    virtual std::optional<HistoryEntry> Get(int64_t id, std::string* error) = 0;
+    virtual std::vector<HistoryValve> Valves(std::string* error) = 0;
+};
+
+// What the desktop program and qln-cli use for a job: the configured store, with the outbox when it
+// cannot be reached. Record() never loses an entry: what the store does not take goes into the
+// outbox (and *notice says so once per Open, naming the outbox); Deliver() moves the outbox's entries
+// into the store, oldest first, each exactly once. Open it at the start of every job: that is when a
+// server out of reach is tried again.
+class HistoryRecorder {
+public:
+    HistoryRecorder(HistoryTarget target, std::string outboxPath);
+    // Opens the store (delivering the outbox when it is reachable). False only for a failure that
+    // must stop the job before it touches the valve (a newer schema, a damaged database): *error says
+    // why and *failure which. An unreachable server is no failure: its entries wait in the outbox.
+    bool Open(HistoryOpenFailure* failure, std::string* error);
+    bool Enabled() const;
+    // Stores the entry (delivering the outbox first), or keeps it in the outbox; false only when
+    // neither took it (*error says why). *notice is set at the first entry of a job that goes to the
+    // outbox, and left alone otherwise.
+    bool Record(HistoryEntry entry, std::string* notice, std::string* error);
+    // Moves the outbox's entries into the open store, oldest first; false (with *error) when some
+    // stay behind. Nothing to do without a store or an outbox.
+    bool Deliver(std::string* error);
+    // The open store, or nullptr (off, or unreachable).
+    HistoryStore* Store();
+
+private:
+    HistoryTarget target_;
+    std::string outboxPath_;
+    std::unique_ptr<HistoryStore> store_;
+    std::string unreachable_; // why the store could not be reached at Open
+    bool noticeGiven_ = false;
+};

@@ -1,0 +1,237 @@
+// The valve history through qln-cli: real qln-valve programs on pseudo-terminals, real qln-cli
+// processes and real SQLite files; the entries as `history --json` lists them.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <csignal>
+#include <memory>
+#include <regex>
+#include <set>
+
+#include "params/ParameterTable.h"
+#include "project/ProjectFile.h"
+#include "support/CliRunner.h"
+#include "support/EngineHarness.h"
+#include "support/LockstepClock.h"
+#include "support/PgServer.h"
+#include "support/ScriptedValve.h"
+#include "system/Files.h"
+
+using namespace qln_test;
+using namespace std::chrono_literals;
+
+namespace {
+struct Output {
+    int status;
+    std::string text; // stdout, with stderr when asked for
+};
+
+// The real qln-cli, in the current folder.
+Output QlnCli(std::vector<std::string> args, bool withStderr = false) {
+    ValveProcess cli(QLN_CLI_PATH, std::move(args), withStderr, false);
+    std::string text = cli.ReadToEnd(60s);
+    return {cli.WaitExit(60s), std::move(text)};
+}
+
+// One entry of `history --json`.
+struct Listed {
+    long id;
+    std::string serial, action, result, confirmed;
+};
+std::vector<Listed> Entries(const std::string& json) {
+    static const std::regex entry(
+        R"re(\{"id": (\d+), "time": "\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", "station": "[^"]*", )re"
+        R"re("user": "[^"]+", "serial": "([^"]*)", "part": "[^"]*", "firmware": "[^"]*", )re"
+        R"re("action": "([a-z-]+)", "result": "([a-z]+)", "confirmed": (null|\d+)\})re");
+    std::vector<Listed> out;
+    for (std::sregex_iterator i(json.begin(), json.end(), entry), end; i != end; ++i)
+        out.push_back({std::stol((*i)[1]), (*i)[2], (*i)[3], (*i)[4], (*i)[5]});
+    return out;
+}
+
+void Sql(const std::string& path, const char* statement) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, statement, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+class CliHistory : public ::testing::Test {
+protected:
+    InTempFolder dir;
+};
+} // namespace
+
+// The production line's held-out check: write a set, see the backup and the write, diff them, take
+// the backup into a project, and write-params restores it. The entries carry the identity `info
+// --json` prints.
+TEST_F(CliHistory, WriteShowsBackupAndWriteThatDiffAndTheBackupRestoresTheValve) {
+    ValveProcess valve({});
+    ASSERT_FALSE(valve.SlavePath().empty());
+    const std::vector<std::string> line = {"--device", valve.SlavePath(), "--history", "sqlite:line.db"};
+    auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), line.begin(), line.end());
+        return more;
+    };
+    ASSERT_EQ(QlnCli(with({"--history", "off", "read-params", "orig.QPJ"})).status, 0);
+    const Output before = QlnCli(with({"--history", "off", "--json", "read-params"}));
+    ProjectFile tuned;
+    std::string error;
+    ASSERT_TRUE(ReadProjectFile("orig.QPJ", tuned, &error)) << error;
+    tuned.editBlock.PROPORTIONAL_GAIN = tuned.editBlock.PROPORTIONAL_GAIN == 1.5f ? 2.5f : 1.5f;
+    ASSERT_TRUE(WriteProjectFile("tuned.qpj", tuned, &error)) << error;
+
+    ASSERT_EQ(QlnCli(with({"write-params", "tuned.qpj"})).status, 0);
+    const std::vector<Listed> entries = Entries(QlnCli(with({"--json", "history"})).text);
+    ASSERT_EQ(entries.size(), 2u);
+    const Listed& write = entries[0];
+    const Listed& backup = entries[1];
+    EXPECT_EQ(write.action, "write-params");
+    EXPECT_EQ(write.result, "ok");
+    EXPECT_EQ(write.confirmed, "34");
+    EXPECT_EQ(backup.action, "backup");
+    EXPECT_EQ(backup.result, "ok");
+    EXPECT_EQ(backup.confirmed, "null");
+    EXPECT_GT(write.id, backup.id);
+    const std::string info = QlnCli(with({"--json", "info"})).text;
+    EXPECT_NE(info.find("\"serial_number\": " + backup.serial + ","), std::string::npos) << info;
+    EXPECT_EQ(Entries(QlnCli(with({"--json", "history", "--valve", backup.serial})).text).size(), 2u);
+    EXPECT_TRUE(Entries(QlnCli(with({"--json", "history", "--valve", "no-such-valve"})).text).empty());
+
+    EXPECT_EQ(QlnCli(with({"history", "show", std::to_string(backup.id), "--json"})).text, before.text);
+    const Output diff =
+        QlnCli(with({"history", "diff", std::to_string(backup.id), std::to_string(write.id)}));
+    EXPECT_EQ(diff.status, 1);
+    EXPECT_NE(diff.text.find("PROPORTIONAL_GAIN"), std::string::npos) << diff.text;
+    EXPECT_EQ(QlnCli(with({"history", "diff", std::to_string(write.id), "tuned.qpj"})).status, 0);
+
+    ASSERT_EQ(QlnCli(with({"history", "take", std::to_string(backup.id), "restore"})).status, 0);
+    ASSERT_EQ(QlnCli(with({"write-params", "restore.QPJ"})).status, 0);
+    EXPECT_EQ(QlnCli(with({"--history", "off", "diff", "orig.QPJ"})).status, 0);
+    EXPECT_EQ(Entries(QlnCli(with({"--json", "history"})).text).size(), 4u);
+}
+
+// Eight stations write into one database at once: every entry is there, once, under its own id.
+class CliHistoryLine : public CliHistory, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CliHistoryLine, EightStationsAtOnceLoseNoEntryAndStoreNoneTwice) {
+    constexpr int STATIONS = 8, JOBS = 3;
+    std::unique_ptr<PgServer> pg;
+    std::string database = "sqlite:line.db";
+    if (GetParam()) {
+        pg = std::make_unique<PgServer>();
+        ASSERT_EQ(pg->Error(), "");
+        database = pg->NewDatabase("line");
+    }
+    std::vector<std::unique_ptr<ValveProcess>> valves, clis;
+    for (int i = 0; i < STATIONS; ++i) {
+        valves.push_back(std::make_unique<ValveProcess>(std::vector<std::string>{}));
+        ASSERT_FALSE(valves.back()->SlavePath().empty());
+    }
+    for (int job = 0; job < JOBS; ++job) {
+        for (const auto& valve : valves)
+            clis.push_back(
+                std::make_unique<ValveProcess>(QLN_CLI_PATH,
+                                               std::vector<std::string>{"--device", valve->SlavePath(),
+                                                                        "--history", database, "read-params"},
+                                               true, false));
+        for (auto& cli : clis) {
+            const std::string out = cli->ReadToEnd(60s);
+            ASSERT_EQ(cli->WaitExit(60s), 0) << out;
+        }
+        clis.clear();
+    }
+    const std::vector<Listed> entries = Entries(QlnCli({"--history", database, "--json", "history"}).text);
+    ASSERT_EQ(entries.size(), static_cast<size_t>(STATIONS * JOBS));
+    std::set<long> ids;
+    for (const Listed& e : entries) {
+        EXPECT_EQ(e.action, "read-params");
+        EXPECT_EQ(e.result, "ok");
+        ids.insert(e.id);
+    }
+    EXPECT_EQ(ids.size(), entries.size());
+}
+INSTANTIATE_TEST_SUITE_P(Databases, CliHistoryLine, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Postgres" : "Sqlite"; });
+
+// The server stopped in the middle of a line's run and started again: the jobs meanwhile run, each
+// says once that its entry waits in the outbox, and the next job delivers them; nothing twice.
+TEST_F(CliHistory, AServerStoppedAndStartedAgainGetsEveryEntryOnce) {
+    PgServer pg;
+    ASSERT_EQ(pg.Error(), "");
+    const std::string database = pg.NewDatabase("line");
+    ValveProcess valve({});
+    const std::vector<std::string> job = {"--device", valve.SlavePath(), "--history", database,
+                                          "read-params"};
+    ASSERT_EQ(QlnCli(job).status, 0);
+    ASSERT_TRUE(pg.Stop());
+    for (int i = 0; i < 2; ++i) {
+        const Output r = QlnCli(job, true);
+        EXPECT_EQ(r.status, 0) << r.text;
+        EXPECT_EQ(CountOf(r.text, "qln-cli: "), 1u) << r.text;
+        EXPECT_EQ(CountOf(r.text, "QLN_history_outbox.db"), 1u) << r.text;
+    }
+    EXPECT_TRUE(PathExists(dir.File("QLN_history_outbox.db")));
+    ASSERT_TRUE(pg.Start());
+    ASSERT_EQ(QlnCli(job).status, 0);
+    const std::vector<Listed> entries = Entries(QlnCli({"--history", database, "--json", "history"}).text);
+    ASSERT_EQ(entries.size(), 4u);
+    std::set<long> ids;
+    for (const Listed& e : entries)
+        ids.insert(e.id);
+    EXPECT_EQ(ids.size(), 4u);
+}
+
+// A database this program cannot use is refused before the valve hears anything.
+TEST_F(CliHistory, ANewerSchemaOrADamagedDatabaseEndsWithElevenAndSendsNothing) {
+    LockstepClock clock;
+    ASSERT_EQ(RunCliCaptured({"--history", "sqlite:newer.db", "history"}, clock).status, 0);
+    Sql("newer.db", "UPDATE schema_version SET version = version + 1");
+    WriteWholeFile("damaged.db", std::string(4096, 'x'));
+    for (const char* database : {"sqlite:newer.db", "sqlite:damaged.db"}) {
+        SCOPED_TRACE(database);
+        ValveModel model;
+        ScriptedValve valve(model.Behaviour(), clock);
+        clock.ExpectMembers(LockstepClock::ENGINE_THREADS);
+        const CliRun r =
+            RunCliCaptured({"--device", valve.SlavePath(), "--history", database, "read-params"}, clock);
+        EXPECT_EQ(r.status, 11) << r.err;
+        EXPECT_NE(r.err.find("Nothing was sent to the valve"), std::string::npos) << r.err;
+        EXPECT_EQ(valve.RequestCount(), 0u);
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+// A signal in the middle of a write still leaves its entry: incomplete, with the count confirmed.
+TEST_F(CliHistory, AWriteStoppedByASignalIsRecordedIncompleteWithTheCountConfirmed) {
+    ProjectFile project;
+    ResetProject(project);
+    project.editBlock = DefaultParameterBlock();
+    std::string error;
+    ASSERT_TRUE(WriteProjectFile("p.qpj", project, &error)) << error;
+    ValveModel model;
+    LockstepClock clock;
+    CliInterrupt interrupt;
+    size_t writes = 0;
+    ScriptedValve valve(
+        [&](const std::vector<uint8_t>& r) {
+            const bool write = r.size() == 4 && IsWritableRead(static_cast<uint8_t>(r[1] + 1));
+            if (write && ++writes == 18) interrupt.Raise(SIGTERM);
+            return model.Answer(r);
+        },
+        clock);
+    clock.ExpectMembers(LockstepClock::ENGINE_THREADS);
+    const CliRun r =
+        RunCliCaptured({"--device", valve.SlavePath(), "--history", "sqlite:h.db", "write-params", "p.qpj"},
+                       clock, &interrupt);
+    EXPECT_EQ(r.status, 10) << r.err;
+    const CliRun listed = RunCliCaptured({"--history", "sqlite:h.db", "--json", "history"}, clock);
+    const std::vector<Listed> entries = Entries(listed.out);
+    ASSERT_EQ(entries.size(), 2u) << listed.out;
+    EXPECT_EQ(entries[0].action, "write-params");
+    EXPECT_EQ(entries[0].result, "incomplete");
+    EXPECT_EQ(entries[0].confirmed, "18");
+    EXPECT_EQ(entries[1].action, "backup");
+    EXPECT_EQ(entries[1].result, "ok");
+}

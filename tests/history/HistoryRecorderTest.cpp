@@ -1,0 +1,88 @@
+#include "history/HistoryTestSupport.h"
+
+#include <set>
+
+using namespace qln_test;
+
+namespace {
+
+class HistoryOutbox : public HistoryTest {
+protected:
+    void TearDown() override {
+        if (!Pg().Error().empty()) return;
+        Pg().Start(); // whatever the test left
+        HistoryTest::TearDown();
+    }
+    long long OutboxCount() { return Count({HistoryTarget::Kind::Sqlite, outbox_}, "*"); }
+};
+
+TEST_P(HistoryOutbox, KeepsEntriesWhileTheServerIsDownAndDeliversThemOnce) {
+    const HistoryTarget target = Fresh("outbox");
+    ASSERT_TRUE(HistoryStore::Open(target, nullptr, nullptr));
+    ASSERT_TRUE(Pg().Stop());
+    HistoryRecorder recorder(target, outbox_);
+    HistoryOpenFailure failure;
+    std::string error, notice;
+    ASSERT_TRUE(recorder.Open(&failure, &error)) << error;
+    EXPECT_EQ(recorder.Store(), nullptr);
+    HistoryEntry backup = NewHistoryEntry("backup"), write = NewHistoryEntry("write-params");
+    backup.time = "2026-12-07T18:02:34Z";
+    ASSERT_TRUE(recorder.Record(backup, &notice, &error)) << error;
+    EXPECT_NE(notice.find("outbox " + outbox_), std::string::npos) << notice;
+    EXPECT_EQ(notice.find('\n'), std::string::npos);
+    notice.clear();
+    ASSERT_TRUE(recorder.Record(write, &notice, &error)) << error;
+    EXPECT_EQ(notice, "") << "told once per job";
+    EXPECT_EQ(OutboxCount(), 2);
+
+    // Back: the next job delivers, oldest first, with the entries' own times.
+    ASSERT_TRUE(Pg().Start());
+    HistoryRecorder next(target, outbox_);
+    ASSERT_TRUE(next.Open(&failure, &error)) << error;
+    ASSERT_NE(next.Store(), nullptr);
+    const std::vector<HistoryEntry> stored = next.Store()->List(std::nullopt, &error);
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[1].time, "2026-12-07T18:02:34Z");
+    EXPECT_EQ(stored[1].action, "backup");
+    EXPECT_LT(stored[1].id, stored[0].id);
+    EXPECT_EQ(OutboxCount(), 0);
+
+    // Stored, then a crash before the outbox lost it: delivered again, stored still once.
+    HistoryEntry twice = NewHistoryEntry("setpoint");
+    ASSERT_TRUE(next.Store()->Add(twice, &error));
+    ASSERT_TRUE(
+        SociHistoryStore::Open({HistoryTarget::Kind::Sqlite, outbox_}, nullptr, &error)->Add(twice, &error));
+    EXPECT_TRUE(next.Deliver(&error)) << error;
+    EXPECT_EQ(Count(target, "*"), 3);
+    EXPECT_EQ(OutboxCount(), 0);
+}
+
+// Eight stations writing while the server is stopped and started again: every entry arrives,
+// none twice.
+TEST_P(HistoryOutbox, ServerRestartedDuringARunLosesNothing) {
+    const HistoryTarget target = Fresh("restart");
+    auto writers = Writers(target, 8, 40);
+    auto waitFor = [&](int lines) {
+        for (int i = 0; i < lines; ++i)
+            ASSERT_FALSE(writers[0]->ReadLine(std::chrono::seconds(60)).empty());
+    };
+    waitFor(5);
+    ASSERT_TRUE(Pg().Stop());
+    waitFor(10);
+    ASSERT_TRUE(Pg().Start());
+    // A writer that fails says why on its output ("error: ..." or a sanitizer's report): show it.
+    for (auto& w : writers)
+        EXPECT_EQ(w->WaitExit(std::chrono::seconds(120)), 0) << w->ReadToEnd(std::chrono::seconds(5));
+    HistoryRecorder last(target, outbox_);
+    HistoryOpenFailure failure;
+    std::string error;
+    ASSERT_TRUE(last.Open(&failure, &error)) << error;
+    EXPECT_EQ(OutboxCount(), 0);
+    EXPECT_EQ(Count(target, "*"), 320);
+    EXPECT_EQ(Count(target, "DISTINCT serial || '/' || firmware"), 320);
+    EXPECT_EQ(Count(target, "DISTINCT id"), 320);
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, HistoryOutbox, testing::Values(HistoryTarget::Kind::Postgres), KindName);
+
+} // namespace
