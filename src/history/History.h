@@ -22,6 +22,10 @@ struct HistoryTarget {
 std::optional<HistoryTarget> ParseHistoryTarget(const std::string& text, std::string* error);
 // The default: QLN_history.db in the program folder.
 HistoryTarget DefaultHistoryTarget(const std::string& programFolder);
+// The database [HISTORY] DATABASE of QLN_com.ini names (`setting`), or the default when it names
+// none; nullopt with *error (naming the setting) for a value that names no database.
+std::optional<HistoryTarget> ConfiguredHistoryTarget(const std::string& setting,
+                                                     const std::string& programFolder, std::string* error);
 // The outbox beside the default database: QLN_history_outbox.db in the program folder.
 std::string OutboxPath(const std::string& programFolder);
 

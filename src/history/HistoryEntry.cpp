@@ -56,12 +56,31 @@ std::optional<HistoryTarget> ParseHistoryTarget(const std::string& text, std::st
     return std::nullopt;
 }
 
+namespace {
+// A file in the program folder; the bare name when the folder is unknown (empty).
+std::string InFolder(const std::string& folder, const char* name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+} // namespace
+
 HistoryTarget DefaultHistoryTarget(const std::string& programFolder) {
-    return {HistoryTarget::Kind::Sqlite, programFolder + "/QLN_history.db"};
+    return {HistoryTarget::Kind::Sqlite, InFolder(programFolder, "QLN_history.db")};
 }
 
 std::string OutboxPath(const std::string& programFolder) {
-    return programFolder + "/QLN_history_outbox.db";
+    return InFolder(programFolder, "QLN_history_outbox.db");
+}
+
+std::optional<HistoryTarget> ConfiguredHistoryTarget(const std::string& setting,
+                                                     const std::string& programFolder, std::string* error) {
+    if (setting.empty()) return DefaultHistoryTarget(programFolder);
+    std::string why;
+    std::optional<HistoryTarget> t = ParseHistoryTarget(setting, &why);
+    if (!t)
+        *error = "QLN_com.ini [HISTORY] DATABASE=" + setting + ": " + why +
+                 " (use postgresql://..., sqlite:PATH or off)";
+    return t;
 }
 
 const char* HistoryResultName(HistoryResult r) {

@@ -52,14 +52,7 @@ std::optional<HistoryTarget> ChooseHistoryTarget(const Options& o, std::string* 
         return t;
     }
     if (o.testMode) return HistoryTarget{};
-    const ComSettings com = ReadComSettings("");
-    if (com.HistoryDatabase.empty()) return DefaultHistoryTarget(".");
-    std::string why;
-    std::optional<HistoryTarget> t = ParseHistoryTarget(com.HistoryDatabase, &why);
-    if (!t)
-        *error = std::string(kComSettingsFile) + " [HISTORY] DATABASE=" + com.HistoryDatabase + ": " + why +
-                 " (use postgresql://..., sqlite:PATH or off)";
-    return t;
+    return ConfiguredHistoryTarget(ReadComSettings("").HistoryDatabase, ".", error);
 }
 
 std::string CliOutboxPath() {
