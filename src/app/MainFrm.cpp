@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/HelpWindow.h"
+#include "app/JobRecording.h"
 #include "app/QtNotifier.h"
 #include "app/SerialPortRules.h"
 #include "dialogs/Artwork.h"
@@ -78,6 +79,7 @@ CMainFrame::CMainFrame(const FrameSetup& setup)
                                          messages_.Show(text, caption, MbIcon::None, MbButtons::Ok);
                                      });
     threads_ = std::make_unique<EngineThreads>(s_, *notifier_);
+    recording_ = std::make_unique<JobRecording>(s_);
 
     const int width =
         setup.screenWidth > 0
@@ -127,11 +129,46 @@ CMainFrame::CMainFrame(const FrameSetup& setup)
     std::string monitorError;
     if (!switches_.testMode && !StartPortMonitor(s_.link, &monitorError))
         QLN_TRACE_INFO(s_.link.trace, " No hot-plug monitor: %s", monitorError.c_str());
+    StartJobRecording();
     RebuildTitle();
     UpdateStatusBars();
     UpdateCommandEnabling();
     s_.ACTION_STEP.store(0);
     threads_->Start();
+}
+
+void CMainFrame::StartJobRecording() {
+    // The simulated valve never fills a real history.
+    if (switches_.testMode) return;
+    std::string error;
+    const std::optional<HistoryTarget> target =
+        ConfiguredHistoryTarget(com_.HistoryDatabase, folder_, &error);
+    if (!target) return OnHistoryReport(static_cast<int>(HistoryWriter::Report::Kind::Refused), error);
+    // The writer's thread reports; the window hears of it on its own thread, and not at all once
+    // it has gone (a queued call to a deleted object is dropped).
+    recording_->Start(*target, OutboxPath(folder_), [this](const HistoryWriter::Report& r) {
+        QMetaObject::invokeMethod(
+            this, [this, kind = static_cast<int>(r.kind), text = r.text] { OnHistoryReport(kind, text); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CMainFrame::OnHistoryReport(int kind, const std::string& text) {
+    using Kind = HistoryWriter::Report::Kind;
+    switch (static_cast<Kind>(kind)) {
+    case Kind::Refused:
+        historyRefusal_ = text;
+        recording_->Refuse();
+        bars_[0]->showMessage(Q(FillPlaceholders(Texts().GetSilently(IDS_HISTORY_REFUSED), {text})), 30000);
+        break;
+    case Kind::Notice:
+        bars_[0]->showMessage(Q(text), 30000);
+        break;
+    case Kind::Lost:
+        messages_.Show(FillPlaceholders(Texts().Get(IDS_HISTORY_ENTRY_LOST), {text}),
+                       Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
+        break;
+    }
 }
 
 CMainFrame::~CMainFrame() {
@@ -268,6 +305,8 @@ void CMainFrame::Shutdown() {
     }
     hide();
     WhileHandlingEvents([this] { threads_->Stop(); });
+    // Every entry handed over is stored (or in the outbox) before the window goes.
+    WhileHandlingEvents([this] { recording_->Stop(); });
     s_.link.trace.CloseTrace();
 }
 

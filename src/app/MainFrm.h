@@ -16,6 +16,7 @@
 #include "settings/ComSettings.h"
 
 class CChildView;
+class JobRecording;
 class CHelpWindow;
 class CNotifiedDialog;
 class IMessageBox;
@@ -79,6 +80,8 @@ public:
 
     // A dialog open in a slot receives the engine's notifications for it; nullptr closes the slot.
     void SetSlot(DialogSlot slot, CNotifiedDialog* dialog);
+    // The valve history's recording of this window's jobs (Enabled() false when it is off).
+    JobRecording& Recording() { return *recording_; }
 
     // The once-a-second tick: status bars and the commands that wait for an idle engine.
     void UpdateStatusBars();
@@ -116,6 +119,11 @@ private:
     // port or device changes); a speed found that differs is stored once the window hears of it.
     void PreferRememberedSpeed();
     void RememberFoundSpeed();
+    // The valve history: the jobs recorded from start-up on (not with the simulated valve), and
+    // what its writer reports, said on the window's thread.
+    void StartJobRecording();
+    void OnHistoryReport(int kind, const std::string& text);
+    void RecordJob(uint32_t code, const NotificationRoute& r);
     // The command handlers (bound to their ids in MainFrmMenus.cpp).
     void OnExit();
     void OnNewProject();
@@ -189,4 +197,6 @@ private:
 
     std::unique_ptr<QtNotifier> notifier_;
     std::unique_ptr<EngineThreads> threads_;
+    std::unique_ptr<JobRecording> recording_;
+    std::string historyRefusal_; // why the history cannot be used, or ""
 };

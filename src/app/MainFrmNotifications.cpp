@@ -2,6 +2,8 @@
 // a line that failed.
 #include "app/MainFrm.h"
 
+#include "app/JobRecording.h"
+
 #include <iostream>
 
 #include "dialogs/MessageBox.h"
@@ -21,6 +23,7 @@ void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
     if (closing_) return;
     RememberFoundSpeed();
     const NotificationRoute r = RouteNotification(code);
+    RecordJob(code, r);
     for (unsigned i = 0; i < SLOT_COUNT; ++i) {
         if (!(r.slotMask & (1u << i)) || !slots_[i]) continue;
         QPointer<CNotifiedDialog> d = slots_[i];
@@ -72,6 +75,24 @@ void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
         messages_.Show("ERROR OnMsgReceive ", "KVT", MbIcon::None, MbButtons::Ok);
         break;
     }
+}
+
+// The valve history hears of every job's end while the engine waits, so that what it records is
+// what the job left in the shared state.
+void CMainFrame::RecordJob(uint32_t code, const NotificationRoute& r) {
+    if (code == NOTIFY_HISTORY_REFUSED) {
+        messages_.Show(FillPlaceholders(Texts().Get(IDS_HISTORY_REFUSED), {historyRefusal_}),
+                       Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
+        return;
+    }
+    std::string failure;
+    if (r.box == NotificationRoute::Box::CommunicationError) {
+        const std::string report = FailureReport(s_, Texts());
+        failure = Texts().Get(IDS_COMMUNICATION_ERROR) + (report.empty() ? "" : "\n" + report);
+    } else if (r.box == NotificationRoute::Box::BaudrateError) {
+        failure = TextSource::Builtin(IDS_BAUDRATE_ERROR);
+    }
+    recording_->OnNotification(code, failure);
 }
 
 // Every action that needed the baud-rate test is told of here, so the speed is stored within one

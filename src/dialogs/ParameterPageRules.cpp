@@ -255,7 +255,13 @@ bool ParameterEditor::Write(std::vector<RangeProblem>& problems) {
     problems = CheckWrittenFields(local_);
     if (!problems.empty()) return false;
     StoreToProject();
-    return Request(CMD_WRITE_PARAMETER, RequestMode::WhenIdle);
+    // With the valve history on, the valve's set is read and kept as the backup first; the window
+    // starts the write once it has it, and not at all when that read fails.
+    if (!(s_.HistoryJobs.load() & CMD_WRITE_PARAMETER))
+        return Request(CMD_WRITE_PARAMETER, RequestMode::WhenIdle);
+    if (!Request(CMD_READ_PARAMETER, RequestMode::WhenIdle)) return false;
+    s_.params.ReadPurpose = ParameterBlocks::READ_BACKUP;
+    return true;
 }
 
 bool ParameterEditor::ChooseSet(int32_t set, std::vector<RangeProblem>& problems) {
@@ -298,7 +304,8 @@ void ParameterEditor::OnParametersRead() {
 }
 
 void ParameterEditor::OnParametersWritten() {
-    Request(CMD_READ_PARAMETER, RequestMode::AsItStands);
+    if (Request(CMD_READ_PARAMETER, RequestMode::AsItStands))
+        s_.params.ReadPurpose = ParameterBlocks::READ_BACK;
 }
 
 std::string RefusalText(const std::vector<RangeProblem>& problems, const TextSource& texts) {

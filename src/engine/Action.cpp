@@ -151,6 +151,7 @@ void ActionEngine::PublishDebug() {
 void ActionEngine::StepDispatch(uint32_t) {
     retry_ = 0;
     if (s_.THREAD_CMD.load() == 0) return;
+    if (RefusedByHistory()) return;
     if ((s_.THREAD_CMD.load() & (CMD_BAUDRATE_TEST | CMD_HARD_STOP)) == 0) {
         if (l_.PortLost.load()) {
             // The device vanished while the engine was idle: open it afresh, as after an action
@@ -283,6 +284,7 @@ void ActionEngine::ErrorEntry(int kind, const uint8_t* bytes, uint32_t len, int3
 void ActionEngine::Cancel() {
     QLN_TRACE_INFO(l_.trace, "cancelled ");
     s_.CancelRequested.store(0);
+    KeepFailedJob();
     s_.THREAD_CMD.store(0);
     s_.ACTION_STEP.store(0);
     errorCode_ = 0;
@@ -315,6 +317,21 @@ void ActionEngine::ReceiveFailure(bool badReply, bool valueReply) {
         errorCode_ = badReply ? NOTIFY_BAD_REPLY : NOTIFY_REPLY_TIMEOUT;
         s_.ACTION_STEP.store(STEP_STOP);
     }
+}
+
+// A recorded job while the history cannot be used ends before its first telegram; the rest of the
+// request (a status poll, a stop) goes on. True when nothing is left to do.
+bool ActionEngine::RefusedByHistory() {
+    const uint32_t refused = s_.HistoryRefused.load() ? s_.THREAD_CMD.load() & s_.HistoryJobs.load() : 0;
+    if (refused == 0) return false;
+    QLN_TRACE_INFO(l_.trace, "refused: the valve history cannot be used ");
+    s_.THREAD_CMD.fetch_and(~refused);
+    notifier_.Send(NOTIFY_HISTORY_REFUSED, 0);
+    return s_.THREAD_CMD.load() == 0;
+}
+
+void ActionEngine::KeepFailedJob() {
+    if (const uint32_t job = s_.THREAD_CMD.load() & s_.HistoryJobs.load(); job != 0) s_.FailedJob.store(job);
 }
 
 void ActionEngine::Restart() {
@@ -361,6 +378,7 @@ void ActionEngine::StepRestart(uint32_t offset) {
 
 void ActionEngine::StepStop(uint32_t) {
     QLN_TRACE_INFO(l_.trace, "stopped ");
+    if (errorCode_ != 0) KeepFailedJob();
     s_.THREAD_CMD.store(0);
     s_.ACTION_STEP.store(0);
     if (l_.PortLost.load()) {

@@ -57,6 +57,8 @@ private:
     void SendFailure();
     void ReceiveFailure(bool badReply, bool valueReply);
     void Restart();
+    bool RefusedByHistory();
+    void KeepFailedJob();
     void Cancel();
     void ErrorEntry(int kind, const uint8_t* bytes, uint32_t len, int32_t state);
     void Finish(uint32_t bits, uint32_t code, intptr_t value = 0, bool post = false);

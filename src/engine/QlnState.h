@@ -66,6 +66,8 @@ enum Notification : uint32_t {
     NOTIFY_TEST_FUNCTION_READ = 0x80,
     NOTIFY_TEST_FUNCTION_WRITTEN = 0x81,
     NOTIFY_AUTOTUNE = 0x82,
+    // A request for a recorded job while the valve history refuses every job; nothing was sent.
+    NOTIFY_HISTORY_REFUSED = 0x52,
 };
 
 // Why the last exchange of an action failed, so that a message can say what happened on the line.
@@ -117,6 +119,15 @@ struct QlnState {
     // 1 while a test function write has not yet read the valve's controller byte in its first
     // attempt: until then it has sent nothing, so a failure says that nothing was written.
     std::atomic<int32_t> TestFunctionUnsent{0};
+
+    // The valve history, set by the window (0 while it is off). HistoryJobs: the request bits whose
+    // jobs are recorded. HistoryRefused: 1 while the history cannot be used (a database newer than
+    // the program, a damaged file), so that such a request ends before anything is sent.
+    // FailedJob: the recorded bits of the last such request that failed, taken by the window
+    // (exchange with 0) when it is told of the failure.
+    std::atomic<uint32_t> HistoryJobs{0};
+    std::atomic<uint32_t> HistoryRefused{0};
+    std::atomic<uint32_t> FailedJob{0};
 
     ParameterBlocks params;
     DeviceInfo deviceInfo{};

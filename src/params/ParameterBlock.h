@@ -148,4 +148,8 @@ struct ParameterBlocks {
     ParameterBlock IniBlock{};
     uint8_t VisibilityFlags[57] = {}; // one per row of the settings file, in its order
     uint8_t WriteEnabled = 0;
+    // Why the window's editor asked for the read that is running (the window's thread only): the
+    // valve history records a plain read, keeps a backup before a write, and skips the read-back.
+    uint8_t ReadPurpose = READ_PLAIN;
+    static constexpr uint8_t READ_PLAIN = 0, READ_BACKUP = 1, READ_BACK = 2;
 };

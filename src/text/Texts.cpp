@@ -447,6 +447,11 @@ constexpr BuiltinTextEntry TEXTS[] = {
     // Start Acquisition with a set-up whose mode is none of step, ramp and roll (a damaged project
     // file); {0} the mode found.
     {480, "The scope set-up holds an unknown acquisition mode ({0}). Choose Step, Ramp or Trigger Mode in Scope > Setup (F3), then start again. The recording is kept."},
+    // A valve job while the valve history cannot be used; {0} why (a database newer than the
+    // program, a damaged file, a setting that names no database).
+    {495, "The valve history cannot be used: {0}\n\nNothing was sent to the valve. Name another database in [HISTORY] DATABASE of QLN_com.ini (or off to work without a history) and start the program again, or use a newer version."},
+    // An entry that neither the history's database nor its outbox took; {0} why.
+    {496, "An entry of the valve history could not be kept: {0}"},
     {32024, "Quillon Software"},
 };
 // clang-format on

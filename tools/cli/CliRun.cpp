@@ -210,7 +210,7 @@ int ValveRun::Begin(const char* action, CliInterrupt::Handler onSignal) {
     if (!history_.Enabled() || !action_) return -1;
     const uint32_t code = Request(CMD_READ_DEVICE_INFO, NOTIFY_DEVICE_INFO);
     if (code != NOTIFY_DEVICE_INFO) return End(code, NOTIFY_DEVICE_INFO);
-    history_.SetIdentity(state_->deviceInfo);
+    history_.SetIdentity(*state_);
     return -1;
 }
 

@@ -10,7 +10,6 @@
 #include "history/History.h"
 
 struct CommandContext;
-struct DeviceInfo;
 struct Options;
 struct QlnState;
 
@@ -38,7 +37,7 @@ public:
 
     void SetLink(const std::string& port, const std::string& device);
     // The identity as `info --json` prints it.
-    void SetIdentity(const DeviceInfo& d);
+    void SetIdentity(const QlnState& s);
 
     // One entry of the job, stored or kept in the outbox. The data is what the action moved.
     void Record(const std::string& action, HistoryResult result, int confirmed, const std::string& error,

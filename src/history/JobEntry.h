@@ -1,0 +1,18 @@
+#pragma once
+// What both programs record of a valve job: an entry for one of its actions, filled from the
+// engine's state with the data that action moved.
+#include <string>
+
+#include "history/History.h"
+
+struct QlnState;
+
+// The valve's identity as `qln-cli info --json` formats it (serial, part, firmware), from what the
+// job's identity read left in the engine's state, into the job's entry.
+void SetJobIdentity(HistoryEntry& job, const QlnState& s);
+
+// The entry of `action` in the job `job` (its port, device and the valve's identity), with a uid and
+// time of its own. A read keeps what it read only when it completed; a write keeps what it was sent
+// to write, also when it did not complete.
+HistoryEntry JobEntry(const HistoryEntry& job, const std::string& action, HistoryResult result, int confirmed,
+                      const std::string& error, const QlnState& s);
