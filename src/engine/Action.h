@@ -67,6 +67,8 @@ private:
     void StepReadParameter(uint32_t offset);
     void StepWriteParameter(uint32_t offset);
     void StepReadDeviceInfo(uint32_t offset);
+    void StepReadIdentity(uint32_t offset);
+    void EndReadIdentity();
     void StepReadStatus(uint32_t offset);
     void StepResetOperationCounter(uint32_t offset);
     void StepResetCalibrationCounter(uint32_t offset);
@@ -116,6 +118,10 @@ private:
     const char* exchangeName_ = "";
     bool firmwareZeroShown_ = false;
     uint32_t speedsTried_ = 0; // in this baud-rate test
+    // The firmware version the baud-rate test of the running request read (0: none), which Read
+    // Identity takes instead of asking VER again; forgotten by any other action and when idle.
+    int32_t probedFirmware_ = 0;
+    ValveIdentity identity_{}; // the running Read Identity's record
     bool setpointOn_ = false;  // the serial-setpoint action sends STS (else RTS)
     uint8_t setpointByte_ = 0;
     uint8_t valveController_ = 0;    // the CCR reply of the running test function write
