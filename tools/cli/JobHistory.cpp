@@ -87,10 +87,10 @@ void JobHistory::SetLink(const std::string& port, const std::string& device) {
     base_.device = device;
 }
 
-void JobHistory::SetIdentity(const DeviceInfo& d) {
-    base_.serial = std::to_string(d.SerialNumber);
-    base_.part = FormatPartNumber(d);
-    base_.firmware = std::to_string(d.ControllerFirmware);
+void JobHistory::SetIdentity(const ValveIdentity& id) {
+    base_.serial = std::to_string(id.SerialNumber);
+    base_.part = FormatPartNumber(id);
+    base_.firmware = std::to_string(id.ControllerFirmware);
 }
 
 void JobHistory::Record(const std::string& action, HistoryResult result, int confirmed,
