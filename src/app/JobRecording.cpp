@@ -106,7 +106,7 @@ void JobRecording::Record(const char* action, HistoryResult result, int confirme
         const int port = s_.link.PortIndex.load() & 7;
         job_.port = ComName(port);
         job_.device = s_.link.DevicePath[static_cast<size_t>(port)];
-        SetJobIdentity(job_, s_);
+        SetJobIdentity(job_, CopyValveIdentity(s_));
     }
     writer_->Submit(JobEntry(job_, action, result, confirmed, error, s_), newJob);
 }

@@ -118,8 +118,9 @@ NotificationRoute RouteNotification(uint32_t code) {
         r.slotMask = 1u << SLOT_TEST_FUNCTION;
     } else if (code == NOTIFY_CANCELLED) {
         // Only qln-cli calls a request off; the window has nothing to show for it.
-    } else if (code == 130 || code == NOTIFY_HISTORY_REFUSED) {
-        // Auto-tune written: nothing to show. A job the history refused: the window's history says why.
+    } else if (code == 130 || code == NOTIFY_IDENTITY || code == NOTIFY_HISTORY_REFUSED) {
+        // Auto-tune written, the valve's identity read for the history: nothing to show. A job the
+        // history refused: the window's history says why.
     } else {
         r.box = R::Box::Unknown;
     }

@@ -18,6 +18,7 @@ struct ActionEntry {
 // Request bits in the order the dispatcher tests them: the first set bit wins.
 const ActionEntry PRIORITY[] = {
     {CMD_BAUDRATE_TEST, 0x330},
+    {CMD_READ_IDENTITY, 0x370},
     {CMD_FACTORY_SET, 0x280},
     {CMD_CUSTOM_SET, 0x280},
     {CMD_WRITE_PARAMETER, 0x80},
@@ -51,6 +52,8 @@ constexpr uint8_t CMD_VERSION = 0x23;
 // The information telegrams of Read Device Info, in order.
 const InfoTelegram DEVICE_INFO_TELEGRAMS[] = {DIR, VER, OCR, VTR, CTR};
 const InfoTelegram STATUS_TELEGRAMS[] = {STR, LER};
+// Read Identity's telegrams; it starts at DIR when the baud-rate test has just read the version.
+const InfoTelegram IDENTITY_TELEGRAMS[] = {VER, DIR};
 
 // The speed a baud-rate test tries after `tried` others, or 0 when none is left. A speed the user
 // gives is the only one; otherwise the one the device answered at last time goes first, and the
@@ -91,6 +94,7 @@ const ActionEngine::StepRange ActionEngine::STEPS[] = {
     {0x320, 0x320, &ActionEngine::StepStop},
     {0x330, 0x335, &ActionEngine::StepBaudrateTest},
     {0x350, 0x36D, &ActionEngine::StepReadMatrix},
+    {0x370, 0x376, &ActionEngine::StepReadIdentity},
 };
 
 ActionEngine::ActionEngine(QlnState& s, INotifier& notifier) : s_(s), l_(s.link), notifier_(notifier) {}
@@ -120,6 +124,7 @@ void ActionEngine::Pass() {
         l_.SampleStreamMode.store(0);
         s_.AcquisitionRunning.store(0);
         s_.ACTION_STEP.store(0);
+        probedFirmware_ = 0;
     }
     s_.ACTION_RETRY.store(retry_);
     l_.DebugVars[DBG_ACTION_RETRY].store(retry_);
@@ -150,8 +155,17 @@ void ActionEngine::PublishDebug() {
 
 void ActionEngine::StepDispatch(uint32_t) {
     retry_ = 0;
-    if (s_.THREAD_CMD.load() == 0) return;
+    if (s_.THREAD_CMD.load() == 0) {
+        identityAsked_ = false;
+        return;
+    }
     if (RefusedByHistory()) return;
+    // The valve history records who the valve is with each job: once per request, also when the
+    // window adds the next part of the job (a write after its backup) before the engine is idle.
+    if (!identityAsked_ && (s_.THREAD_CMD.load() & s_.HistoryJobs.load())) {
+        s_.THREAD_CMD.fetch_or(CMD_READ_IDENTITY);
+        identityAsked_ = true;
+    }
     if ((s_.THREAD_CMD.load() & (CMD_BAUDRATE_TEST | CMD_HARD_STOP)) == 0) {
         if (l_.PortLost.load()) {
             // The device vanished while the engine was idle: open it afresh, as after an action
@@ -175,6 +189,8 @@ void ActionEngine::StepDispatch(uint32_t) {
         if (cmd & a.bit) {
             currentBit_ = a.bit;
             firstStep_ = a.firstStep;
+            // Only Read Identity right after the baud-rate test takes that test's version.
+            if (a.bit != CMD_READ_IDENTITY) probedFirmware_ = 0;
             if (a.bit == CMD_BAUDRATE_TEST) {
                 firmwareZeroShown_ = false;
                 speedsTried_ = 0;
@@ -460,6 +476,7 @@ void ActionEngine::StepBaudrateTest(uint32_t offset) {
             s_.ACTION_STEP.store(STEP_BAUDRATE);
             return;
         }
+        probedFirmware_ = l_.ReplyBuffer[1];
         Advance();
         break;
     }
@@ -556,6 +573,41 @@ void ActionEngine::StepReadDeviceInfo(uint32_t offset) {
         }
     }
     Advance();
+}
+
+// Only what the history needs of the valve: its version (unless the baud-rate test of this
+// request has just read it; a valve may have been swapped since an earlier one) and its part and
+// serial number. The valve information (deviceInfo) is left as the user last read it.
+void ActionEngine::StepReadIdentity(uint32_t offset) {
+    constexpr uint32_t count = sizeof IDENTITY_TELEGRAMS / sizeof IDENTITY_TELEGRAMS[0];
+    const uint32_t first = probedFirmware_ != 0 ? 1 : 0;
+    if (offset >= (count - first) * 3) {
+        EndReadIdentity();
+        return;
+    }
+    if (offset == 0 && LinkIdle()) {
+        QLN_TRACE_INFO(l_.trace, " Read Identity ");
+        StoreValveIdentity(s_, ValveIdentity{});
+        identity_ = ValveIdentity{};
+        identity_.ControllerFirmware = probedFirmware_;
+    }
+    const InfoTelegram& t = IDENTITY_TELEGRAMS[first + offset / 3];
+    if (Exchange(offset % 3, t.name, t.cmd, 0, t.replyLength) != Ex::Next) return;
+    if (offset % 3 == 2 && t.cmd == VER.cmd) identity_.ControllerFirmware = l_.ReplyBuffer[1];
+    if (offset % 3 == 2 && t.cmd == DIR.cmd) DecodeIdentityRecord(l_.ReplyBuffer, identity_);
+    Advance();
+}
+
+// A job requested with the identity tells only its own end; the identity alone tells its own.
+void ActionEngine::EndReadIdentity() {
+    identity_.Valid = 1;
+    StoreValveIdentity(s_, identity_);
+    if ((s_.THREAD_CMD.load() & ~static_cast<uint32_t>(CMD_READ_IDENTITY)) == 0) {
+        Finish(CMD_READ_IDENTITY, NOTIFY_IDENTITY);
+        return;
+    }
+    s_.THREAD_CMD.fetch_and(~static_cast<uint32_t>(CMD_READ_IDENTITY));
+    s_.ACTION_STEP.store(0);
 }
 
 void ActionEngine::StepReadStatus(uint32_t offset) {

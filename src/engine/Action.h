@@ -69,6 +69,8 @@ private:
     void StepReadParameter(uint32_t offset);
     void StepWriteParameter(uint32_t offset);
     void StepReadDeviceInfo(uint32_t offset);
+    void StepReadIdentity(uint32_t offset);
+    void EndReadIdentity();
     void StepReadStatus(uint32_t offset);
     void StepResetOperationCounter(uint32_t offset);
     void StepResetCalibrationCounter(uint32_t offset);
@@ -118,7 +120,12 @@ private:
     const char* exchangeName_ = "";
     bool firmwareZeroShown_ = false;
     uint32_t speedsTried_ = 0; // in this baud-rate test
-    bool setpointOn_ = false;  // the serial-setpoint action sends STS (else RTS)
+    // The firmware version the baud-rate test of the running request read (0: none), which Read
+    // Identity takes instead of asking VER again; forgotten by any other action and when idle.
+    int32_t probedFirmware_ = 0;
+    bool identityAsked_ = false; // the running request reads the identity for the history
+    ValveIdentity identity_{};   // the running Read Identity's record
+    bool setpointOn_ = false;    // the serial-setpoint action sends STS (else RTS)
     uint8_t setpointByte_ = 0;
     uint8_t valveController_ = 0;    // the CCR reply of the running test function write
     int matrixIndex_ = 0;            // the row of the running matrix transfer (0..25)

@@ -1,5 +1,8 @@
 #include "engine/DeviceCommands.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 constexpr int TEST_FUNCTION_SHIFT = 6;
 
@@ -45,13 +48,21 @@ ParamTelegram WriteTelegram(uint32_t index) {
     return ParamTelegram::KPR;
 }
 
-void DecodeDeviceRecord(const uint8_t* r, DeviceInfo& info) {
+void DecodeIdentityRecord(const uint8_t* r, ValveIdentity& identity) {
     for (int i = 0; i < 3; ++i) {
-        info.PartNumberDigit[2 * i] = r[1 + i] >> 4;
-        info.PartNumberDigit[2 * i + 1] = r[1 + i] & 0x0F;
+        identity.PartNumberDigit[2 * i] = r[1 + i] >> 4;
+        identity.PartNumberDigit[2 * i + 1] = r[1 + i] & 0x0F;
     }
-    info.PartNumberVariant = (r[4] << 8) | r[5];
-    info.SerialNumber = (r[6] << 16) | (r[7] << 8) | r[8];
+    identity.PartNumberVariant = (r[4] << 8) | r[5];
+    identity.SerialNumber = (r[6] << 16) | (r[7] << 8) | r[8];
+}
+
+void DecodeDeviceRecord(const uint8_t* r, DeviceInfo& info) {
+    ValveIdentity identity{};
+    DecodeIdentityRecord(r, identity);
+    std::copy(std::begin(identity.PartNumberDigit), std::end(identity.PartNumberDigit), info.PartNumberDigit);
+    info.PartNumberVariant = identity.PartNumberVariant;
+    info.SerialNumber = identity.SerialNumber;
     info.ProductionYear = r[9];
     info.ProductionWeek = r[10];
 }

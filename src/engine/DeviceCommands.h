@@ -43,7 +43,9 @@ constexpr InfoTelegram LER{"LER", 110, 3};
 constexpr InfoTelegram CAS{"CAS", 96, 1};
 
 // Decoders of whole replies (byte 0 is STX).
-void DecodeDeviceRecord(const uint8_t* reply, DeviceInfo& info);  // DIR, 12 bytes
+void DecodeDeviceRecord(const uint8_t* reply, DeviceInfo& info); // DIR, 12 bytes
+// The part of the DIR reply that names the valve: part and serial number.
+void DecodeIdentityRecord(const uint8_t* reply, ValveIdentity& identity);
 void DecodeCounterRecord(const uint8_t* reply, DeviceInfo& info); // OCR, 10 bytes
 void DecodeStatusByte(uint8_t b, StatusInfo& status);             // STR
 void DecodeLedByte(uint8_t b, StatusInfo& status);                // LER

@@ -40,6 +40,16 @@ static_assert(offsetof(DeviceInfo, CalibrationTemperature) == 68);
 static_assert(offsetof(DeviceInfo, ValveTemperature) == 72);
 static_assert(offsetof(DeviceInfo, Valid) == 76);
 
+// Who the valve is, as the valve history records it with each job: read by Read Identity into a
+// record of its own, so that the valve information the user last read stays as it was.
+struct ValveIdentity {
+    int32_t SerialNumber;
+    int32_t PartNumberDigit[6];
+    int32_t PartNumberVariant;
+    int32_t ControllerFirmware;
+    int32_t Valid;
+};
+
 // The valve's live status. Flag values follow the status dialog: 1/2 as noted per field.
 struct StatusInfo {
     int32_t Overvoltage;     // 2 set, 1 clear

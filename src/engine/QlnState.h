@@ -37,6 +37,9 @@ enum ThreadCmdBit : uint32_t {
     CMD_RESTART_PENDING = 0x200000,
     CMD_HARD_STOP = 0x400000,
     CMD_AUTOTUNE = 0x800000,
+    // The valve's serial and part number and firmware for the history (DIR, and VER unless the
+    // baud-rate test of the same request has just read it); runs before every other action.
+    CMD_READ_IDENTITY = 0x1000000,
 };
 
 // End notifications and error codes sent to the window.
@@ -61,6 +64,8 @@ enum Notification : uint32_t {
     NOTIFY_PARAMETERS_WRITTEN = 0x41,
     NOTIFY_SET_SWITCHED = 0x42,
     NOTIFY_DEVICE_INFO = 0x50,
+    // Read Identity requested alone; followed by another action, only that one's end is told.
+    NOTIFY_IDENTITY = 0x51,
     NOTIFY_SERIAL_SETPOINT = 0x60,
     NOTIFY_STATUS = 0x70,
     NOTIFY_TEST_FUNCTION_READ = 0x80,
@@ -131,6 +136,10 @@ struct QlnState {
 
     ParameterBlocks params;
     DeviceInfo deviceInfo{};
+    // Written by the engine's Read Identity only, read through CopyValveIdentity; both under
+    // identityMutex.
+    mutable std::mutex identityMutex;
+    ValveIdentity valveIdentity{};
     StatusInfo statusInfo{};
     TestFunctionData testFunction{};
 
@@ -175,6 +184,16 @@ inline CalibrationData CopyCalibration(const QlnState& s) {
 inline void StoreCalibration(QlnState& s, const CalibrationData& c) {
     std::lock_guard<std::mutex> lock(s.calibrationMutex);
     s.calibration = c;
+}
+
+inline ValveIdentity CopyValveIdentity(const QlnState& s) {
+    std::lock_guard<std::mutex> lock(s.identityMutex);
+    return s.valveIdentity;
+}
+
+inline void StoreValveIdentity(QlnState& s, const ValveIdentity& identity) {
+    std::lock_guard<std::mutex> lock(s.identityMutex);
+    s.valveIdentity = identity;
 }
 
 constexpr uint32_t ACQUISITION_BITS = CMD_ROLL_TRIGGER | CMD_RAMP_MODE | CMD_STEP_MODE;

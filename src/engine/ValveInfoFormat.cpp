@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstdio>
 
-std::string FormatPartNumber(const DeviceInfo& d) {
+namespace {
+std::string PartNumberText(const int32_t (&n)[6], int32_t partNumberVariant) {
     char variant[10] = {};
-    std::snprintf(variant, sizeof variant, "%04X", static_cast<unsigned>(d.PartNumberVariant & 0xFFFF));
-    const int* n = d.PartNumberDigit;
+    std::snprintf(variant, sizeof variant, "%04X", static_cast<unsigned>(partNumberVariant & 0xFFFF));
     char buf[64];
     if (variant[1] == '0' && variant[2] == '0' && variant[3] == '0')
         std::snprintf(buf, sizeof buf, "471-52%X %X%X%X%X%X%c", n[0] & 15, n[1] & 15, n[2] & 15, n[3] & 15,
@@ -17,6 +17,15 @@ std::string FormatPartNumber(const DeviceInfo& d) {
         std::snprintf(buf, sizeof buf, "471-52%X %X%X%X%X%X%c-%c%c%c", n[0] & 15, n[1] & 15, n[2] & 15,
                       n[3] & 15, n[4] & 15, n[5] & 15, variant[0], variant[1], variant[2], variant[3]);
     return buf;
+}
+} // namespace
+
+std::string FormatPartNumber(const DeviceInfo& d) {
+    return PartNumberText(d.PartNumberDigit, d.PartNumberVariant);
+}
+
+std::string FormatPartNumber(const ValveIdentity& id) {
+    return PartNumberText(id.PartNumberDigit, id.PartNumberVariant);
 }
 
 std::string FormatBcd(int32_t v) {

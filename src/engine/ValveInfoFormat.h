@@ -7,6 +7,7 @@
 
 // How the valve information is shown to the user (valve info dialog, qln-cli, printing).
 std::string FormatPartNumber(const DeviceInfo& d);
+std::string FormatPartNumber(const ValveIdentity& id);
 // A BCD byte shown as its two hexadecimal digits: 0x15 shows as "15".
 std::string FormatBcd(int32_t v);
 

@@ -38,11 +38,10 @@ void FillData(HistoryEntry& e, const QlnState& s) {
 }
 } // namespace
 
-void SetJobIdentity(HistoryEntry& job, const QlnState& s) {
-    const DeviceInfo& d = s.deviceInfo;
-    job.serial = std::to_string(d.SerialNumber);
-    job.part = FormatPartNumber(d);
-    job.firmware = std::to_string(d.ControllerFirmware);
+void SetJobIdentity(HistoryEntry& job, const ValveIdentity& id) {
+    job.serial = id.Valid ? std::to_string(id.SerialNumber) : "";
+    job.part = id.Valid ? FormatPartNumber(id) : "";
+    job.firmware = id.Valid ? std::to_string(id.ControllerFirmware) : "";
 }
 
 HistoryEntry JobEntry(const HistoryEntry& job, const std::string& action, HistoryResult result, int confirmed,

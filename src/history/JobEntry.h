@@ -6,10 +6,11 @@
 #include "history/History.h"
 
 struct QlnState;
+struct ValveIdentity;
 
-// The valve's identity as `qln-cli info --json` formats it (serial, part, firmware), from what the
-// job's identity read left in the engine's state, into the job's entry.
-void SetJobIdentity(HistoryEntry& job, const QlnState& s);
+// The valve's identity as `qln-cli info --json` formats it (serial, part, firmware), into the job's
+// entry; left empty when the job's identity read did not complete (`id.Valid` 0).
+void SetJobIdentity(HistoryEntry& job, const ValveIdentity& id);
 
 // The entry of `action` in the job `job` (its port, device and the valve's identity), with a uid and
 // time of its own. A read keeps what it read only when it completed; a write keeps what it was sent

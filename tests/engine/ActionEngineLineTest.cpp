@@ -601,3 +601,67 @@ TEST(ActionEngineLine, DeviceLostWhileIdleIsOpenedAfreshByTheNextRequest) {
     EXPECT_EQ(valve2.Commands(), (std::vector<uint8_t>{0x23, ValveModel::STR, ValveModel::LER}));
     EXPECT_EQ(rig.link.PortLost.load(), 0);
 }
+
+// ---- the valve's identity for the history -------------------------------------------------------
+
+TEST(ActionEngineLine, IdentityAsksDirAndVerOnlyWhenTheRateTestOfItsRequestDidNotReadTheVersion) {
+    const std::vector<uint8_t> ver = {0x02, 0x23, 0x00, 0x23}, dir = {0x02, 0x70, 0x00, 0x70},
+                               str = {0x02, 0x6C, 0x00, 0x6C}, ler = {0x02, 0x6E, 0x00, 0x6E};
+    const uint32_t write = CMD_WRITE_PARAMETER, status = CMD_READ_STATUS;
+    const struct {
+        const char* name;
+        uint32_t before; // an earlier request, which finds the line speed
+        uint32_t job;    // requested with the identity
+        bool damagedDir;
+        std::vector<std::vector<uint8_t>> line; // every telegram but the job's writes
+        size_t writes;
+        std::vector<uint32_t> codes;
+    } cases[] = {
+        {"alone after the rate test", 0, 0, false, {ver, dir}, 0, {NOTIFY_IDENTITY}},
+        {"speed known", status, 0, false, {ver, str, ler, ver, dir}, 0, {NOTIFY_STATUS, NOTIFY_IDENTITY}},
+        {"before a write", 0, write, false, {ver, dir}, 34, {NOTIFY_PARAMETERS_WRITTEN}},
+        {"failed, so no write", 0, write, true, {ver, dir, dir, dir, dir}, 0, {NOTIFY_BAD_REPLY}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ValveModel model;
+        model.SetValue(ValveModel::VER, 7);
+        EngineRig rig;
+        ScriptedValve valve(
+            [&](const std::vector<uint8_t>& r) {
+                auto reply = model.Answer(r);
+                return c.damagedDir && r[1] == ValveModel::DIR ? WithBadBcc(reply) : reply;
+            },
+            rig.clock);
+        rig.UseDevice(valve.SlavePath());
+        rig.Start();
+        if (c.before) {
+            ASSERT_TRUE(rig.Request(c.before, c.codes[0]));
+        }
+        ASSERT_TRUE(rig.WaitIdle());
+        ASSERT_TRUE(rig.Request(CMD_READ_IDENTITY | c.job, c.codes.back()));
+        ASSERT_TRUE(rig.WaitIdle());
+
+        EXPECT_EQ(rig.notifier.Codes(), c.codes);
+        const auto requests = valve.Requests();
+        ASSERT_EQ(requests.size(), c.line.size() + c.writes);
+        for (size_t i = 0; i < c.line.size(); ++i)
+            EXPECT_EQ(requests[i].bytes, c.line[i]) << "telegram " << i;
+        if (c.writes) {
+            EXPECT_EQ(requests[c.line.size()].bytes[1], 1) << "the write starts with KPS";
+        }
+        EXPECT_NE(rig.TraceText().find(" Read Identity "), std::string::npos);
+
+        const ValveIdentity id = CopyValveIdentity(rig.s);
+        EXPECT_EQ(id.Valid, c.damagedDir ? 0 : 1);
+        if (!c.damagedDir) {
+            EXPECT_EQ(id.ControllerFirmware, 7);
+            EXPECT_EQ(id.SerialNumber, 256);
+            const int32_t digits[6] = {3, 0, 1, 2, 3, 4};
+            EXPECT_TRUE(std::equal(digits, digits + 6, id.PartNumberDigit));
+            EXPECT_EQ(id.PartNumberVariant, 0x1000);
+        }
+        EXPECT_EQ(rig.s.deviceInfo.SerialNumber, 0) << "the valve information is not touched";
+        EXPECT_EQ(rig.s.deviceInfo.Valid, 0);
+    }
+}

@@ -130,19 +130,19 @@ TEST_F(ActionEngineTestMode, DeviceInfoStatusWriteAndCounterResetsComplete) {
 }
 
 TEST_F(ActionEngineTestMode, UnknownRequestBitIsDroppedWithAMessage) {
-    constexpr uint32_t unknownBit = 0x1000000;
+    constexpr uint32_t unknownBit = 0x2000000;
     RequestAction(rig.s, unknownBit);
     ASSERT_TRUE(WaitUntil([&] { return !rig.notifier.Messages().empty(); }));
     ASSERT_TRUE(rig.WaitIdle());
 
     const auto messages = rig.notifier.Messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "Unknown THREAD_CMD: 0x1000000 ");
+    EXPECT_EQ(messages[0].text, "Unknown THREAD_CMD: 0x2000000 ");
     EXPECT_EQ(messages[0].caption, LoadText(IDS_APP_TITLE));
     EXPECT_EQ(rig.s.ACTION_STEP.load(), 0u);
     EXPECT_TRUE(rig.notifier.Codes().empty());
     // The baud-rate test still runs first: the word is only known to be unknown afterwards.
-    EXPECT_NE(rig.TraceText().find("Unknown THREAD_CMD: 0x1000000 "), std::string::npos);
+    EXPECT_NE(rig.TraceText().find("Unknown THREAD_CMD: 0x2000000 "), std::string::npos);
 }
 
 TEST(ActionEngineDispatch, StepOutsideEveryActionIsReportedAndReset) {

@@ -207,10 +207,9 @@ int ValveRun::Begin(const char* action, CliInterrupt::Handler onSignal) {
         action_ = action;
     }
     Start(std::move(onSignal));
-    if (!history_.Enabled() || !action_) return -1;
-    const uint32_t code = Request(CMD_READ_DEVICE_INFO, NOTIFY_DEVICE_INFO);
-    if (code != NOTIFY_DEVICE_INFO) return End(code, NOTIFY_DEVICE_INFO);
-    history_.SetIdentity(*state_);
+    // The identity goes with the job's first request: read first in the same run of the engine, and
+    // a failed identity read fails that request before its own step sends anything.
+    identityPending_ = history_.Enabled() && action_;
     return -1;
 }
 
@@ -220,8 +219,11 @@ void ValveRun::CompleteStep(const char* next) {
 }
 
 uint32_t ValveRun::Request(uint32_t bits, uint32_t wanted) {
-    RequestAction(*state_, bits);
-    return notifier_.Wait(wanted, *state_);
+    const bool identity = std::exchange(identityPending_, false);
+    RequestAction(*state_, identity ? bits | CMD_READ_IDENTITY : bits);
+    const uint32_t code = notifier_.Wait(wanted, *state_);
+    if (const ValveIdentity id = CopyValveIdentity(*state_); identity && id.Valid) history_.SetIdentity(id);
+    return code;
 }
 
 int ValveRun::End(uint32_t code, uint32_t wanted, bool parameterWrite) {

@@ -134,7 +134,8 @@ public:
     void Start(CliInterrupt::Handler onSignal = {});
     // Starts a job the history records as `action` (nullptr: one it does not record, as Start).
     // The history is opened first: one that must be refused ends the job before anything is sent.
-    // With the history on, the valve's identity is read first, once for all the job's entries.
+    // With the history on, the valve's identity is read once for all the job's entries, first
+    // thing in the job's first Request.
     // Returns -1, or the exit status that ended the job (said on stderr, and recorded).
     int Begin(const char* action, CliInterrupt::Handler onSignal = {});
     // Records the step done so far as completed, with what it read; the job goes on as `next`.
@@ -161,6 +162,7 @@ private:
     bool attached_ = false;
     JobHistory history_;
     const char* action_ = nullptr;
+    bool identityPending_ = false; // the next Request reads the identity first
 };
 
 // ---- JSON -------------------------------------------------------------------------------------

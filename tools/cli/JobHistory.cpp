@@ -51,8 +51,8 @@ void JobHistory::SetLink(const std::string& port, const std::string& device) {
     base_.device = device;
 }
 
-void JobHistory::SetIdentity(const QlnState& s) {
-    SetJobIdentity(base_, s);
+void JobHistory::SetIdentity(const ValveIdentity& id) {
+    SetJobIdentity(base_, id);
 }
 
 void JobHistory::Record(const std::string& action, HistoryResult result, int confirmed,

@@ -10,6 +10,7 @@
 #include "history/History.h"
 
 struct CommandContext;
+struct ValveIdentity;
 struct Options;
 struct QlnState;
 
@@ -36,8 +37,8 @@ public:
     bool Enabled() const { return recorder_ != nullptr; }
 
     void SetLink(const std::string& port, const std::string& device);
-    // The identity as `info --json` prints it.
-    void SetIdentity(const QlnState& s);
+    // The identity as `info --json` prints serial, part and firmware.
+    void SetIdentity(const ValveIdentity& id);
 
     // One entry of the job, stored or kept in the outbox. The data is what the action moved.
     void Record(const std::string& action, HistoryResult result, int confirmed, const std::string& error,
