@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <clocale>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,6 +30,7 @@
 #include "dialogs/MessageBox.h"
 #include "dialogs/ParametersDialog.h"
 #include "engine/QlnState.h"
+#include "history/History.h"
 #include "support/ValveProcess.h"
 #include "system/Clock.h"
 #include "text/LanguageLibrary.h"
@@ -89,8 +91,9 @@ CParameterPage* PageOf(const CParametersDialog& d, Page p) {
 
 // The window with the engine on the test's clock, in a folder of its own, with the trace log.
 struct TestProgram : widget_test::TestProgram<> {
-    explicit TestProgram(bool testMode, IClock& c, const std::string& device = "")
-        : widget_test::TestProgram<>({true, false, testMode}, &c, device) {}
+    explicit TestProgram(bool testMode, IClock& c, const std::string& device = "",
+                         const std::string& history = "off")
+        : widget_test::TestProgram<>({true, false, testMode}, &c, device, history) {}
 };
 
 // Runs `body` inside the modal loop of the Parameters dialog opened from the menu, then closes it
@@ -151,6 +154,7 @@ private slots:
     void theValveGetsWhatTheBoxesShow();
     void pagesOpenAndCloseWithoutChangingTheProject();
     void againstTheVirtualValve();
+    void refusedByAHistoryThatCannotBeUsed();
     void screenshots();
 };
 
@@ -741,8 +745,10 @@ void ParameterEditorTest::againstTheVirtualValve() {
     // gets every reply within its time-out (the rate probe's 300 ms become 1.5 s).
     ScaledClock clock(0.2);
     std::string device = valve.SlavePath();
+    QTemporaryDir historyDir;
+    const std::string history = historyDir.filePath(QStringLiteral("h.db")).toStdString();
     {
-        TestProgram p(false, clock, device);
+        TestProgram p(false, clock, device, "sqlite:" + history);
         Checks check;
         bool redBefore = false, redAfter = true;
         QVERIFY(WithEditor(*p.frame, [&](CParametersDialog& d) {
@@ -779,7 +785,33 @@ void ParameterEditorTest::againstTheVirtualValve() {
         // KPS 1.37: 01 89, BCC 8A.
         const std::string trace = p.Trace();
         QVERIFY(trace.find("'0201898A'") != std::string::npos);
-    } // the window lets go of the port
+        // The write's backup is read (after the valve's identity) before the first write telegram.
+        const size_t write = trace.find(" Write Parameter ");
+        const size_t backup = trace.rfind("Read Parameter", write);
+        QVERIFY(backup != std::string::npos && trace.rfind(" Read Identity ", backup) != std::string::npos);
+    } // the window lets go of the port, and its history has stored every entry
+
+    // The read, the backup before the write and the write; the read-back is no job of its own.
+    HistoryOpenFailure failure;
+    std::string error;
+    auto store = HistoryStore::Open({HistoryTarget::Kind::Sqlite, history}, &failure, &error);
+    QVERIFY2(store, error.c_str());
+    std::vector<std::string> actions;
+    for (const HistoryEntry& e : store->List(std::nullopt, &error)) {
+        actions.push_back(e.action + " " + HistoryResultName(e.result));
+        QVERIFY(!e.serial.empty() && e.part.rfind("471-52", 0) == 0 && e.port == "COM1" &&
+                e.device == device);
+    }
+    QCOMPARE(actions, (std::vector<std::string>{"write-params ok", "backup ok", "read-params ok"}));
+    const std::vector<HistoryEntry> listed = store->List(std::nullopt, &error);
+    const auto gainOf = [&](size_t i) {
+        ParameterBlock b;
+        const std::vector<uint8_t> bytes = store->Get(listed[i].id, &error)->parameters;
+        std::memcpy(&b, bytes.data(), std::min(bytes.size(), sizeof b));
+        return b.PROPORTIONAL_GAIN;
+    };
+    QCOMPARE(gainOf(0), 1.37f);
+    QVERIFY(gainOf(1) != 1.37f);
 
     // An independent reading of the valve.
     std::ostringstream out, err;
@@ -790,6 +822,29 @@ void ParameterEditorTest::againstTheVirtualValve() {
     QVERIFY2(code == 0, err.str().c_str());
     QVERIFY(std::regex_search(out.str(), std::regex("PROPORTIONAL_GAIN +1\\.37")));
     QVERIFY(std::regex_search(out.str(), std::regex("RAMP_FUNCTION +[12] ")));
+}
+
+// A history that cannot be used (here a damaged file) refuses the valve's jobs before anything is
+// sent, and says why.
+void ParameterEditorTest::refusedByAHistoryThatCannotBeUsed() {
+    QTemporaryDir historyDir;
+    const std::string history = historyDir.filePath(QStringLiteral("h.db")).toStdString();
+    std::ofstream(history) << std::string(4096, 'x');
+    ScaledClock clock(0.2);
+    TestProgram p(false, clock, "/dev/null", "sqlite:" + history);
+    QVERIFY(Until([&] { return p.state.HistoryRefused.load() == 1; }));
+    Checks check;
+    const size_t boxes = p.boxes.shown.size();
+    QVERIFY(WithEditor(*p.frame, [&](CParametersDialog& d) {
+        d.ReadButton()->click();
+        check(Until([&] { return p.boxes.shown.size() > boxes && p.Idle(); }), "the refusal's box");
+    }));
+    for (const QString& what : check.failed)
+        QFAIL(qPrintable(what));
+    QVERIFY(p.boxes.shown.back().rfind("The valve history cannot be used: ", 0) == 0);
+    QVERIFY(p.boxes.shown.back().find("Nothing was sent to the valve.") != std::string::npos);
+    QVERIFY(p.Trace().find("Baudrate Test") == std::string::npos);
+    QVERIFY(p.Trace().find("Read Parameter") == std::string::npos);
 }
 
 void ParameterEditorTest::screenshots() {
