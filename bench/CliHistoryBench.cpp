@@ -75,10 +75,15 @@ void BM_CliReadParamsHistory(benchmark::State& state) {
     qln_test::ValveProcess valve({});
     const std::vector<std::string> args = {"--device",  valve.SlavePath(), "--baud",     "19200",
                                            "--history", history,           "read-params"};
-    for (auto _ : state) {
+    // A job on a database in use: the first one, which makes the schema, is not timed.
+    auto job = [&] {
         qln_test::ValveProcess cli(QLN_CLI_PATH, args, false, false);
         cli.ReadToEnd(60s);
-        if (cli.WaitExit(60s) != 0) {
+        return cli.WaitExit(60s) == 0;
+    };
+    if (!job()) return state.SkipWithError("qln-cli failed");
+    for (auto _ : state) {
+        if (!job()) {
             state.SkipWithError("qln-cli failed");
             break;
         }
