@@ -9,17 +9,22 @@ namespace {
 // What differs between the two databases.
 struct Dialect {
     const char* idColumn;
-    std::vector<const char*> beginLocked; // a transaction that only one station holds at a time
-    const char* tableExists;              // counts the tables named :name
+    // Before the schema is made: a transaction that only one station holds at a time (after what
+    // must be said outside one).
+    std::vector<const char*> beginCreate;
+    const char* tableExists; // counts the tables named :name
 };
+// WAL is a lasting property of the file: set once, when the schema is made.
 const Dialect kSqlite{"INTEGER PRIMARY KEY",
-                      {"BEGIN IMMEDIATE"},
+                      {"PRAGMA journal_mode = WAL", "BEGIN IMMEDIATE"},
                       "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = :name"};
-// The advisory lock's key is any number of our own: it serializes the schema's creation.
-const Dialect kPostgres{"BIGSERIAL PRIMARY KEY",
-                        {"BEGIN", "SELECT pg_advisory_xact_lock(2027270001)"},
-                        "SELECT count(*) FROM information_schema.tables WHERE table_schema = "
-                        "current_schema() AND table_name = :name"};
+// "relation already exists, skipping" and the like are no news to the user. The advisory lock's key
+// is any number of our own: it serializes the schema's creation.
+const Dialect kPostgres{
+    "BIGSERIAL PRIMARY KEY",
+    {"SET client_min_messages = warning", "BEGIN", "SELECT pg_advisory_xact_lock(2027270001)"},
+    "SELECT count(*) FROM information_schema.tables WHERE table_schema = "
+    "current_schema() AND table_name = :name"};
 
 // The entry's text columns, in the table's order; the other columns (id, result, confirmed and the
 // data) are written out below.
@@ -143,6 +148,32 @@ struct Row {
     }
 };
 
+// The last connection to close would copy the write-ahead log into the file and sync both, which
+// costs a job of one entry more than the entry itself. The log is on disk whole at every commit
+// (synchronous = FULL), so it is left for a later commit to copy instead. SQLite's own automatic
+// checkpoint does not serve a program that commits once per process: each opening rebuilds the
+// log's index, which forgets what was copied, so the log would never start again and every later
+// commit would copy all of it. So a commit that finds the log longer than LOG_PAGES copies it and
+// cuts it to nothing (TRUNCATE); the next opening then has nothing to read back. That costs one
+// commit in about every fortieth job. The entry has been committed by then, so the job does not wait
+// for another station: one in the way leaves the log to the next commit.
+constexpr int LOG_PAGES = 160;
+// How long a writer waits for the one before it.
+constexpr int BUSY_TIMEOUT_MS = 10000;
+
+int CheckpointLongLog(void*, sqlite_api::sqlite3* db, const char* name, int pages) {
+    if (pages < LOG_PAGES) return SQLITE_OK;
+    sqlite_api::sqlite3_busy_timeout(db, 0);
+    sqlite_api::sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite_api::sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
+    return SQLITE_OK;
+}
+
+void KeepLogOnClose(sqlite_api::sqlite3* db) {
+    sqlite_api::sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite_api::sqlite3_wal_hook(db, CheckpointLongLog, nullptr);
+}
+
 std::string SqliteConnectString(const std::string& path) {
     // SOCI reads "key=value" pairs only when the text holds a '='; a plain path is taken whole.
     if (path.find('=') == std::string::npos) return path;
@@ -199,15 +230,14 @@ HistoryOpenFailure SociHistoryStore::Connect(std::string* error) {
     try {
         if (postgres) {
             sql_.open(*soci::factory_postgresql(), PostgresConnectString(target_.location));
-            // "relation already exists, skipping" and the like are no news to the user.
-            sql_ << "SET client_min_messages = warning";
         } else {
             sql_.open(*soci::factory_sqlite3(), SqliteConnectString(target_.location));
             // Several qln-cli processes write at once: a writer waits for the one before it. FULL
             // makes every entry reach the disk with its transaction; WAL keeps the file whole
             // whenever a process is killed.
-            sql_ << "PRAGMA busy_timeout = 10000";
+            sql_ << "PRAGMA busy_timeout = " << BUSY_TIMEOUT_MS;
             sql_ << "PRAGMA synchronous = FULL";
+            KeepLogOnClose(static_cast<soci::sqlite3_session_backend&>(*sql_.get_backend()).conn_);
         }
         return HistoryOpenFailure::None;
     } catch (const soci::soci_error& e) {
@@ -224,40 +254,18 @@ bool SociHistoryStore::TableExists(const char* name) {
     return count > 0;
 }
 
-// The schema is made once, under a lock that lets one station make it while the others wait and
-// then find it made. A version newer than ours is refused before anything is written.
+// A database in use answers the version at once; only one that has none yet (no table, or no row)
+// takes the lock, under which one station makes the schema while the others wait and then find it
+// made. A version newer than ours is refused before anything is written.
 HistoryOpenFailure SociHistoryStore::PrepareSchema(std::string* error) {
-    const Dialect& dialect = DialectOf(target_.kind);
-    int version = 0;
-    soci::indicator found = soci::i_null;
-    auto readVersion = [&] {
-        version = 0;
-        found = soci::i_null;
-        if (TableExists("schema_version"))
-            sql_ << "SELECT max(version) FROM schema_version", soci::into(version, found);
-        return found == soci::i_ok ? version : 0;
-    };
+    int known = 0;
     try {
-        int known = readVersion();
-        if (known == 0) {
-            if (target_.kind == HistoryTarget::Kind::Sqlite) sql_ << "PRAGMA journal_mode = WAL";
-            for (const char* statement : dialect.beginLocked)
-                sql_ << statement;
-            try {
-                known = readVersion();
-                if (known == 0) {
-                    sql_ << "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
-                    sql_ << CreateEntriesTable(dialect);
-                    sql_ << "CREATE INDEX IF NOT EXISTS history_entries_serial ON history_entries (serial)";
-                    sql_ << "INSERT INTO schema_version (version) VALUES (" << kHistorySchemaVersion << ")";
-                    known = kHistorySchemaVersion;
-                }
-                sql_ << (known == kHistorySchemaVersion ? "COMMIT" : "ROLLBACK");
-            } catch (...) {
-                sql_ << "ROLLBACK";
-                throw;
-            }
-        }
+        known = ReadVersion();
+    } catch (const soci::soci_error&) {
+        // No table yet, or a file that is no database: the locked path below tells which.
+    }
+    try {
+        if (known == 0) known = MakeSchema();
         if (known > kHistorySchemaVersion) {
             *error = "the history database " + HistoryTargetName(target_) + " has schema version " +
                      std::to_string(known) + ", newer than this program knows (" +
@@ -279,6 +287,36 @@ HistoryOpenFailure SociHistoryStore::PrepareSchema(std::string* error) {
     }
 }
 
+// The schema's version; 0 for a table without a row. Throws when there is no table.
+int SociHistoryStore::ReadVersion() {
+    int version = 0;
+    soci::indicator found = soci::i_null;
+    sql_ << "SELECT max(version) FROM schema_version", soci::into(version, found);
+    return found == soci::i_ok ? version : 0;
+}
+
+// Makes the schema under the lock unless another station has made it meanwhile; returns the version.
+int SociHistoryStore::MakeSchema() {
+    const Dialect& dialect = DialectOf(target_.kind);
+    for (const char* statement : dialect.beginCreate)
+        sql_ << statement;
+    try {
+        int known = TableExists("schema_version") ? ReadVersion() : 0;
+        if (known == 0) {
+            sql_ << "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
+            sql_ << CreateEntriesTable(dialect);
+            sql_ << "CREATE INDEX IF NOT EXISTS history_entries_serial ON history_entries (serial)";
+            sql_ << "INSERT INTO schema_version (version) VALUES (" << kHistorySchemaVersion << ")";
+            known = kHistorySchemaVersion;
+        }
+        sql_ << (known == kHistorySchemaVersion ? "COMMIT" : "ROLLBACK");
+        return known;
+    } catch (...) {
+        sql_ << "ROLLBACK";
+        throw;
+    }
+}
+
 bool SociHistoryStore::Add(HistoryEntry& entry, std::string* error) {
     if (entry.uid.empty()) entry.uid = NewHistoryUid();
     try {
@@ -296,10 +334,19 @@ bool SociHistoryStore::Add(HistoryEntry& entry, std::string* error) {
         st.exchange(soci::use(matrix));
         st.exchange(soci::into(id, got));
         st.alloc();
-        st.prepare(InsertEntry());
+        // Run once: PostgreSQL is sent the statement with its values in one message, not
+        // prepared, executed and deallocated in three.
+        st.prepare(InsertEntry(), soci::details::st_one_time_query);
         st.define_and_bind();
-        // One statement, one transaction: the entry is there whole or not at all.
-        if (!st.execute(true) || got != soci::i_ok) {
+        // One statement, one transaction: the entry is there whole or not at all. It is stepped to
+        // its end, so that it commits there and not when it is freed: SQLite runs its log hook
+        // (CheckpointLongLog) only after a statement that has ended.
+        const bool inserted = st.execute(true) && got == soci::i_ok;
+        const long long newId = id;
+        while (st.fetch()) {
+        }
+        id = newId;
+        if (!inserted) {
             // Delivered before (the outbox's delete did not happen): the stored one stands.
             sql_ << "SELECT id FROM history_entries WHERE uid = :uid", soci::use(entry.uid), soci::into(id);
         }

@@ -29,6 +29,8 @@ private:
     explicit SociHistoryStore(const HistoryTarget& target) : target_(target) {}
     HistoryOpenFailure Connect(std::string* error);
     HistoryOpenFailure PrepareSchema(std::string* error);
+    int ReadVersion();
+    int MakeSchema();
     bool TableExists(const char* name);
     // The entries a query's tail picks (WHERE/ORDER BY), with `bindKey` binding its values.
     std::vector<HistoryEntry> Select(const std::string& tail, bool withData,

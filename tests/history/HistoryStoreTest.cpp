@@ -183,4 +183,34 @@ TEST(HistorySqlite, SigkillDuringWritesKeepsTheFileIntact) {
     std::filesystem::remove_all(dir);
 }
 
+// Each job's connection leaves the write-ahead log behind when it closes; a later commit copies it
+// into the file and cuts it, so it never grows long, and nothing is lost on the way.
+TEST(HistorySqlite, TheLogLeftByJobsIsCutBeforeItGrowsLong) {
+    char dir[] = "/tmp/qln-history-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const HistoryTarget target{HistoryTarget::Kind::Sqlite, std::string(dir) + "/QLN_history.db"};
+    const std::string log = target.location + "-wal";
+    std::uintmax_t longest = 0;
+    for (int job = 0; job < 200; ++job) {
+        HistoryRecorder recorder(target, std::string(dir) + "/outbox.db");
+        HistoryOpenFailure failure;
+        std::string error, notice;
+        HistoryEntry entry = NewHistoryEntry("read-params");
+        entry.parameters.assign(620, static_cast<uint8_t>(job));
+        ASSERT_TRUE(recorder.Open(&failure, &error) && recorder.Record(entry, &notice, &error)) << error;
+        std::error_code ec;
+        longest = std::max(longest, std::filesystem::file_size(log, ec));
+    }
+    EXPECT_GT(longest, 0u) << "the log is kept between jobs";
+    EXPECT_LT(longest, 1024u * 1024u);
+    soci::session sql(*soci::factory_sqlite3(), target.location);
+    std::string check;
+    long long stored = 0;
+    sql << "PRAGMA integrity_check", soci::into(check);
+    sql << "SELECT count(*) FROM history_entries", soci::into(stored);
+    EXPECT_EQ(check, "ok");
+    EXPECT_EQ(stored, 200);
+    std::filesystem::remove_all(dir);
+}
+
 } // namespace
