@@ -1,6 +1,9 @@
 #include "history/HistoryTestSupport.h"
 
+#include <mutex>
 #include <set>
+
+#include "history/HistoryWriter.h"
 
 using namespace qln_test;
 
@@ -81,6 +84,33 @@ TEST_P(HistoryOutbox, ServerRestartedDuringARunLosesNothing) {
     EXPECT_EQ(Count(target, "*"), 320);
     EXPECT_EQ(Count(target, "DISTINCT serial || '/' || firmware"), 320);
     EXPECT_EQ(Count(target, "DISTINCT id"), 320);
+}
+
+// The desktop's writer: a server out of reach is said once per job (not per entry), the next job
+// that reaches it delivers the outbox, and what is handed over before the writer goes is stored.
+TEST_P(HistoryOutbox, WriterTellsOncePerJobAndStoresAllBeforeItGoes) {
+    const HistoryTarget target = Fresh("writer");
+    ASSERT_TRUE(HistoryStore::Open(target, nullptr, nullptr));
+    ASSERT_TRUE(Pg().Stop());
+    std::mutex m;
+    std::vector<std::string> reports;
+    auto writer = std::make_unique<HistoryWriter>(target, outbox_, [&](const HistoryWriter::Report& r) {
+        std::lock_guard<std::mutex> lock(m);
+        reports.push_back(r.kind == HistoryWriter::Report::Kind::Notice ? "notice" : "other: " + r.text);
+    });
+    writer->Submit(NewHistoryEntry("backup"), true);
+    writer->Submit(NewHistoryEntry("write-params"), false);
+    writer->Submit(NewHistoryEntry("read-params"), true);
+    writer->Flush();
+    EXPECT_EQ(reports, (std::vector<std::string>{"notice", "notice"}));
+    EXPECT_EQ(OutboxCount(), 3);
+    ASSERT_TRUE(Pg().Start());
+    writer->Submit(NewHistoryEntry("setpoint"), true);
+    writer->Submit(NewHistoryEntry("autotune"), true);
+    writer.reset();
+    EXPECT_EQ(Count(target, "*"), 5);
+    EXPECT_EQ(OutboxCount(), 0);
+    EXPECT_EQ(reports.size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, HistoryOutbox, testing::Values(HistoryTarget::Kind::Postgres), KindName);
