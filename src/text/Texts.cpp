@@ -447,6 +447,34 @@ constexpr BuiltinTextEntry TEXTS[] = {
     // Start Acquisition with a set-up whose mode is none of step, ramp and roll (a damaged project
     // file); {0} the mode found.
     {480, "The scope set-up holds an unknown acquisition mode ({0}). Choose Step, Ramp or Trigger Mode in Scope > Setup (F3), then start again. The recording is kept."},
+    // The valve history dialog: lists, columns, the comparison and its notes ({0}, {1} the two
+    // sets' names), and the one line that says why no history can be shown ({0} the reason).
+    {500, "Valve History"},
+    {501, "&Valves:"},
+    {502, "Serial No."},
+    {503, "Part Number"},
+    {504, "Last Seen (UTC)"},
+    {505, "&Entries:"},
+    {506, "Entry"},
+    {507, "Time (UTC)"},
+    {508, "Station"},
+    {509, "User"},
+    {510, "Action"},
+    {511, "Result"},
+    {512, "Error"},
+    {513, "&Differences:"},
+    {514, "Parameter"},
+    {515, "Project"},
+    {516, "Take into &Project"},
+    {517, "{0} ({1} confirmed)"},
+    {518, "Select one entry to compare it with the project's edited set, or two to compare them with each other."},
+    {519, "No differences: {0} and {1} hold the same values."},
+    {520, "Entry {0} ({1}) holds no parameter set."},
+    {521, "The valve history is off (DATABASE=off under [HISTORY] in QLN_com.ini). To keep one, remove that line, or name a database there (sqlite:PATH or postgresql://...)."},
+    {522, "The valve history cannot be shown: {0}."},
+    {523, "The valve history cannot be shown: {0}. Check that the server runs and this station reaches it, then open the history again."},
+    {524, "The valve history cannot be shown: {0}. Restore the database from a backup, or move the file aside so that a new one is started."},
+    {525, "The valve history holds no entries yet: every job that reads or changes the valve's settings adds one."},
     {32024, "Quillon Software"},
 };
 // clang-format on
