@@ -147,6 +147,7 @@ private:
     void OnAbout();
     void OnDebugDialog();
     void OnValveInfo();
+    void OnValveHistory();
     void OnStatus();
     void OnParameters();
     void OnSerialSetpoint();
