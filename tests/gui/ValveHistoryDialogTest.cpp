@@ -10,6 +10,7 @@
 #include <clocale>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "WidgetTestSupport.h"
 #include "dialogs/ValveHistoryDialog.h"
@@ -18,22 +19,7 @@
 using widget_test::Until;
 
 namespace {
-// The window in test mode in a folder of its own, with `comIni` as its QLN_com.ini.
-struct HistoryProgram {
-    explicit HistoryProgram(const std::string& comIni = "") {
-        if (!comIni.empty()) std::ofstream(File("QLN_com.ini")) << comIni;
-        frame = std::make_unique<CMainFrame>(
-            widget_test::WindowSetup(state, Folder(), boxes, {false, false, true}));
-    }
-    std::string Folder() const { return dir.path().toStdString(); }
-    std::string File(const char* name) const { return dir.filePath(QString::fromLatin1(name)).toStdString(); }
-
-    ScaledClock clock{20};
-    QTemporaryDir dir;
-    QlnState state{clock};
-    widget_test::RecordingBoxes boxes;
-    std::unique_ptr<CMainFrame> frame;
-};
+using Program = widget_test::TestProgram<>;
 
 // Runs `body` inside the modal loop of the dialog Valve History opens, then closes it.
 bool WithHistoryDialog(CMainFrame& f, const std::function<void(CValveHistoryDialog&)>& body) {
@@ -53,23 +39,32 @@ QAccessibleInterface* Accessible(QWidget* w) {
     return QAccessible::queryAccessibleInterface(w);
 }
 
-QList<QStringList> Rows(const QTableWidget* t, bool withHeader = false) {
+// The header's cells, then each row's.
+QList<QStringList> Rows(const QTableWidget* t) {
     QList<QStringList> rows;
-    if (withHeader) rows << QStringList();
-    for (int c = 0; withHeader && c < t->columnCount(); ++c)
-        rows[0] << t->horizontalHeaderItem(c)->text();
-    for (int r = 0; r < t->rowCount(); ++r) {
+    for (int r = -1; r < t->rowCount(); ++r) {
         rows << QStringList();
         for (int c = 0; c < t->columnCount(); ++c)
-            rows.back() << t->item(r, c)->text();
+            rows.back() << (r < 0 ? t->horizontalHeaderItem(c) : t->item(r, c))->text();
     }
     return rows;
 }
 
-ParameterBlock WithGain(float gain) {
+std::vector<uint8_t> SetWithGain(float gain) {
     ParameterBlock b = DefaultParameterBlock();
     b.PROPORTIONAL_GAIN = gain;
-    return b;
+    return {reinterpret_cast<const uint8_t*>(&b), reinterpret_cast<const uint8_t*>(&b + 1)};
+}
+HistoryEntry Stored(const char* time, const char* serial, const char* part, const char* action,
+                    std::vector<uint8_t> set) {
+    HistoryEntry e = NewHistoryEntry(action);
+    e.time = time;
+    e.station = "line-3";
+    e.user = "anna";
+    e.serial = serial;
+    e.part = part;
+    e.parameters = std::move(set);
+    return e;
 }
 } // namespace
 
@@ -81,43 +76,26 @@ private slots:
 };
 
 void ValveHistoryTest::listsComparesAndTakesIntoTheProject() {
-    HistoryProgram p;
-    const struct {
-        const char *time, *serial, *part, *action;
-        HistoryResult result;
-        int confirmed;
-        const char* error;
-        float gain; // 0: a calibration matrix instead of a parameter set
-    } stored[] = {{"2026-12-07T18:02:30Z", "123457", "471-52F", "backup", HistoryResult::Ok, -1, "", 1.37f},
-                  {"2026-12-07T18:02:34Z", "123457", "471-52F", "write-params", HistoryResult::Incomplete, 12,
-                   "the valve stopped answering", 0.8f},
-                  {"2026-12-08T09:15:00Z", "654321", "471-10A", "read-matrix", HistoryResult::Ok, -1, "", 0}};
+    Program p({false, false, true});
+    HistoryEntry stored[] = {
+        Stored("2026-12-07T18:02:30Z", "123457", "471-52F", "backup", SetWithGain(1.37f)),
+        Stored("2026-12-07T18:02:34Z", "123457", "471-52F", "write-params", SetWithGain(0.8f)),
+        Stored("2026-12-08T09:15:00Z", "654321", "471-10A", "read-matrix", {})};
+    stored[1].result = HistoryResult::Incomplete;
+    stored[1].confirmed = 12;
+    stored[1].error = "the valve stopped answering";
+    stored[2].matrix.assign(40, 7);
     std::string error;
-    auto store = HistoryStore::Open({HistoryTarget::Kind::Sqlite, p.File("QLN_history.db")}, nullptr, &error);
+    auto store = HistoryStore::Open(
+        {HistoryTarget::Kind::Sqlite, p.dir.filePath("QLN_history.db").toStdString()}, nullptr, &error);
     QVERIFY2(store, error.c_str());
-    for (const auto& s : stored) {
-        HistoryEntry e = NewHistoryEntry(s.action);
-        e.time = s.time;
-        e.station = "line-3";
-        e.user = "anna";
-        e.serial = s.serial;
-        e.part = s.part;
-        e.result = s.result;
-        e.confirmed = s.confirmed;
-        e.error = s.error;
-        const ParameterBlock b = WithGain(s.gain);
-        if (s.gain != 0)
-            e.parameters.assign(reinterpret_cast<const uint8_t*>(&b),
-                                reinterpret_cast<const uint8_t*>(&b + 1));
-        if (s.gain == 0) e.matrix.assign(40, 7);
+    for (HistoryEntry& e : stored)
         QVERIFY2(store->Add(e, &error), error.c_str());
-    }
-    p.state.params.EditBlock = WithGain(2.5f);
+    std::memcpy(&p.state.params.EditBlock, SetWithGain(2.5f).data(), sizeof(ParameterBlock));
     QCOMPARE(p.frame->CommandAction(ID_VALVE_HISTORY)->text(), QStringLiteral("Valve &History..."));
 
     const bool seen = WithHistoryDialog(*p.frame, [&](CValveHistoryDialog& d) {
-        QCOMPARE(d.windowTitle(), QStringLiteral("Valve History"));
-        QVERIFY(d.ProblemLine()->isHidden());
+        QVERIFY(d.windowTitle() == "Valve History" && d.ProblemLine()->isHidden());
         QWidget* named[] = {d.ValveList(), d.EntryList(), d.DifferenceList(), d.TakeButton()};
         const char* names[] = {"Valves:", "Entries:", "Differences:", "Take into Project"};
         for (size_t i = 0; i < std::size(names); ++i)
@@ -128,12 +106,9 @@ void ValveHistoryTest::listsComparesAndTakesIntoTheProject() {
         auto note = [&] { return d.ComparisonNote()->text(); };
 
         // The valve seen last comes first and is shown; its one entry holds no set to take.
-        QCOMPARE(Rows(d.ValveList(), true),
-                 (QList<QStringList>{{"Serial No.", "Part Number", "Last Seen (UTC)"},
-                                     {"654321", "471-10A", "2026-12-08T09:15:00Z"},
-                                     {"123457", "471-52F", "2026-12-07T18:02:34Z"}}));
-        QCOMPARE(Rows(d.EntryList()), (QList<QStringList>{{"3", "2026-12-08T09:15:00Z", "line-3", "anna",
-                                                           "read-matrix", "ok", ""}}));
+        QCOMPARE(Rows(d.ValveList()), (QList<QStringList>{{"Serial No.", "Part Number", "Last Seen (UTC)"},
+                                                          {"654321", "471-10A", "2026-12-08T09:15:00Z"},
+                                                          {"123457", "471-52F", "2026-12-07T18:02:34Z"}}));
         QCOMPARE(note(),
                  QStringLiteral("Select one entry to compare it with the project's edited set, or two to "
                                 "compare them with each other."));
@@ -142,26 +117,26 @@ void ValveHistoryTest::listsComparesAndTakesIntoTheProject() {
         QVERIFY(!take());
 
         QVERIFY(valves->selectRow(1));
-        QCOMPARE(Rows(d.EntryList(), true),
+        QCOMPARE(Rows(d.EntryList()),
                  (QList<QStringList>{{"Entry", "Time (UTC)", "Station", "User", "Action", "Result", "Error"},
                                      {"2", "2026-12-07T18:02:34Z", "line-3", "anna", "write-params",
                                       "incomplete (12 confirmed)", "the valve stopped answering"},
                                      {"1", "2026-12-07T18:02:30Z", "line-3", "anna", "backup", "ok", ""}}));
         // Two entries, the older first; then the backup against the project.
         QVERIFY(entries->selectRow(0) && entries->selectRow(1));
-        QCOMPARE(Rows(d.DifferenceList(), true),
+        QCOMPARE(Rows(d.DifferenceList()),
                  (QList<QStringList>{{"Parameter", "#1", "#2"}, {"PROPORTIONAL_GAIN", "1.37", "0.80"}}));
         QVERIFY(!take());
         QVERIFY(entries->unselectRow(0));
-        QCOMPARE(Rows(d.DifferenceList(), true),
+        QCOMPARE(Rows(d.DifferenceList()),
                  (QList<QStringList>{{"Parameter", "#1", "Project"}, {"PROPORTIONAL_GAIN", "1.37", "2.50"}}));
         QVERIFY(take());
 
         QVERIFY(!p.frame->ProjectModified());
         Accessible(d.TakeButton())->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         QVERIFY(Until([&] { return p.frame->ProjectModified(); }));
-        const ParameterBlock taken = WithGain(1.37f);
-        QCOMPARE(std::memcmp(&p.state.params.EditBlock, &taken, sizeof taken), 0);
+        QCOMPARE(std::memcmp(&p.state.params.EditBlock, SetWithGain(1.37f).data(), sizeof(ParameterBlock)),
+                 0);
         QCOMPARE(d.DifferenceList()->rowCount(), 0);
         QCOMPARE(note(), QStringLiteral("No differences: #1 and Project hold the same values."));
     });
@@ -170,9 +145,7 @@ void ValveHistoryTest::listsComparesAndTakesIntoTheProject() {
 
 void ValveHistoryTest::saysWhyThereIsNoHistory() {
     const struct {
-        const char* what;
-        const char* comIni;
-        const char* database; // the file's bytes, or nullptr for none
+        const char *what, *comIni, *database; // the file's bytes, or nullptr for none
         const char *begins, *ends;
     } cases[] = {
         {"off", "[HISTORY]\nDATABASE=off\n", nullptr,
@@ -184,18 +157,12 @@ void ValveHistoryTest::saysWhyThereIsNoHistory() {
          "The valve history holds no entries yet: every job that reads or changes the valve's settings adds "
          "one.",
          ""},
-        {"damaged", "",
-         "Not a database: a page of notes where the history's file should be, long enough to hold a "
-         "header of its own, which SQLite will not recognise as one of its files.\n",
+        {"damaged", "", "Not a database: only a page of notes where the history's file should be.\n",
          "The valve history cannot be shown: the history database ",
-         ". Restore the database from a backup, or move the file aside so that a new one is started."},
-        {"no database named", "[HISTORY]\nDATABASE=mysql://db/line\n", nullptr,
-         "The valve history cannot be shown: QLN_com.ini [HISTORY] DATABASE=mysql://db/line: ",
-         "(use postgresql://..., sqlite:PATH or off)."},
-    };
+         ". Restore the database from a backup, or move the file aside so that a new one is started."}};
     for (const auto& c : cases) {
-        HistoryProgram p(c.comIni);
-        const std::string file = p.File("QLN_history.db");
+        Program p({false, false, true}, nullptr, "", c.comIni);
+        const std::string file = p.dir.filePath("QLN_history.db").toStdString();
         if (c.database) std::ofstream(file) << c.database;
         const bool seen = WithHistoryDialog(*p.frame, [&](CValveHistoryDialog& d) {
             const QString line = d.ProblemLine()->text();
