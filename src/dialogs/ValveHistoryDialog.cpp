@@ -114,8 +114,8 @@ CValveHistoryDialog::CValveHistoryDialog(QWidget* parent, QlnState& state, const
     entryColumn->addWidget(entriesLabel);
     entryColumn->addWidget(entries_);
     auto* lists = new QHBoxLayout;
-    lists->addLayout(valveColumn, 1);
-    lists->addLayout(entryColumn, 3);
+    lists->addLayout(valveColumn, 2);
+    lists->addLayout(entryColumn, 5);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(problem_);
     layout->addLayout(lists, 3);
@@ -123,7 +123,7 @@ CValveHistoryDialog::CValveHistoryDialog(QWidget* parent, QlnState& state, const
     layout->addWidget(note_);
     layout->addWidget(differences_, 2);
     layout->addWidget(buttons);
-    resize(1000, 640);
+    resize(1180, 680);
 
     // A click, a key and an assistive tool's selection alike.
     connect(valves_, &QTableWidget::itemSelectionChanged, this, &CValveHistoryDialog::ShowEntries);
