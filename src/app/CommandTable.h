@@ -40,6 +40,7 @@ enum CommandId : unsigned {
     // Beyond the original menu: the recording and the picture of the view as files.
     ID_EXPORT_RECORDING = 32040,
     ID_EXPORT_PICTURE = 32041,
+    ID_VALVE_HISTORY = 32042,
 };
 
 // The popups of the built-in menu bar.
@@ -84,6 +85,7 @@ inline constexpr CommandRow COMMANDS[] = {
     {ID_PARAMETERS,          MENU_VALVE,   false, "P&arameters",            nullptr,        RULE_ALWAYS},
     {ID_CALIBRATION,         MENU_VALVE,   false, "Ca&libration",           nullptr,        RULE_CALIBRATION_MODE},
     {ID_VALVE_INFO,          MENU_VALVE,   true,  "Valve &Info",            nullptr,        RULE_ALWAYS},
+    {ID_VALVE_HISTORY,       MENU_VALVE,   false, "Valve &History...",      nullptr,        RULE_ALWAYS},
     {ID_STATUS,              MENU_VALVE,   false, "S&tatus\tF2",            "F2",           RULE_ALWAYS},
     {ID_SERIAL_SETPOINT,     MENU_VALVE,   true,  "&Serial Setpoint",       nullptr,        RULE_ALWAYS},
     {ID_TEST_FUNCTION,       MENU_VALVE,   false, "T&est Function",         nullptr,        RULE_ALWAYS},

@@ -155,6 +155,7 @@ private:
     void OnAbout();
     void OnDebugDialog();
     void OnValveInfo();
+    void OnValveHistory();
     void OnStatus();
     void OnParameters();
     void OnSerialSetpoint();

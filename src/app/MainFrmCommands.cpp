@@ -19,6 +19,7 @@
 #include "dialogs/SerialSetpointDialog.h"
 #include "dialogs/StatusInfoDialog.h"
 #include "dialogs/TestFunctionDialog.h"
+#include "dialogs/ValveHistoryDialog.h"
 #include "dialogs/ValveInfoDialog.h"
 #include "engine/QlnState.h"
 #include "view/ChildView.h"
@@ -134,6 +135,13 @@ void CMainFrame::OnTakeReadout() {
 void CMainFrame::OnValveInfo() {
     CValveInfoDialog dlg(this, s_, Texts());
     RunInSlot(SLOT_VALVE_INFO, dlg);
+}
+
+// Take into Project changes the project's edited set: the project is modified at once.
+void CMainFrame::OnValveHistory() {
+    CValveHistoryDialog dlg(this, s_, Texts(), com_.HistoryDatabase, folder_,
+                            [this] { SetProjectModified(true); });
+    dlg.exec();
 }
 
 // The dialog must not show the record of an earlier read as if it were current.

@@ -33,6 +33,7 @@ struct CommandBindings {
         {ID_EXIT, &CMainFrame::OnExit, nullptr},
         {ID_PARAMETERS, &CMainFrame::OnParameters, nullptr},
         {ID_VALVE_INFO, &CMainFrame::OnValveInfo, nullptr},
+        {ID_VALVE_HISTORY, &CMainFrame::OnValveHistory, nullptr},
         {ID_STATUS, &CMainFrame::OnStatus, nullptr},
         {ID_SERIAL_SETPOINT, &CMainFrame::OnSerialSetpoint, nullptr},
         {ID_TEST_FUNCTION, &CMainFrame::OnTestFunction, nullptr},

@@ -30,16 +30,17 @@ std::string Lower(std::string s) {
 }
 
 // Every id the window knows, from its description of the menu and keys.
-const std::set<unsigned> kAllCommands = {
-    32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32009, 32010, 32011, 32012, 32014, 32015, 32016,
-    32017, 32018, 32019, 32020, 32021, 32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031, 32040, 32041};
+const std::set<unsigned> kAllCommands = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008,
+                                         32009, 32010, 32011, 32012, 32014, 32015, 32016, 32017,
+                                         32018, 32019, 32020, 32021, 32022, 32023, 32025, 32026,
+                                         32027, 32029, 32030, 32031, 32040, 32041, 32042};
 // The commands whose dialogs or actions exist in this version.
 // Help, About, Debug, the five project commands (32004..32008), Serial Port, Valve Info, Show Grid,
 // Exit, Parameters, Status, Serial Setpoint, Test Function, Auto-Tune, Scope Setup, Print, the
-// calibration commands, the view's Tab, Shift+Tab and Enter.
+// calibration commands, the view's Tab, Shift+Tab and Enter, Valve History.
 const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010,
                                      32011, 32012, 32014, 32015, 32016, 32018, 32019, 32020, 32021,
-                                     32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031};
+                                     32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031, 32042};
 // Reset Zoom and the two exports wait for an idle engine as Start Acquisition does.
 const std::set<unsigned> kIdleOnly = {32009, 32017, 32040, 32041};
 } // namespace
@@ -97,7 +98,8 @@ TEST(CommandTable, BuiltinMenuKeepsItsLayout) {
               "Save Project &as...=32007 Project &Info...=32008 - &Print Project...=32015 "
               "Export &Recording (CSV)\u2026=32040 Export Pi&cture (PNG)\u2026=32041 - "
               "Seria&l Port...=32010 - &Exit \tAlt+F4=32019\n"
-              "&Valve: P&arameters=32020 Ca&libration=32021 - Valve &Info=32011 S&tatus\tF2=32026 - "
+              "&Valve: P&arameters=32020 Ca&libration=32021 - Valve &Info=32011 Valve &History...=32042 "
+              "S&tatus\tF2=32026 - "
               "&Serial Setpoint=32014 T&est Function=32027 A&uto-Tune=32031\n"
               "&Scope: &Setup\tF3=32016 - St&art Acquisition\tF4=32017 Sto&p Acquisition\tF5=32018 - "
               "Show G&rid=32012 Reset &Zoom\tF10=32009\n"

@@ -264,11 +264,11 @@ void GuiTest::menuWithCalibrationSwitch() {
         }
     };
     walk(f.menuBar()->actions());
-    QCOMPARE(items, 24);
+    QCOMPARE(items, 25);
     // The five project commands, print, the two exports, serial port, exit, parameters, calibration,
-    // valve info, status, serial setpoint, test function, auto-tune, scope setup, start and stop
-    // acquisition, grid, reset zoom, help, about.
-    QCOMPARE(enabled, 24);
+    // valve info, valve history, status, serial setpoint, test function, auto-tune, scope setup,
+    // start and stop acquisition, grid, reset zoom, help, about.
+    QCOMPARE(enabled, 25);
 }
 
 void GuiTest::menuFromTheLanguageLibrary() {

@@ -90,15 +90,17 @@ inline std::string ReadAll(const QString& path) {
 // The window with the engine and the trace log, in a folder of its own; `Boxes` answers its
 // boxes. Without a clock of the test's the engine runs on one 20 times as fast as the wall clock.
 // A device is written into the folder's port settings as COM1's before the window reads them, with
-// the valve history `history` ("off" unless a test is about the history).
+// the valve history `history` ("off" unless a test is about the history), and `comIni` after it.
 template <class Boxes = RecordingBoxes> struct TestProgram {
     explicit TestProgram(Switches switches, IClock* clock = nullptr, const std::string& device = "",
-                         const std::string& history = "off")
+                         const std::string& history = "off", const std::string& comIni = "")
         : ownClock(clock ? nullptr : std::make_unique<ScaledClock>(20)), state(clock ? *clock : *ownClock) {
-        if (!device.empty()) {
+        if (!device.empty() || !comIni.empty()) {
             std::ofstream ini(dir.filePath(QStringLiteral("QLN_com.ini")).toStdString());
-            ini << "[SERIAL-PORT]\nPORT=COM1\n[DEVICES]\nCOM1=" << device
-                << "\n[HISTORY]\nDATABASE=" << history << "\n";
+            if (!device.empty())
+                ini << "[SERIAL-PORT]\nPORT=COM1\n[DEVICES]\nCOM1=" << device
+                    << "\n[HISTORY]\nDATABASE=" << history << "\n";
+            ini << comIni;
         }
         frame = std::make_unique<CMainFrame>(WindowSetup(state, dir.path().toStdString(), boxes, switches));
         frame->show();

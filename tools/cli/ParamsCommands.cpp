@@ -91,18 +91,6 @@ void PrintStatus(const StatusInfo& st, bool json, std::ostream& out) {
 
 } // namespace
 
-std::vector<Difference> Differences(const ParameterBlock& project, const ParameterBlock& valve) {
-    std::vector<Difference> out;
-    for (const ParameterDescription& p : ParameterTable()) {
-        if (p.telegram == ParamTelegram::None || p.wire == Wire::NotSent ||
-            !TelegramInfo(p.telegram).writeName)
-            continue;
-        const std::string a = FormatValue(project, p), b = FormatValue(valve, p);
-        if (a != b) out.push_back({p.name, a, b});
-    }
-    return out;
-}
-
 void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostream& out, const char* first,
                       const char* second) {
     if (json) {
@@ -110,8 +98,8 @@ void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostr
         for (size_t i = 0; i < diffs.size(); ++i) {
             JsonObject j;
             j.AddText("name", diffs[i].name);
-            j.AddText(first, diffs[i].project);
-            j.AddText(second, diffs[i].valve);
+            j.AddText(first, diffs[i].first);
+            j.AddText(second, diffs[i].second);
             out << (i ? ", " : "") << j.Body();
         }
         out << "]\n";
@@ -119,8 +107,8 @@ void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostr
     }
     char buf[160];
     for (const Difference& d : diffs) {
-        std::snprintf(buf, sizeof buf, "%-31s %s %-10s %s %s\n", d.name, first, d.project.c_str(), second,
-                      d.valve.c_str());
+        std::snprintf(buf, sizeof buf, "%-31s %s %-10s %s %s\n", d.name, first, d.first.c_str(), second,
+                      d.second.c_str());
         out << buf;
     }
 }

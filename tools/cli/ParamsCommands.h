@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "params/ParamDifferences.h"
+
 struct CommandContext;
-struct ParameterBlock;
 class JsonObject;
 
 int RunInfo(CommandContext& c);
@@ -21,12 +22,6 @@ int RunCustomSet(CommandContext& c);
 void PrintParams(const ParameterBlock& b, bool json, std::ostream& out);
 JsonObject ParamsJson(const ParameterBlock& b);
 
-// The parameters a write sends, in which two sets differ (as the parameter editor shows them).
-struct Difference {
-    const char* name;
-    std::string project, valve; // the first set's value and the second's
-};
-std::vector<Difference> Differences(const ParameterBlock& first, const ParameterBlock& second);
 // One line per difference with the two sets' names, or a JSON list of objects with those keys.
 void PrintDifferences(const std::vector<Difference>& diffs, bool json, std::ostream& out,
                       const char* first = "project", const char* second = "valve");
