@@ -14,6 +14,8 @@ struct LangMenuItem {
     unsigned commandId = 0;
     bool separator = false;
     std::vector<LangMenuItem> children;
+
+    bool operator==(const LangMenuItem&) const = default;
 };
 
 // The optional language library Lang_dll.DLL beside the program: a UTF-8 data file (never code)

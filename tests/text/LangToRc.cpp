@@ -11,18 +11,12 @@ namespace {
 
 std::string Rc(const std::string& text) {
     std::string out = "\"";
-    for (char c : text) {
-        if (c == '"')
-            out += "\"\"";
-        else if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else
-            out += c;
-    }
+    for (char c : text)
+        out += c == '"'    ? "\"\""
+               : c == '\\' ? "\\\\"
+               : c == '\n' ? "\\n"
+               : c == '\t' ? "\\t"
+                           : std::string(1, c);
     return out + "\"";
 }
 
@@ -46,14 +40,13 @@ void Items(std::ostream& rc, const std::vector<LangMenuItem>& items, const std::
 int main(int argc, char** argv) {
     LanguageLibrary lib;
     std::string error;
-    if (argc != 3 || !lib.Load(argv[1], &error) || !lib.Menu()) {
-        std::cerr << "usage: lang_to_rc <Lang_dll.DLL> <out.rc> " << error << "\n";
-        return 1;
-    }
+    if (argc != 3 || !lib.Load(argv[1], &error) || !lib.Menu())
+        return std::cerr << "lang_to_rc: " << error << "\n", 1;
     std::ofstream rc(argv[2], std::ios::binary | std::ios::trunc);
-    rc << "#pragma code_page(65001)\nLANGUAGE 0x09, 0x01\nSTRINGTABLE\nBEGIN\n  1 \"Data changed\"\nEND\n"
-       << "32024 MENU\nBEGIN\n  MENUITEM \"English\", 32001\nEND\n\nLANGUAGE 0x07, "
-          "0x01\nSTRINGTABLE\nBEGIN\n";
+    rc << "#pragma code_page(65001)\n"
+          "LANGUAGE 0x09, 0x01\nSTRINGTABLE\nBEGIN\n  1 \"Data changed\"\nEND\n"
+          "32024 MENU\nBEGIN\n  MENUITEM \"English\", 32001\nEND\n"
+          "LANGUAGE 0x07, 0x01\nSTRINGTABLE\nBEGIN\n";
     for (unsigned id = 1; id <= LanguageLibrary::MAX_ID; ++id)
         if (auto text = lib.Find(id)) rc << "  " << id << " " << Rc(*text) << "\n";
     rc << "END\n32024 MENU\n";

@@ -6,22 +6,16 @@
 #include <functional>
 #include <stdlib.h>
 
-#include "app/StartUp.h"
 #include "text/LanguageLibrary.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Patch = std::function<void(std::string&)>;
-
-void Put16(std::string& f, std::size_t at, unsigned v) {
-    f[at] = static_cast<char>(v & 0xFF);
-    f[at + 1] = static_cast<char>(v >> 8 & 0xFF);
-}
-void Put32(std::string& f, std::size_t at, std::uint32_t v) {
-    Put16(f, at, v & 0xFFFF);
-    Put16(f, at + 2, v >> 16);
+// Writes `v` little-endian into `bytes` bytes at `at`.
+void Put(std::string& f, std::size_t at, std::uint32_t v, int bytes = 4) {
+    for (int i = 0; i < bytes; ++i)
+        f[at + i] = static_cast<char>(v >> 8 * i & 0xFF);
 }
 
 // Resources of the hand-made DLL start at this file offset (RVA 0x1000).
@@ -31,47 +25,24 @@ constexpr std::size_t R = 0x200;
 // RT_STRING -> block 1 -> language 0x407 -> a string block whose text 1 is "Ja".
 std::string HandMadeDll() {
     std::string f(R + 0x7C, '\0');
-    f.replace(0, 2, "MZ");
-    Put32(f, 0x3C, 0x40);
-    f.replace(0x40, 4, std::string("PE\0\0", 4));
-    Put16(f, 0x44, 0x8664);                                                       // machine
-    Put16(f, 0x46, 1);                                                            // sections
-    Put16(f, 0x54, 240);                                                          // optional header size
-    Put16(f, 0x58, 0x20B);                                                        // PE32+
-    Put32(f, 0xC4, 16);                                                           // data directories
-    Put32(f, 0xD8, 0x1000);                                                       // resource directory RVA
-    Put32(f, 0xDC, 0x7C);                                                         // and size
-    Put32(f, 0x148 + 8, 0x7C);                                                    // section: virtual size,
-    Put32(f, 0x148 + 12, 0x1000);                                                 // address,
-    Put32(f, 0x148 + 16, 0x7C);                                                   // size in the file
-    Put32(f, 0x148 + 20, R);                                                      // and place in the file
-    Put16(f, R + 14, 1), Put32(f, R + 16, 6), Put32(f, R + 20, 0x80000018);       // root: type 6
-    Put16(f, R + 0x26, 1), Put32(f, R + 0x28, 1), Put32(f, R + 0x2C, 0x80000030); // block 1
-    Put16(f, R + 0x3E, 1), Put32(f, R + 0x40, 0x407), Put32(f, R + 0x44, 0x48);   // German
-    Put32(f, R + 0x48, 0x1058), Put32(f, R + 0x4C, 36);                           // data entry
-    Put16(f, R + 0x5A, 2), Put16(f, R + 0x5C, 'J'), Put16(f, R + 0x5E, 'a');      // text 1
+    f.replace(0, 2, "MZ"), Put(f, 0x3C, 0x40), f.replace(0x40, 4, std::string("PE\0\0", 4));
+    Put(f, 0x46, 1, 2), Put(f, 0x54, 240, 2), Put(f, 0x58, 0x20B, 2); // 1 section, optional header PE32+
+    Put(f, 0xC4, 16), Put(f, 0xD8, 0x1000);                           // 16 data directories, resources
+    Put(f, 0x150, 0x7C), Put(f, 0x154, 0x1000), Put(f, 0x158, 0x7C), Put(f, 0x15C, R); // the section
+    Put(f, R + 14, 1, 2), Put(f, R + 16, 6), Put(f, R + 20, 0x80000018);               // root: type 6
+    Put(f, R + 0x26, 1, 2), Put(f, R + 0x28, 1), Put(f, R + 0x2C, 0x80000030);         // block 1
+    Put(f, R + 0x3E, 1, 2), Put(f, R + 0x40, 0x407), Put(f, R + 0x44, 0x48);           // German
+    Put(f, R + 0x48, 0x1058), Put(f, R + 0x4C, 36);                                    // data entry
+    Put(f, R + 0x5A, 2, 2), Put(f, R + 0x5C, 'J', 2), Put(f, R + 0x5E, 'a', 2);        // text 1
     return f;
 }
 
 struct Case {
     const char* name;
-    Patch patch;
+    std::function<void(std::string&)> patch;
     std::string error; // after "Windows DLL: "; empty when text 1 should read `text`
     std::string text = {};
 };
-
-std::string Write(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    return path.string();
-}
-
-std::string Describe(const std::vector<LangMenuItem>& items) {
-    std::string out;
-    for (const auto& i : items)
-        out += i.separator ? "-|"
-                           : std::to_string(i.commandId) + " " + i.text + "{" + Describe(i.children) + "}|";
-    return out;
-}
 
 } // namespace
 
@@ -79,33 +50,38 @@ TEST(LanguageLibraryWindowsDll, ReadsTheHandMadeDllAndRefusesEveryDamageWithItsR
     auto cut = [](std::size_t n) { return [n](std::string& f) { f.resize(n); }; };
     const std::vector<Case> cases = {
         {"intact", [](std::string&) {}, "", "Ja"},
-        {"CR LF", [](std::string& f) { Put16(f, R + 0x5C, '\r'), Put16(f, R + 0x5E, '\n'); }, "", "\n"},
-        {"surrogate pair", [](std::string& f) { Put16(f, R + 0x5C, 0xD83D), Put16(f, R + 0x5E, 0xDE00); }, "",
-         "\xF0\x9F\x98\x80"},
+        {"PE32", // the data directories sit 16 bytes earlier
+         [](std::string& f) {
+             Put(f, 0x58, 0x10B, 2), Put(f, 0xB4, 16), Put(f, 0xC8, 0x1000), Put(f, 0xD8, 0);
+         },
+         "", "Ja"},
+        {"CR LF", [](std::string& f) { Put(f, R + 0x5C, '\r', 2), Put(f, R + 0x5E, '\n', 2); }, "", "\n"},
+        {"surrogate pair", [](std::string& f) { Put(f, R + 0x5C, 0xD83D, 2), Put(f, R + 0x5E, 0xDE00, 2); },
+         "", "\xF0\x9F\x98\x80"},
         {"DOS header cut", cut(40), "the DOS header is cut short"},
         {"PE header cut", cut(0x50), "the PE header (offset 0x40) lies beyond the end of the file"},
         {"optional header cut", cut(0x100), "the optional header is cut short"},
         {"section table cut", cut(0x160), "the section table runs past the end of the file"},
         {"no PE signature", [](std::string& f) { f[0x41] = 'X'; },
          "no PE signature at offset 0x40: not a Windows DLL"},
-        {"RVA outside every section", [](std::string& f) { Put32(f, 0xD8, 0x5000); },
+        {"RVA outside every section", [](std::string& f) { Put(f, 0xD8, 0x5000); },
          "the resources (RVA 0x5000) lie outside the file data of every section"},
-        {"data outside every section", [](std::string& f) { Put32(f, R + 0x48, 0x2000); },
+        {"data outside every section", [](std::string& f) { Put(f, R + 0x48, 0x2000); },
          "string block 1 (36 bytes at RVA 0x2000) lies outside the file data of every section"},
-        {"loop in the tree", [](std::string& f) { Put32(f, R + 0x2C, 0x80000000); },
+        {"loop in the tree", [](std::string& f) { Put(f, R + 0x2C, 0x80000000); },
          "the resource directory tree reaches one directory twice"},
-        {"directory past the end", [](std::string& f) { Put16(f, R + 14, 0xFFFF); },
+        {"directory past the end", [](std::string& f) { Put(f, R + 14, 0xFFFF, 2); },
          "a resource directory runs past the end of the resources"},
-        {"no string table", [](std::string& f) { Put32(f, R + 16, 5); }, "the DLL has no string table"},
-        {"string past the block", [](std::string& f) { Put16(f, R + 0x5A, 200); },
+        {"no string table", [](std::string& f) { Put(f, R + 16, 5); }, "the DLL has no string table"},
+        {"string past the block", [](std::string& f) { Put(f, R + 0x5A, 200, 2); },
          "string block 1 runs past the end of its data"},
-        {"odd UTF-16 size", [](std::string& f) { Put32(f, R + 0x4C, 35); },
+        {"odd UTF-16 size", [](std::string& f) { Put(f, R + 0x4C, 35); },
          "string block 1 has an odd size (35 bytes)"},
-        {"unpaired surrogate", [](std::string& f) { Put16(f, R + 0x5C, 0xD800); },
+        {"unpaired surrogate", [](std::string& f) { Put(f, R + 0x5C, 0xD800, 2); },
          "text 1 has an unpaired UTF-16 surrogate"},
-        {"control character", [](std::string& f) { Put16(f, R + 0x5C, 0x1B); },
+        {"control character", [](std::string& f) { Put(f, R + 0x5C, 0x1B, 2); },
          "text 1 contains a control character (only a tab and a line break are allowed)"},
-        {"printf conversion", [](std::string& f) { Put16(f, R + 0x5C, '%'), Put16(f, R + 0x5E, 's'); },
+        {"printf conversion", [](std::string& f) { Put(f, R + 0x5C, '%', 2), Put(f, R + 0x5E, 's', 2); },
          "text 1 has the printf conversions %s where the program's text has none (write a per cent sign that "
          "is "
          "not a conversion so that no letter follows it)"},
@@ -117,7 +93,8 @@ TEST(LanguageLibraryWindowsDll, ReadsTheHandMadeDllAndRefusesEveryDamageWithItsR
         SCOPED_TRACE(c.name);
         std::string bytes = HandMadeDll();
         c.patch(bytes);
-        const std::string path = Write(dir / "Lang_dll.DLL", bytes);
+        const std::string path = (dir / "Lang_dll.DLL").string();
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
         LanguageLibrary lib;
         std::string error;
         EXPECT_EQ(lib.Load(path, &error), c.error.empty()) << error;
@@ -139,10 +116,6 @@ TEST(LanguageLibraryWindowsDll, ReadsTheHandMadeDllAndRefusesEveryDamageWithItsR
         EXPECT_FALSE(lib.Parse(whole.substr(0, n), &error)) << n;
         EXPECT_EQ(error.rfind("Windows DLL: ", 0), 0u) << n << error;
     }
-    EXPECT_EQ(
-        RefusedLibraryText("Lang_dll.DLL", "Windows DLL: the DLL has no string table"),
-        "The language library 'Lang_dll.DLL' is there but cannot be used: Windows DLL: the DLL has no string "
-        "table\nThe program shows its own texts. Replace or remove the file to change that.");
 }
 
 // The DLL the build makes from the German example with the mingw resource compiler and linker.
@@ -164,7 +137,7 @@ TEST(LanguageLibraryWindowsDll, GivesTheGermanExampleExactlyAsItsDataFile) {
     for (unsigned id = 1; id <= LanguageLibrary::MAX_ID; ++id)
         ASSERT_EQ(dll.Find(id), data.Find(id)) << id;
     ASSERT_NE(dll.Menu(), nullptr);
-    EXPECT_EQ(Describe(*dll.Menu()), Describe(*data.Menu()));
+    EXPECT_TRUE(*dll.Menu() == *data.Menu());
     // The German language wins over the English one the script also holds.
     EXPECT_EQ(dll.Find(1), "Daten wurden geändert. Wirklich abbrechen?");
     EXPECT_EQ(dll.Find(411), "{0} {1} — {2} Baud");
