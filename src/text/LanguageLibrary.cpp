@@ -388,8 +388,6 @@ std::string CheckDllTexts(const PeTexts& dll) {
             return what + " is longer than " + std::to_string(LanguageLibrary::MAX_LINE_LENGTH) + " bytes";
         if (std::string mismatch = PrintfMismatch(id, text); !mismatch.empty()) return mismatch;
     }
-    if (dll.hasMenu && dll.menu.empty())
-        return "menu " + std::to_string(LanguageLibrary::MENU_ID) + " has no items";
     std::set<unsigned> commands;
     return CheckDllMenu(dll.menu, &commands);
 }

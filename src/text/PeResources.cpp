@@ -1,5 +1,6 @@
 #include "text/PeResources.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <set>
@@ -117,6 +118,7 @@ private:
     u64 resources_ = 0; // file offset of the root directory
     u64 resourcesEnd_ = 0;
     std::set<u64> visited_;
+    u64 stringData_ = 0; // bytes of all string blocks so far
     std::string error_;
 };
 
@@ -214,7 +216,12 @@ bool Reader::Strings(const Entry& type, std::map<unsigned, std::string>* out) {
             return Fail(what + " is outside 1.." + std::to_string(kMaxStringBlock));
         if (!seen.insert(b.id).second) return Fail(what + " appears twice");
         Span data;
-        if (!FirstLanguage(b, what, &data) || !Block(b.id, data, out)) return false;
+        if (!FirstLanguage(b, what, &data)) return false;
+        // Blocks pointing at one another's data could make a small file expand into gigabytes of
+        // texts; blocks of a sound file are apart, so together they fit in it.
+        stringData_ += data.size;
+        if (stringData_ > file_.size()) return Fail("the string blocks share their data");
+        if (!Block(b.id, data, out)) return false;
     }
     return true;
 }
