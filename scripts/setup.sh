@@ -11,6 +11,7 @@ PACKAGES=(
   clang clang-format libclang-rt-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev xvfb xauth
   poppler-utils
+  binutils-mingw-w64-x86-64
   libudev-dev umockdev libumockdev-dev
   libsoci-dev postgresql
   locales

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "system/Files.h"
+#include "text/PeResources.h"
 
 namespace {
 
@@ -55,6 +56,25 @@ string_view Trim(string_view s) {
     while (!s.empty() && IsBlank(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// The program may use a text as a printf format; a translation with other conversions would make
+// that call read arguments that were never passed. Empty when the text keeps the conversions.
+std::string PrintfMismatch(unsigned id, const std::string& text) {
+    const char* own = BuiltinText(id);
+    if (!own) return {};
+    auto want = PrintfConversions(own);
+    auto got = PrintfConversions(text);
+    if (want == got) return {};
+    auto list = [](const std::vector<std::string>& v) {
+        std::string s;
+        for (const auto& c : v)
+            s += (s.empty() ? "" : " ") + c;
+        return s.empty() ? std::string("none") : s;
+    };
+    return "text " + std::to_string(id) + " has the printf conversions " + list(got) +
+           " where the program's text has " + list(want) +
+           " (write a per cent sign that is not a conversion so that no letter follows it)";
 }
 
 class Parser {
@@ -233,23 +253,7 @@ bool Parser::StringLine(string_view line) {
     auto [it, added] = stringLines_.emplace(id, line_);
     if (!added)
         return Fail("text " + std::to_string(id) + " is already given on line " + std::to_string(it->second));
-    // The program may use a text as a printf format; a translation with other conversions would
-    // make that call read arguments that were never passed.
-    if (const char* own = BuiltinText(id)) {
-        auto want = PrintfConversions(own);
-        auto got = PrintfConversions(text);
-        if (want != got) {
-            auto list = [](const std::vector<std::string>& v) {
-                std::string s;
-                for (const auto& c : v)
-                    s += (s.empty() ? "" : " ") + c;
-                return s.empty() ? std::string("none") : s;
-            };
-            return Fail("text " + std::to_string(id) + " has the printf conversions " + list(got) +
-                        " where the program's text has " + list(want) +
-                        " (write a per cent sign that is not a conversion so that no letter follows it)");
-        }
-    }
+    if (std::string mismatch = PrintfMismatch(id, text); !mismatch.empty()) return Fail(mismatch);
     strings_[id] = std::move(text);
     return true;
 }
@@ -345,6 +349,58 @@ bool Parser::Run(string_view text) {
     return true;
 }
 
+// A text taken from a Windows DLL meets the rules the data format applies to its lines: no
+// control characters but the tab and the line break its escapes allow.
+bool HasControlCharacter(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return (c < 0x20 && c != '\t' && c != '\n') || c == 0x7F;
+    });
+}
+
+std::string CheckDllMenu(const std::vector<LangMenuItem>& items, std::set<unsigned>* commands) {
+    for (const auto& item : items) {
+        const bool command = !item.separator && item.children.empty();
+        const std::string what = command ? "command " + std::to_string(item.commandId) : "a popup";
+        if (HasControlCharacter(item.text))
+            return "menu " + std::to_string(LanguageLibrary::MENU_ID) + ": the text of " + what +
+                   " contains a control character";
+        if (command && item.commandId == 0)
+            return "menu " + std::to_string(LanguageLibrary::MENU_ID) + ": the item " + Quote(item.text) +
+                   " has the command id 0 (outside 1.." + std::to_string(LanguageLibrary::MAX_ID) + ")";
+        // A command that appears twice would survive the removal of its first entry.
+        if (command && !commands->insert(item.commandId).second)
+            return "menu " + std::to_string(LanguageLibrary::MENU_ID) + ": " + what + " appears twice";
+        if (std::string fault = CheckDllMenu(item.children, commands); !fault.empty()) return fault;
+    }
+    return {};
+}
+
+// The checks of the data format, applied to what a Windows DLL holds. Empty when it passes.
+std::string CheckDllTexts(const PeTexts& dll) {
+    for (const auto& [id, text] : dll.strings) {
+        const std::string what = "text " + std::to_string(id);
+        if (id < 1 || id > LanguageLibrary::MAX_ID)
+            return what + " is outside 1.." + std::to_string(LanguageLibrary::MAX_ID);
+        if (HasControlCharacter(text))
+            return what + " contains a control character (only a tab and a line break are allowed)";
+        if (text.size() > LanguageLibrary::MAX_LINE_LENGTH)
+            return what + " is longer than " + std::to_string(LanguageLibrary::MAX_LINE_LENGTH) + " bytes";
+        if (std::string mismatch = PrintfMismatch(id, text); !mismatch.empty()) return mismatch;
+    }
+    std::set<unsigned> commands;
+    return CheckDllMenu(dll.menu, &commands);
+}
+
+bool ReadWindowsDll(std::string_view file, PeTexts* out, std::string* error) {
+    std::string fault;
+    if (ReadPeTexts(file, out, &fault)) fault = CheckDllTexts(*out);
+    if (fault.empty()) return true;
+    *out = {};
+    *error = "Windows DLL: " + fault;
+    return false;
+}
+
 } // namespace
 
 bool LanguageLibrary::Parse(const std::string& text, std::string* error) {
@@ -353,11 +409,21 @@ bool LanguageLibrary::Parse(const std::string& text, std::string* error) {
     bool hasMenu = false;
     Parser parser(strings, menu, hasMenu);
     bool ok = parser.Run(text);
+    std::string why = parser.Error();
+    // The data format comes first; a file that fails it and starts as an executable is a Windows
+    // DLL, whose texts and menu are taken out and checked like the data format's.
+    if (!ok && StartsAsExecutable(text) && text.size() <= MAX_FILE_SIZE) {
+        PeTexts dll;
+        ok = ReadWindowsDll(text, &dll, &why);
+        strings = std::move(dll.strings);
+        menu = std::move(dll.menu);
+        hasMenu = dll.hasMenu;
+    }
     if (!ok) {
         strings.clear();
         menu.clear();
         hasMenu = false;
-        if (error) *error = parser.Error();
+        if (error) *error = why;
     }
     strings_ = std::move(strings);
     menu_ = std::move(menu);

@@ -14,10 +14,13 @@ struct LangMenuItem {
     unsigned commandId = 0;
     bool separator = false;
     std::vector<LangMenuItem> children;
+
+    bool operator==(const LangMenuItem&) const = default;
 };
 
 // The optional language library Lang_dll.DLL beside the program: a UTF-8 data file (never code)
-// with a string table and an optional menu 32024. Its format is described in
+// with a string table and an optional menu 32024, or a Windows resource DLL with the same two,
+// read as bytes and never loaded (text/PeResources.h). Both are described in
 // docs/language-library.md.
 //
 // The file comes from whoever can write to the program folder, so it is checked whole before any
