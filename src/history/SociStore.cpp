@@ -14,9 +14,8 @@ struct Dialect {
     std::vector<const char*> beginCreate;
     const char* tableExists; // counts the tables named :name
 };
-// WAL is a lasting property of the file: set once, when the schema is made.
 const Dialect kSqlite{"INTEGER PRIMARY KEY",
-                      {"PRAGMA journal_mode = WAL", "BEGIN IMMEDIATE"},
+                      {"BEGIN IMMEDIATE"},
                       "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = :name"};
 // "relation already exists, skipping" and the like are no news to the user. The advisory lock's key
 // is any number of our own: it serializes the schema's creation.
@@ -238,6 +237,15 @@ HistoryOpenFailure SociHistoryStore::Connect(std::string* error) {
             sql_ << "PRAGMA busy_timeout = " << BUSY_TIMEOUT_MS;
             sql_ << "PRAGMA synchronous = FULL";
             KeepLogOnClose(static_cast<soci::sqlite3_session_backend&>(*sql_.get_backend()).conn_);
+            // WAL lets stations write while others read, and is a lasting property of the file, so
+            // this is a no-op once it is set. Setting it needs the file alone for a moment; when
+            // another station starting on the same new file holds it just then, SQLite refuses at
+            // once instead of waiting (the two could wait for each other), and the file works in
+            // its rollback journal, as safely, until a later opening sets WAL.
+            try {
+                sql_ << "PRAGMA journal_mode = WAL";
+            } catch (const soci::soci_error&) {
+            }
         }
         return HistoryOpenFailure::None;
     } catch (const soci::soci_error& e) {
