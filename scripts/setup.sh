@@ -13,6 +13,7 @@ PACKAGES=(
   poppler-utils
   libudev-dev umockdev libumockdev-dev
   libsoci-dev postgresql
+  mingw-w64 wine wine64
   locales
 )
 
