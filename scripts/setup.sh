@@ -14,6 +14,7 @@ PACKAGES=(
   binutils-mingw-w64-x86-64
   libudev-dev umockdev libumockdev-dev
   libsoci-dev postgresql
+  mingw-w64 wine wine64
   locales
 )
 

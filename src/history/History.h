@@ -88,6 +88,13 @@ public:
 // outbox (and *notice says so once per Open, naming the outbox); Deliver() moves the outbox's entries
 // into the store, oldest first, each exactly once. Open it at the start of every job: that is when a
 // server out of reach is tried again.
+// A fresh uid: 128 random bits as 32 hexadecimal digits.
+std::string NewHistoryUid();
+
+// False in a build without the database library (the Windows console program): every store then
+// fails to open, and the programs say that the history is not available in this build.
+bool HistoryAvailable();
+
 class HistoryRecorder {
 public:
     HistoryRecorder(HistoryTarget target, std::string outboxPath);

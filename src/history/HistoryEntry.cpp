@@ -1,5 +1,4 @@
 #include "history/History.h"
-#include "history/SociStore.h"
 
 #include "system/Host.h"
 

@@ -477,6 +477,10 @@ extern "C" __attribute__((visibility("default"), used)) const char* __lsan_defau
 }
 #endif
 
+bool HistoryAvailable() {
+    return true;
+}
+
 std::unique_ptr<HistoryStore> HistoryStore::Open(const HistoryTarget& target, HistoryOpenFailure* failure,
                                                  std::string* error) {
     return SociHistoryStore::Open(target, failure, error);

@@ -43,7 +43,5 @@ private:
 
 // The version of the tables this program writes and reads.
 inline constexpr int kHistorySchemaVersion = 1;
-// A fresh uid: 128 random bits as 32 hexadecimal digits.
-std::string NewHistoryUid();
 // The target as messages name it: a PostgreSQL password is not shown.
 std::string HistoryTargetName(const HistoryTarget& target);

@@ -127,8 +127,7 @@ struct LinkState {
     SerialPortMonitor PortMonitor;
     std::atomic<uint32_t> PortEvents{0};
     // COM1..COM8 mapped to device paths; changed only while the engine is idle.
-    std::array<std::string, 8> DevicePath{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3",
-                                          "/dev/ttyS4", "/dev/ttyS5", "/dev/ttyS6", "/dev/ttyS7"};
+    std::array<std::string, 8> DevicePath = DefaultSerialDevicePaths();
 
     // Test mode: bit 0 lets the simulated valve answer instead of the port.
     std::atomic<uint32_t> uTestMode{0};

@@ -188,7 +188,7 @@ long PortRead(LinkState& s, uint8_t* buf, size_t len) {
 long PortReadInto(LinkState& s, const ReceiveRing::Span* spans, int count) {
     const SerialHandle fd = s.PortFd.load();
     if (fd < 0) return -1;
-    SerialSpan pieces[2];
+    SerialSpan pieces[2]{};
     size_t len = 0;
     for (int i = 0; i < count && i < 2; ++i) {
         pieces[i] = {spans[i].data, spans[i].size};

@@ -29,7 +29,7 @@ const char* ComName(int portIndex) {
 
 std::string DefaultDevicePath(int portIndex) {
     if (portIndex < 0 || portIndex >= kComPortCount) portIndex = 0;
-    return "/dev/ttyS" + std::to_string(portIndex);
+    return DefaultSerialDevicePath(portIndex);
 }
 
 std::string ComSettingsPath(const std::string& folder) {

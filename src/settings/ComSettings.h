@@ -3,6 +3,8 @@
 #include <map>
 #include <string>
 
+#include "system/SerialDevice.h"
+
 // The serial-port settings file QLN_com.ini in the program folder:
 //
 //   [SERIAL-PORT]
@@ -25,8 +27,8 @@ constexpr const char* kComSettingsFile = "QLN_com.ini";
 // "COM1".."COM8" for 0..7; "COM1" for any other index, as the file never holds an invalid name.
 const char* ComName(int portIndex);
 
-// The device each name stands for when [DEVICES] says nothing: "/dev/ttyS0".."/dev/ttyS7"
-// ("/dev/ttyS0" for an index out of range).
+// The device each name stands for when [DEVICES] says nothing: "/dev/ttyS0".."/dev/ttyS7", or
+// "\\.\COM1".."\\.\COM8" on Windows (COM1's for an index out of range).
 std::string DefaultDevicePath(int portIndex);
 
 // folder + "/QLN_com.ini", or "QLN_com.ini" in the working folder when folder is empty.
@@ -36,8 +38,7 @@ struct ComSettings {
     int PortIndex = 0; // 0..7 for COM1..COM8
     // Set when an existing file names no port COM1..COM8: what was wrong and the port used instead,
     // for the user to see once (a missing file is the first start, not a fault).
-    std::array<std::string, kComPortCount> DevicePath{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3",
-                                                      "/dev/ttyS4", "/dev/ttyS5", "/dev/ttyS6", "/dev/ttyS7"};
+    std::array<std::string, kComPortCount> DevicePath = DefaultSerialDevicePaths();
     // Which DevicePath entries [DEVICES] gave; the others are the defaults.
     std::array<bool, kComPortCount> Named{};
     std::string warning;

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,6 +12,17 @@
 // on every platform.
 using SerialHandle = intptr_t;
 constexpr SerialHandle NO_SERIAL_DEVICE = -1;
+
+// The device a port name COM1..COM8 (`comIndex` 0..7) stands for when the settings name none:
+// "/dev/ttyS0".. here, "\\.\COM1".. where the system names its ports so.
+std::string DefaultSerialDevicePath(int comIndex);
+// The eight defaults, COM1..COM8.
+inline std::array<std::string, 8> DefaultSerialDevicePaths() {
+    std::array<std::string, 8> paths;
+    for (int i = 0; i < 8; ++i)
+        paths[static_cast<size_t>(i)] = DefaultSerialDevicePath(i);
+    return paths;
+}
 
 // Opens the device for reading and writing, non-blocking, and for this program alone: a second
 // program is refused with EBUSY even when it runs as root.

@@ -34,6 +34,10 @@ long Result(ssize_t n, int* err) {
 }
 } // namespace
 
+std::string DefaultSerialDevicePath(int comIndex) {
+    return "/dev/ttyS" + std::to_string(comIndex);
+}
+
 SerialHandle OpenSerialDevice(const std::string& path, int* err) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     // flock keeps out every program that asks first; TIOCEXCL also keeps out one that does not.

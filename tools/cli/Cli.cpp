@@ -11,6 +11,7 @@
 #include "CliRun.h"
 #include "DriveCommands.h"
 #include "HistoryCommands.h"
+#include "JobHistory.h"
 #include "ParamsCommands.h"
 #include "PortsCommand.h"
 #include "RecordCommand.h"
@@ -311,6 +312,7 @@ private:
             ->type_name("URL|sqlite:PATH|off")
             ->check(Checked([](const std::string& v) {
                 std::string why;
+                if (!HistoryAvailable() && v != "off") return "--history " + v + ": " + NoHistoryHere();
                 return ParseHistoryTarget(v, &why) ? std::string() : "--history " + v + ": " + why;
             }))
             ->each([this](const std::string& v) { o_.history = v; });

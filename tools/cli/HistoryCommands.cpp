@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "CliRun.h"
+#include "JobHistory.h"
 #include "ParamsCommands.h"
 #include "params/ParameterCheck.h"
 
@@ -40,6 +41,10 @@ struct OpenHistory {
     HistoryStore* store = nullptr;
 };
 int Open(CommandContext& c, OpenHistory& h) {
+    if (!HistoryAvailable()) {
+        c.err << "qln-cli: " << NoHistoryHere() << ".\n";
+        return EXIT_USAGE;
+    }
     std::string error;
     const std::optional<HistoryTarget> target = ChooseHistoryTarget(c.o, &error);
     if (!target) {

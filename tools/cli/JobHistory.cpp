@@ -7,7 +7,13 @@
 #include "history/JobEntry.h"
 #include "settings/ComSettings.h"
 
+std::string NoHistoryHere() {
+    return "the valve history is not available in this build (use --history off, or the Linux build)";
+}
+
 std::optional<HistoryTarget> ChooseHistoryTarget(const Options& o, std::string* error) {
+    // Without the database library the history is off, whatever QLN_com.ini names.
+    if (!HistoryAvailable()) return HistoryTarget{};
     if (o.history) {
         std::string why;
         std::optional<HistoryTarget> t = ParseHistoryTarget(*o.history, &why);

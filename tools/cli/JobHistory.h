@@ -21,7 +21,10 @@ constexpr int EXIT_HISTORY = 11;
 // The history of this run: --history; else none in test mode, so the simulated valve never fills a
 // real history; else [HISTORY] DATABASE of QLN_com.ini; else QLN_history.db in the current folder.
 // nullopt with *error for a value that names no database.
+// Off in a build without the history.
 std::optional<HistoryTarget> ChooseHistoryTarget(const Options& o, std::string* error);
+// What a build without the history says when one is asked for.
+std::string NoHistoryHere();
 
 // The outbox of qln-cli's runs: beside QLN_history.db in the current folder, whatever the target.
 std::string CliOutboxPath();

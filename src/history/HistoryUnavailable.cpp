@@ -1,0 +1,45 @@
+// The history in a build without the database library: nothing opens, and every caller is told
+// why, so that no job believes its entries were kept.
+#include "history/History.h"
+
+namespace {
+constexpr const char* kUnavailable = "the valve history is not available in this build";
+}
+
+bool HistoryAvailable() {
+    return false;
+}
+
+std::unique_ptr<HistoryStore> HistoryStore::Open(const HistoryTarget&, HistoryOpenFailure* failure,
+                                                 std::string* error) {
+    if (failure) *failure = HistoryOpenFailure::Unreachable;
+    if (error) *error = kUnavailable;
+    return nullptr;
+}
+
+HistoryRecorder::HistoryRecorder(HistoryTarget target, std::string outboxPath)
+    : target_(std::move(target)), outboxPath_(std::move(outboxPath)) {}
+
+bool HistoryRecorder::Enabled() const {
+    return false;
+}
+
+HistoryStore* HistoryRecorder::Store() {
+    return nullptr;
+}
+
+bool HistoryRecorder::Open(HistoryOpenFailure* failure, std::string* error) {
+    if (target_.kind == HistoryTarget::Kind::Off) return true;
+    if (failure) *failure = HistoryOpenFailure::Damaged;
+    if (error) *error = kUnavailable;
+    return false;
+}
+
+bool HistoryRecorder::Deliver(std::string*) {
+    return true;
+}
+
+bool HistoryRecorder::Record(HistoryEntry, std::string*, std::string* error) {
+    if (error) *error = kUnavailable;
+    return false;
+}
