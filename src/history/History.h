@@ -83,11 +83,6 @@ public:
     virtual std::vector<HistoryValve> Valves(std::string* error) = 0;
 };
 
-// What the desktop program and qln-cli use for a job: the configured store, with the outbox when it
-// cannot be reached. Record() never loses an entry: what the store does not take goes into the
-// outbox (and *notice says so once per Open, naming the outbox); Deliver() moves the outbox's entries
-// into the store, oldest first, each exactly once. Open it at the start of every job: that is when a
-// server out of reach is tried again.
 // A fresh uid: 128 random bits as 32 hexadecimal digits.
 std::string NewHistoryUid();
 
@@ -95,6 +90,11 @@ std::string NewHistoryUid();
 // fails to open, and the programs say that the history is not available in this build.
 bool HistoryAvailable();
 
+// What the desktop program and qln-cli use for a job: the configured store, with the outbox when it
+// cannot be reached. Record() never loses an entry: what the store does not take goes into the
+// outbox (and *notice says so once per Open, naming the outbox); Deliver() moves the outbox's entries
+// into the store, oldest first, each exactly once. Open it at the start of every job: that is when a
+// server out of reach is tried again.
 class HistoryRecorder {
 public:
     HistoryRecorder(HistoryTarget target, std::string outboxPath);
