@@ -49,6 +49,18 @@ expect write-params "^Wrote 34 parameters\.$" "$wrote"
 after=$(run --json read-params)
 [ "$before" = "$after" ] || fail "the parameters read back differ: $before / $after"
 
+# A write that changes one value: FORWARD_OFFSET, the int32 at byte 8 of the working parameter
+# block (which starts at byte 1280 of a project file), from the valve's 2 to 50.
+expect read-params '"FORWARD_OFFSET": 2,' "$before"
+cp orig.QPJ changed.QPJ
+printf '\x32\x00\x00\x00' | dd of=changed.QPJ bs=1 seek=1288 conv=notrunc status=none
+wrote=$(run write-params changed.QPJ)
+expect write-params "^Wrote 34 parameters\.$" "$wrote"
+changed=$(run --json read-params)
+expect changed '"FORWARD_OFFSET": 50,' "$changed"
+[ "${before/'"FORWARD_OFFSET": 2,'/'"FORWARD_OFFSET": 50,'}" = "$changed" ] ||
+    fail "values other than FORWARD_OFFSET changed: $before / $changed"
+
 run record --mode step --time 4 --csv step.csv rec.QPJ >/dev/null || fail "record: $(cat "$work/err")"
 [ "$(wc -l <step.csv)" -gt 100 ] || fail "record: the CSV holds $(wc -l <step.csv) lines"
 
