@@ -1,6 +1,7 @@
 #!/bin/bash
 # qln-cli.exe under wine against the virtual valve: the valve's pseudo-terminal is wine's COM5, and
-# the Windows program finds it as \\.\COM5 with no settings file at all.
+# the Windows program finds it as \\.\COM5 with no settings file at all. A second, slow valve on
+# COM6 takes a write that Ctrl+C stops, sent through a console by the launcher.
 #   cli-under-wine.sh QLN-CLI.EXE QLN-VALVE CONSOLE-CTRL-LAUNCHER.EXE
 set -u
 # A launcher that ended early must not end the script at the line written to it: its report says why.
