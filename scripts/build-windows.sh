@@ -10,5 +10,5 @@ valve=$PWD/build/tools/valve/qln-valve
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
       -DCMAKE_BUILD_TYPE=Release -DQLN_WERROR=ON -DQLN_BUILD_UI=OFF -DQLN_BUILD_BENCH=OFF -DQLN_HISTORY=OFF \
       -DQLN_VALVE="$([ -x "$valve" ] && echo "$valve")" ${QLN_CMAKE_ARGS:-}
-cmake --build build-windows --target qln-cli qln_windows_tests
+cmake --build build-windows --target qln-cli qln_windows_tests qln_console_ctrl_launcher
 echo "built build-windows/tools/cli/qln-cli.exe"

@@ -10,7 +10,9 @@
 class ConsoleStopSignals {
 public:
     explicit ConsoleStopSignals(std::function<void(int signo)> onStop);
-    // Ends the watcher; signals that come later are no longer handed on.
+    // Ends the watcher; signals that come later are no longer handed on. Destroy it once the program
+    // has stopped what it was doing: on Windows a closing console, log-off or shut-down waits for
+    // this (some 4.5 s at most), as the system ends the process as soon as that wait is over.
     ~ConsoleStopSignals();
     ConsoleStopSignals(const ConsoleStopSignals&) = delete;
     ConsoleStopSignals& operator=(const ConsoleStopSignals&) = delete;

@@ -2,11 +2,13 @@
 // atomic writer, the system's errors as errno values, the waker in a serial wait, Ctrl+C.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -102,14 +104,10 @@ TEST(Win32Waits, TheWakerEndsAWaitFromAnotherThreadAndTheTimeOutEndsOneWithout) 
     EXPECT_FALSE(WaitForSerial(clock, waker, NO_SERIAL_DEVICE, false, 0).ended) << "the raise was taken";
 }
 
-TEST(Win32Stop, ConsoleEventsReachTheStopPathAsTheirSignals) {
+TEST(Win32Stop, CtrlCAndCtrlBreakReachTheStopPathAsSigint) {
     std::mutex m;
     std::condition_variable cv;
     std::vector<int> got;
-    auto until = [&](size_t count) {
-        std::unique_lock<std::mutex> lock(m);
-        return cv.wait_for(lock, std::chrono::seconds(20), [&] { return got.size() >= count; });
-    };
     ConsoleStopSignals stop([&](int signo) {
         std::lock_guard<std::mutex> lock(m);
         got.push_back(signo);
@@ -117,16 +115,70 @@ TEST(Win32Stop, ConsoleEventsReachTheStopPathAsTheirSignals) {
     });
     // Through the console where the process has one (the system calls the handler on a thread of
     // its own); run with its output in a pipe it has none, and the handler is called as the system
-    // would.
+    // would. (qln-cli.exe takes Ctrl+C through a console in cli-under-wine.sh.)
     if (::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
-        ASSERT_TRUE(until(1));
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return !got.empty(); }));
     } else {
         EXPECT_TRUE(ConsoleStopHandler(CTRL_C_EVENT));
     }
-    EXPECT_TRUE(ConsoleStopHandler(CTRL_CLOSE_EVENT));
+    EXPECT_TRUE(ConsoleStopHandler(CTRL_BREAK_EVENT));
     EXPECT_FALSE(ConsoleStopHandler(0x1234)) << "an unknown event is left to the next handler";
-    ASSERT_TRUE(until(2));
+    std::lock_guard<std::mutex> lock(m);
+    ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], SIGINT);
+    EXPECT_EQ(got[1], SIGINT);
     EXPECT_STREQ(StopSignalName(got[0]), "Ctrl+C");
-    EXPECT_STREQ(StopSignalName(got[1]), "the closing console");
+}
+
+// The system ends the process when the handler returns from these events: it returns only once
+// the program has stopped, that is when its ConsoleStopSignals has gone.
+TEST(Win32Stop, CloseLogOffAndShutDownHoldTheProcessUntilTheProgramHasStopped) {
+    struct Case {
+        DWORD event;
+        const char* name;
+    };
+    const Case cases[] = {{CTRL_CLOSE_EVENT, "the closing console"},
+                          {CTRL_LOGOFF_EVENT, "the end of the session"},
+                          {CTRL_SHUTDOWN_EVENT, "the end of the session"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mutex m;
+        std::condition_variable cv;
+        int got = 0;
+        std::atomic<bool> stopped{false};
+        auto stop = std::make_unique<ConsoleStopSignals>([&](int signo) {
+            std::lock_guard<std::mutex> lock(m);
+            got = signo;
+            cv.notify_all();
+        });
+        bool returned = false;
+        bool stoppedWhenReturned = false;
+        BOOL took = FALSE;
+        std::thread system([&] {
+            const BOOL t = ConsoleStopHandler(c.event);
+            std::lock_guard<std::mutex> lock(m);
+            took = t;
+            returned = true;
+            stoppedWhenReturned = stopped.load();
+            cv.notify_all();
+        });
+        bool called = false;
+        bool returnedEarly = false;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            called = cv.wait_for(lock, std::chrono::seconds(20), [&] { return got != 0; });
+            // A handler that does not hold the process returns right away: give it the chance to.
+            returnedEarly = cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return returned; });
+        }
+        // The program finishes its job, then lets its stop signals go.
+        stopped.store(true);
+        stop.reset();
+        system.join();
+        ASSERT_TRUE(called) << "the stop path was not called";
+        EXPECT_FALSE(returnedEarly) << "the handler returned while the program was still stopping";
+        EXPECT_TRUE(took);
+        EXPECT_TRUE(stoppedWhenReturned) << "the handler returned before the program had stopped";
+        EXPECT_STREQ(StopSignalName(got), c.name);
+    }
 }

@@ -1,14 +1,21 @@
 #!/bin/bash
 # qln-cli.exe under wine against the virtual valve: the valve's pseudo-terminal is wine's COM5, and
-# the Windows program finds it as \\.\COM5 with no settings file at all.
-#   cli-under-wine.sh QLN-CLI.EXE QLN-VALVE
+# the Windows program finds it as \\.\COM5 with no settings file at all. A second, slow valve on
+# COM6 takes a write that Ctrl+C stops, sent through a console by the launcher.
+#   cli-under-wine.sh QLN-CLI.EXE QLN-VALVE CONSOLE-CTRL-LAUNCHER.EXE
 set -u
+# A launcher that ended early must not end the script at the line written to it: its report says why.
+trap "" PIPE
 cli=$1
 valve=$2
+launcher=$3
 work=$(mktemp -d)
 valve_pid=
+slow_pid=
 cleanup() {
-    [ -n "$valve_pid" ] && kill "$valve_pid" 2>/dev/null && wait "$valve_pid" 2>/dev/null
+    for pid in $valve_pid $slow_pid; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
     WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
     rm -rf "$work"
 }
@@ -19,6 +26,8 @@ fail() {
 }
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 start=$(date +%s)
+# One server for the whole run, whose reports (a dump of its objects when it is ended) go nowhere.
+mkdir "$WINEPREFIX" && wineserver -p >/dev/null 2>&1 || fail "wineserver -p"
 wineboot -i >/dev/null 2>&1 || fail "wineboot -i"
 echo "wine prefix made in $(($(date +%s) - start)) s"
 
@@ -49,8 +58,48 @@ expect write-params "^Wrote 34 parameters\.$" "$wrote"
 after=$(run --json read-params)
 [ "$before" = "$after" ] || fail "the parameters read back differ: $before / $after"
 
+# A write that changes one value: FORWARD_OFFSET, the int32 at byte 8 of the working parameter
+# block (which starts at byte 1280 of a project file), from the valve's 2 to 50.
+expect read-params '"FORWARD_OFFSET": 2,' "$before"
+cp orig.QPJ changed.QPJ
+printf '\x32\x00\x00\x00' | dd of=changed.QPJ bs=1 seek=1288 conv=notrunc status=none
+wrote=$(run write-params changed.QPJ)
+expect write-params "^Wrote 34 parameters\.$" "$wrote"
+changed=$(run --json read-params)
+expect changed '"FORWARD_OFFSET": 50,' "$changed"
+[ "${before/'"FORWARD_OFFSET": 2,'/'"FORWARD_OFFSET": 50,'}" = "$changed" ] ||
+    fail "values other than FORWARD_OFFSET changed: $before / $changed"
+
 run record --mode step --time 4 --csv step.csv rec.QPJ >/dev/null || fail "record: $(cat "$work/err")"
 [ "$(wc -l <step.csv)" -gt 100 ] || fail "record: the CSV holds $(wc -l <step.csv) lines"
+
+# Ctrl+C end to end: the launcher starts qln-cli.exe on a console of its own, writing to a slow
+# valve on COM6 whose log tells when five values are in; a line to the launcher then sends the
+# console's stop event. The write stops after the telegram on the line and says what the valve holds.
+mkfifo "$work/slow.out" "$work/go"
+"$valve" --delay-ms 100 --log >"$work/slow.out" 2>&1 &
+slow_pid=$!
+exec 4<"$work/slow.out"
+read -r -t 20 slow_pty <&4 || fail "the slow valve announced no terminal"
+ln -sf "$slow_pty" "$WINEPREFIX/dosdevices/com6"
+wine "$launcher" "$(winepath -w "$cli") --port COM6 write-params changed.QPJ" <"$work/go" \
+    >"$work/stopped.out" 2>"$work/stopped.err" &
+launcher_pid=$!
+exec 5>"$work/go"
+acks=0
+while [ $acks -lt 5 ]; do
+    read -r -t 20 line <&4 || fail "Ctrl+C: the slow valve's log ended after $acks acknowledged writes"
+    case $line in *" tx 06 "*) acks=$((acks + 1)) ;; esac
+done
+echo >&5
+wait $launcher_pid || fail "Ctrl+C: the launcher failed: $(cat "$work/stopped.out")"
+stopped=$(tr -d '\r' <"$work/stopped.out")
+stopped_err=$(tr -d '\r' <"$work/stopped.err")
+expect Ctrl+C "^sent Ctrl\+(C|Break)$" "$stopped"
+expect Ctrl+C "^exit 10$" "$stopped"
+expect Ctrl+C "^qln-cli: stopped by Ctrl\+C after the telegram on the line\.$" "$stopped_err"
+expect Ctrl+C "confirmed the first ([5-9]|[1-2][0-9]|3[0-3]) of the 34 new values" "$stopped_err"
+expect Ctrl+C "mix of old and new values" "$stopped_err"
 
 history=$(wine "$cli" --port COM5 --history sqlite:h.db info 2>&1 | tr -d '\r')
 expect history "not available in this build" "$history"

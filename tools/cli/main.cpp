@@ -17,5 +17,9 @@ int main(int argc, char** argv) {
     ConsoleStopSignals stopSignals([&interrupt](int signo) { interrupt.Raise(signo); });
 
     RealClock clock;
-    return RunCli(args, clock, std::cout, std::cerr, &interrupt);
+    const int status = RunCli(args, clock, std::cout, std::cerr, &interrupt);
+    // A closing console (Windows) holds the process only until stopSignals goes: what was printed
+    // is out of the buffers by then.
+    std::cout.flush();
+    return status;
 }
