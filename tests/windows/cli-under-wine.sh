@@ -74,11 +74,12 @@ run record --mode step --time 4 --csv step.csv rec.QPJ >/dev/null || fail "recor
 [ "$(wc -l <step.csv)" -gt 100 ] || fail "record: the CSV holds $(wc -l <step.csv) lines"
 
 # Ctrl+C end to end: the launcher starts qln-cli.exe on a console of its own, writing to a slow
-# valve on COM6 (0.3 s a reply, so that the stop comes long before the 34th value even on a busy
-# machine) whose log tells when five values are in; a line to the launcher then sends the
+# valve on COM6 whose log tells when five values are in; a line to the launcher then sends the
 # console's stop event. The write stops after the telegram on the line and says what the valve holds.
+# The valve takes 0.15 s a reply: the stop comes seconds before the 34th value, and the replies still
+# come well within the baud-rate probe's 0.3 s time-out.
 mkfifo "$work/slow.out" "$work/go"
-"$valve" --delay-ms 300 --log >"$work/slow.out" 2>&1 &
+"$valve" --delay-ms 150 --log >"$work/slow.out" 2>&1 &
 slow_pid=$!
 exec 4<"$work/slow.out"
 read -r -t 20 slow_pty <&4 || fail "the slow valve announced no terminal"
