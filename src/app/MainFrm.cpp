@@ -162,7 +162,9 @@ void CMainFrame::OnHistoryReport(int kind, const std::string& text) {
         bars_[0]->showMessage(Q(FillPlaceholders(Texts().GetSilently(IDS_HISTORY_REFUSED), {text})), 30000);
         break;
     case Kind::Notice:
-        bars_[0]->showMessage(Q(text), 30000);
+        bars_[0]->showMessage(
+            Q(FillPlaceholders(Texts().GetSilently(IDS_HISTORY_IN_OUTBOX), {text, OutboxPath(folder_)})),
+            30000);
         break;
     case Kind::Lost:
         messages_.Show(FillPlaceholders(Texts().Get(IDS_HISTORY_ENTRY_LOST), {text}),

@@ -112,6 +112,8 @@ public:
     bool Deliver(std::string* error);
     // The open store, or nullptr (off, or unreachable).
     HistoryStore* Store();
+    // Why the database could not be reached in this job (empty when it was).
+    const std::string& UnreachableReason() const { return unreachable_; }
 
 private:
     HistoryTarget target_;

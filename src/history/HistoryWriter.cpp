@@ -47,7 +47,7 @@ void HistoryWriter::Run() {
         if (!recorder_.Record(std::move(item.entry), &notice, &error))
             reporter_({Report::Kind::Lost, error});
         else if (!notice.empty())
-            reporter_({Report::Kind::Notice, notice});
+            reporter_({Report::Kind::Notice, recorder_.UnreachableReason()});
         lock.lock();
         busy_ = false;
         changed_.notify_all();

@@ -19,7 +19,8 @@ public:
         enum class Kind {
             Refused, // the database cannot be used: jobs must not touch the valve (a newer schema, a damaged
                      // file)
-            Notice,  // the first entry of a job went to the outbox: one line naming it
+            Notice,  // the first entry of a job went to the outbox; `text` says why the database was not
+                     // reached
             Lost,    // an entry that neither the database nor the outbox took
         };
         Kind kind;

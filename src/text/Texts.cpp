@@ -452,6 +452,7 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {495, "The valve history cannot be used: {0}\n\nNothing was sent to the valve. Name another database in [HISTORY] DATABASE of QLN_com.ini (or off to work without a history) and start the program again, or use a newer version."},
     // An entry that neither the history's database nor its outbox took; {0} why.
     {496, "An entry of the valve history could not be kept: {0}"},
+    {497, "History: {0}; the entry waits in the outbox {1} and is delivered at the next job that reaches the database."},
     // The valve history dialog: lists, columns, the comparison and its notes ({0}, {1} the two
     // sets' names), and the one line that says why no history can be shown ({0} the reason).
     {500, "Valve History"},
