@@ -84,9 +84,3 @@ AtomicWrite WriteFileAtomic(const std::string& path, const void* data, size_t si
     result.ok = true;
     return result;
 }
-
-bool WriteFileAtomically(const std::string& path, const void* data, size_t size, std::string* reason) {
-    const AtomicWrite w = WriteFileAtomic(path, data, size);
-    if (!w.ok && reason) *reason = SystemErrorText(w.error);
-    return w.ok;
-}
