@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "engine/StreamGuard.h"
@@ -216,14 +217,26 @@ TEST(AcquisitionActions, TheSimulatedValveStreamsInRealTimeUntilStopped) {
     EngineRig rig;
     rig.UseTestMode();
     StoreScopeSetup(rig.s, RecordingSetUp(2, 4));
-    ClearProgressFlag(rig);
+    // Each redraw's time on the engine's clock, taken on the engine's thread as it is sent: the test's
+    // thread may look at the clock late.
+    std::mutex m;
+    std::vector<uint32_t> redrawnAt;
+    rig.notifier.onSend = [&](uint32_t code) {
+        if (code != NOTIFY_ACQUISITION_PROGRESS) return;
+        std::lock_guard<std::mutex> lock(m);
+        redrawnAt.push_back(rig.NowMs());
+        rig.s.DisplayUpdatePending.store(0);
+    };
+    auto redraws = [&] {
+        std::lock_guard<std::mutex> lock(m);
+        return redrawnAt;
+    };
     rig.Start();
     RequestAction(rig.s, CMD_ROLL_TRIGGER);
-    ASSERT_TRUE(rig.notifier.WaitFor(NOTIFY_ACQUISITION_PROGRESS));
-    const uint32_t started = rig.NowMs();
-    ASSERT_TRUE(rig.notifier.WaitForCount(rig.notifier.Codes().size() + 2));
+    ASSERT_TRUE(WaitUntil([&] { return redraws().size() >= 3; }));
     // Records come one period apart on the engine's clock: a redraw every ~123 records of 4 ms.
-    EXPECT_GE(rig.NowMs() - started, 2 * 123 * 4 - 200);
+    const std::vector<uint32_t> at = redraws();
+    EXPECT_GE(at[2] - at[0], 2 * 123 * 4 - 200);
     RequestStopAcquisition(rig.s.THREAD_CMD);
     WakeEngine(rig.link);
     ASSERT_TRUE(rig.notifier.WaitFor(NOTIFY_ACQUISITION_ENDED));
