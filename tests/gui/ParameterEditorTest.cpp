@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
@@ -813,11 +814,16 @@ void ParameterEditorTest::againstTheVirtualValve() {
     QCOMPARE(gainOf(0), 1.37f);
     QVERIFY(gainOf(1) != 1.37f);
 
-    // An independent reading of the valve.
+    // An independent reading of the valve, by qln-cli in a folder of its own: it keeps its settings
+    // and history in the current folder, which is shared with the other tests.
     std::ostringstream out, err;
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
     std::setlocale(LC_NUMERIC, "C");
-    const int code = RunCli({"--device", device, "read-params"}, clock, out, err);
+    QTemporaryDir cliDir;
+    const QString savedDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(cliDir.path()));
+    const int code = RunCli({"--history", "off", "--device", device, "read-params"}, clock, out, err);
+    QVERIFY(QDir::setCurrent(savedDir));
     std::setlocale(LC_NUMERIC, saved.c_str());
     QVERIFY2(code == 0, err.str().c_str());
     QVERIFY(std::regex_search(out.str(), std::regex("PROPORTIONAL_GAIN +1\\.37")));

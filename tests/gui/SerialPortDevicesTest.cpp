@@ -2,6 +2,7 @@
 // name), then qln-cli on the same link. The Serial Port dialog's list and the first start's
 // mapping are tested against a fake device database in tests/udev.
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -64,7 +65,11 @@ void SerialPortDevicesTest::replugUnderTheWindow() {
         QVERIFY(Until([&] { return f.ConnectionStatus().endsWith(QStringLiteral(" baud")); }));
         QVERIFY(boxes.shown.size() == 1); // the safety caution alone
     }                                     // the window lets go of the port
+    // qln-cli keeps its settings in the current folder: the window's, not the one the tests share.
+    const QString shared = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
     const qln_test::CliRun cli = qln_test::RunCliCaptured({"--device", link, "info"}, clock);
+    QVERIFY(QDir::setCurrent(shared));
     QVERIFY2(cli.status == 0, cli.err.c_str());
 }
 

@@ -19,6 +19,7 @@
 
 #include "Cli.h"
 #include "link/LinkState.h"
+#include "support/EngineHarness.h"
 #include "support/ValveProcess.h"
 
 extern char** environ;
@@ -172,6 +173,8 @@ TEST(ValveProgram, RefusesBadOptions) {
 
 // The whole program side (port driver, link threads, engine) against the virtual valve.
 TEST(ValveProgram, CliReadsTheValveInformationAndStatus) {
+    // qln-cli remembers the line's speed in the current folder: one of this test's own.
+    qln_test::InTempFolder dir;
     ValveProcess valve({});
     ASSERT_GT(valve.Pid(), 0);
     RealClock clock;
