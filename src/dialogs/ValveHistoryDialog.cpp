@@ -73,6 +73,10 @@ CValveHistoryDialog::CValveHistoryDialog(QWidget* parent, QlnState& state, const
     problem_->setObjectName(QStringLiteral("problem"));
     problem_->setWordWrap(true);
     problem_->hide();
+    outbox_ = new QLabel(this);
+    outbox_->setObjectName(QStringLiteral("outbox"));
+    outbox_->setWordWrap(true);
+    outbox_->hide();
 
     QLabel* valvesLabel = MakeLabel(this, text(IDS_HISTORY_VALVES));
     valves_ =
@@ -118,6 +122,7 @@ CValveHistoryDialog::CValveHistoryDialog(QWidget* parent, QlnState& state, const
     lists->addLayout(entryColumn, 5);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(problem_);
+    layout->addWidget(outbox_);
     layout->addLayout(lists, 3);
     layout->addWidget(differencesLabel);
     layout->addWidget(note_);
@@ -134,6 +139,8 @@ CValveHistoryDialog::CValveHistoryDialog(QWidget* parent, QlnState& state, const
     timer_->start();
 
     history_ = OpenHistoryView(texts_, databaseSetting, programFolder);
+    outbox_->setText(Q(history_.outboxLine));
+    outbox_->setVisible(!history_.outboxLine.empty());
     ShowValves();
     ShowComparison();
 }

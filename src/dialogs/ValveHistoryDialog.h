@@ -29,6 +29,7 @@ public:
 
     // The one line that says why there is nothing to show; hidden while the history is shown.
     QLabel* ProblemLine() const { return problem_; }
+    QLabel* OutboxLine() const { return outbox_; }
     QTableWidget* ValveList() const { return valves_; }
     QTableWidget* EntryList() const { return entries_; }
     QTableWidget* DifferenceList() const { return differences_; }
@@ -59,6 +60,7 @@ private:
     std::vector<HistoryEntry> chosen_;
 
     QLabel* problem_ = nullptr;
+    QLabel* outbox_ = nullptr;
     QTableWidget* valves_ = nullptr;
     QTableWidget* entries_ = nullptr;
     QTableWidget* differences_ = nullptr;

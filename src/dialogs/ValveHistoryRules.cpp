@@ -26,6 +26,18 @@ std::string Problem(const TextSource& texts, unsigned text, const std::string& d
     return FillPlaceholders(texts.GetSilently(text), {detail});
 }
 
+// Entries waiting for a server out of reach are in no list yet; the user should know they exist.
+std::string OutboxLine(const TextSource& texts, const std::string& programFolder) {
+    const std::string path = OutboxPath(programFolder);
+    if (!PathExists(path)) return "";
+    std::string error;
+    const std::unique_ptr<HistoryStore> outbox =
+        HistoryStore::Open({HistoryTarget::Kind::Sqlite, path}, nullptr, &error);
+    const size_t waiting = outbox ? outbox->List(std::nullopt, &error).size() : 0;
+    if (waiting == 0) return "";
+    return FillPlaceholders(texts.GetSilently(IDS_HISTORY_OUTBOX_WAITING), {std::to_string(waiting), path});
+}
+
 // Older first: the list's order (time, then number) turned round.
 bool Older(const HistoryEntry& a, const HistoryEntry& b) {
     return a.time != b.time ? a.time < b.time : a.id < b.id;
@@ -48,6 +60,8 @@ HistoryView OpenHistoryView(const TextSource& texts, const std::string& setting,
         view.store = HistoryStore::Open(*target, &failure, &error);
         if (!view.store) view.problem = Problem(texts, FailureTextOf(failure), error);
     }
+    if (!target || target->kind != HistoryTarget::Kind::Off)
+        view.outboxLine = OutboxLine(texts, programFolder);
     return view;
 }
 

@@ -17,6 +17,9 @@
 struct HistoryView {
     std::unique_ptr<HistoryStore> store;
     std::string problem; // empty while the store is open
+    // How many entries wait in the outbox for a database out of reach (the lists cannot show them
+    // yet), or empty when none do.
+    std::string outboxLine;
 };
 // `setting` is [HISTORY] DATABASE of QLN_com.ini. A SQLite file that does not exist yet is not
 // created: no job has recorded into it, so there is nothing to show.

@@ -481,6 +481,7 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {523, "The valve history cannot be shown: {0}. Check that the server runs and this station reaches it, then open the history again."},
     {524, "The valve history cannot be shown: {0}. Restore the database from a backup, or move the file aside so that a new one is started."},
     {525, "The valve history holds no entries yet: every job that reads or changes the valve's settings adds one."},
+    {526, "Entries waiting in the outbox {1}: {0}. The next job that reaches the database delivers them; they are not listed here until then."},
     {32024, "Quillon Software"},
 };
 // clang-format on

@@ -91,11 +91,21 @@ void ValveHistoryTest::listsComparesAndTakesIntoTheProject() {
     QVERIFY2(store, error.c_str());
     for (HistoryEntry& e : stored)
         QVERIFY2(store->Add(e, &error), error.c_str());
+    // Two entries wait for a server out of reach: no list can show them yet, a line says so.
+    const std::string outboxPath = p.dir.filePath("QLN_history_outbox.db").toStdString();
+    auto outbox = HistoryStore::Open({HistoryTarget::Kind::Sqlite, outboxPath}, nullptr, &error);
+    QVERIFY2(outbox, error.c_str());
+    for (HistoryEntry waiting : {NewHistoryEntry("read-params"), NewHistoryEntry("setpoint")})
+        QVERIFY2(outbox->Add(waiting, &error), error.c_str());
     std::memcpy(&p.state.params.EditBlock, SetWithGain(2.5f).data(), sizeof(ParameterBlock));
     QCOMPARE(p.frame->CommandAction(ID_VALVE_HISTORY)->text(), QStringLiteral("Valve &History..."));
 
     const bool seen = WithHistoryDialog(*p.frame, [&](CValveHistoryDialog& d) {
         QVERIFY(d.windowTitle() == "Valve History" && d.ProblemLine()->isHidden());
+        QCOMPARE(d.OutboxLine()->text(),
+                 QString::fromStdString("Entries waiting in the outbox " + outboxPath +
+                                        ": 2. The next job that reaches the database delivers them; they "
+                                        "are not listed here until then."));
         QWidget* named[] = {d.ValveList(), d.EntryList(), d.DifferenceList(), d.TakeButton()};
         const char* names[] = {"Valves:", "Entries:", "Differences:", "Take into Project"};
         for (size_t i = 0; i < std::size(names); ++i)
@@ -170,6 +180,7 @@ void ValveHistoryTest::saysWhyThereIsNoHistory() {
                          line.endsWith(QString::fromLatin1(c.ends)),
                      qPrintable(QString::fromLatin1(c.what) + ": " + line));
             QCOMPARE(d.ValveList()->rowCount() + d.EntryList()->rowCount(), 0);
+            QVERIFY(d.OutboxLine()->isHidden());
             QVERIFY(!d.TakeButton()->isEnabled());
         });
         QVERIFY2(seen, c.what);
