@@ -47,6 +47,11 @@ bool IsFailure(uint32_t code) {
     return (code >= NOTIFY_SEND_FAILURE && code <= NOTIFY_HARD_STOP_FAILED) || code == NOTIFY_CANCELLED;
 }
 
+// The notifications after which no request is left running: a failure of any kind or a refusal.
+bool EndsRequest(uint32_t code) {
+    return IsFailure(code) || code == NOTIFY_HISTORY_REFUSED;
+}
+
 // The report on one line.
 std::string OneLine(const std::string& text) {
     std::string line;
@@ -71,11 +76,12 @@ JobRecording::~JobRecording() {
     Stop();
 }
 
-void JobRecording::Start(const HistoryTarget& target, const std::string& outboxPath,
+void JobRecording::Start(const HistoryTarget& target, const std::string& outboxPath, bool required,
                          HistoryWriter::Reporter reporter) {
     Stop();
-    if (target.kind == HistoryTarget::Kind::Off) return;
-    writer_ = std::make_unique<HistoryWriter>(target, outboxPath, std::move(reporter));
+    required_ = required;
+    if (target.kind == HistoryTarget::Kind::Off && !required) return;
+    writer_ = std::make_unique<HistoryWriter>(target, outboxPath, required, std::move(reporter));
     s_.HistoryJobs.store(RecordedJobBits());
 }
 
@@ -87,6 +93,16 @@ void JobRecording::Stop() {
 
 void JobRecording::Refuse() {
     if (writer_) s_.HistoryRefused.store(1);
+}
+
+void JobRecording::Accept() {
+    s_.HistoryRefused.store(0);
+}
+
+void JobRecording::ForgetReadPurpose() {
+    s_.params.ReadPurpose = ParameterBlocks::READ_PLAIN;
+    switchPending_ = false;
+    writeAfterBackup_ = false;
 }
 
 void JobRecording::Flush() {
@@ -112,8 +128,17 @@ void JobRecording::Record(const char* action, HistoryResult result, int confirme
 }
 
 void JobRecording::OnNotification(uint32_t code, const std::string& failureReport) {
-    if (!writer_) return;
+    if (!writer_) {
+        // Nothing is recorded, but a purpose set while the history was on must not outlive its request.
+        if (EndsRequest(code)) ForgetReadPurpose();
+        return;
+    }
     if (code == NOTIFY_SET_SWITCHED) switchPending_ = true;
+    if (code == NOTIFY_HISTORY_REFUSED) {
+        writer_->Retry();
+        s_.FailedJob.store(0);
+        return ForgetReadPurpose();
+    }
     if (IsFailure(code)) return OnFailure(code, failureReport);
     for (const JobEnd& end : JOB_ENDS) {
         if (end.code != code) continue;
@@ -131,16 +156,16 @@ void JobRecording::OnNotification(uint32_t code, const std::string& failureRepor
     }
 }
 
+// Whatever ends a request ends what its read was for: the next read is a plain one, and no write
+// follows it.
 void JobRecording::OnFailure(uint32_t code, const std::string& failureReport) {
     const uint32_t bits = s_.FailedJob.exchange(0);
-    if (bits == 0) return;
     const char* action = nullptr;
     for (const JobBits& j : JOB_BITS)
         if (!action && (bits & j.bits)) action = j.action;
-    if (std::string(action) == "read-params") action = ReadAction();
-    switchPending_ = false;
-    const bool sameJob = std::string(action ? action : "") == "write-params" && writeAfterBackup_;
-    writeAfterBackup_ = false;
+    if (action && std::string(action) == "read-params") action = ReadAction();
+    const bool sameJob = action && std::string(action) == "write-params" && writeAfterBackup_;
+    ForgetReadPurpose();
     if (!action) return;
     const int32_t acked = std::string(action) == "write-params" ? s_.ParamsWriteAcked.load() : -1;
     HistoryResult result = HistoryResult::Failed;

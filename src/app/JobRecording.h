@@ -21,14 +21,21 @@ public:
     ~JobRecording();
 
     // Records into `target` from now on (the engine is told which requests to refuse or to read the
-    // identity for); Kind::Off records nothing. `reporter` hears of refusals, the outbox and lost
-    // entries on the writer's thread.
-    void Start(const HistoryTarget& target, const std::string& outboxPath, HistoryWriter::Reporter reporter);
+    // identity for); Kind::Off records nothing unless `required`, when every job is refused.
+    // `reporter` hears of refusals, the outbox and lost entries on the writer's thread.
+    void Start(const HistoryTarget& target, const std::string& outboxPath, bool required,
+               HistoryWriter::Reporter reporter);
     // Stores what is handed over, then ends the writer's thread.
     void Stop();
     bool Enabled() const { return writer_ != nullptr; }
-    // The database cannot be used: every recorded job is refused before it sends anything.
+    // Recording is required and the database cannot take entries: every recorded job is refused
+    // before it sends anything, until Accept(). A refused job tries the database again.
     void Refuse();
+    void Accept();
+    bool Required() const { return required_; }
+    // Forgets what the last parameter read was for (a backup, a read-back): the request it belonged
+    // to has ended, or the editor that asked for it has gone.
+    void ForgetReadPurpose();
 
     // The window's handler of every notification, on its thread: records the job the notification
     // ends, and after the backup of a parameter write starts the write. `failureReport` is what the
@@ -45,6 +52,7 @@ private:
 
     QlnState& s_;
     std::unique_ptr<HistoryWriter> writer_;
+    bool required_ = false;
     HistoryEntry job_;              // the running job's port, device and the valve's identity
     bool switchPending_ = false;    // a set switch was confirmed; its read-back ends the job
     bool writeAfterBackup_ = false; // the last entry was a write's backup: the write is the same job

@@ -116,11 +116,14 @@ NotificationRoute RouteNotification(uint32_t code) {
         r.slotMask = 1u << SLOT_STATUS_INFO;
     } else if (code == 128 || code == 129) {
         r.slotMask = 1u << SLOT_TEST_FUNCTION;
+    } else if (code == NOTIFY_HISTORY_REFUSED) {
+        // A job the history refused ends as a failure does: every dialog waiting for it is free
+        // again. The window's history says why.
+        r.slotMask = ALL_SLOTS;
     } else if (code == NOTIFY_CANCELLED) {
         // Only qln-cli calls a request off; the window has nothing to show for it.
-    } else if (code == 130 || code == NOTIFY_IDENTITY || code == NOTIFY_HISTORY_REFUSED) {
-        // Auto-tune written, the valve's identity read for the history: nothing to show. A job the
-        // history refused: the window's history says why.
+    } else if (code == 130 || code == NOTIFY_IDENTITY) {
+        // Auto-tune written, the valve's identity read for the history: nothing to show.
     } else {
         r.box = R::Box::Unknown;
     }

@@ -141,16 +141,17 @@ void CMainFrame::StartJobRecording() {
     // The simulated valve never fills a real history.
     if (switches_.testMode) return;
     std::string error;
-    const std::optional<HistoryTarget> target =
-        ConfiguredHistoryTarget(com_.HistoryDatabase, folder_, &error);
-    if (!target) return OnHistoryReport(static_cast<int>(HistoryWriter::Report::Kind::Refused), error);
+    // A setting that names no database is said with each job; its entries wait in the outbox.
+    const HistoryTarget target =
+        JobHistoryTarget(ConfiguredHistoryTarget(com_.HistoryDatabase, folder_, &error), error);
     // The writer's thread reports; the window hears of it on its own thread, and not at all once
     // it has gone (a queued call to a deleted object is dropped).
-    recording_->Start(*target, OutboxPath(folder_), [this](const HistoryWriter::Report& r) {
-        QMetaObject::invokeMethod(
-            this, [this, kind = static_cast<int>(r.kind), text = r.text] { OnHistoryReport(kind, text); },
-            Qt::QueuedConnection);
-    });
+    recording_->Start(
+        target, OutboxPath(folder_), com_.HistoryRequired, [this](const HistoryWriter::Report& r) {
+            QMetaObject::invokeMethod(
+                this, [this, kind = static_cast<int>(r.kind), text = r.text] { OnHistoryReport(kind, text); },
+                Qt::QueuedConnection);
+        });
 }
 
 void CMainFrame::OnHistoryReport(int kind, const std::string& text) {
@@ -161,15 +162,23 @@ void CMainFrame::OnHistoryReport(int kind, const std::string& text) {
         recording_->Refuse();
         bars_[0]->showMessage(Q(FillPlaceholders(Texts().GetSilently(IDS_HISTORY_REFUSED), {text})), 30000);
         break;
+    case Kind::Usable:
+        recording_->Accept();
+        break;
     case Kind::Notice:
         bars_[0]->showMessage(
             Q(FillPlaceholders(Texts().GetSilently(IDS_HISTORY_IN_OUTBOX), {text, OutboxPath(folder_)})),
             30000);
         break;
-    case Kind::Lost:
-        messages_.Show(FillPlaceholders(Texts().Get(IDS_HISTORY_ENTRY_LOST), {text}),
-                       Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
+    case Kind::Lost: {
+        const std::string said = FillPlaceholders(Texts().GetSilently(IDS_HISTORY_ENTRY_LOST), {text});
+        // The job ran; only a station that requires recording stops the user for it.
+        if (recording_->Required())
+            messages_.Show(said, Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
+        else
+            bars_[0]->showMessage(Q(said), 30000);
         break;
+    }
     }
 }
 

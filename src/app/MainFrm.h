@@ -123,7 +123,7 @@ private:
     // what its writer reports, said on the window's thread.
     void StartJobRecording();
     void OnHistoryReport(int kind, const std::string& text);
-    void RecordJob(uint32_t code, const NotificationRoute& r);
+    void RecordJob(uint32_t code, const NotificationRoute& r, const std::string& report);
     // The command handlers (bound to their ids in MainFrmMenus.cpp).
     void OnExit();
     void OnNewProject();

@@ -23,7 +23,11 @@ void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
     if (closing_) return;
     RememberFoundSpeed();
     const NotificationRoute r = RouteNotification(code);
-    RecordJob(code, r);
+    // What happened on the line, said once for the box and the history; taken before anything else,
+    // as a hard stop starts afresh.
+    const std::string report =
+        r.box == NotificationRoute::Box::CommunicationError ? FailureReport(s_, Texts()) : std::string();
+    RecordJob(code, r, report);
     for (unsigned i = 0; i < SLOT_COUNT; ++i) {
         if (!(r.slotMask & (1u << i)) || !slots_[i]) continue;
         QPointer<CNotifiedDialog> d = slots_[i];
@@ -45,10 +49,8 @@ void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
         break;
     case NotificationRoute::Box::CommunicationError: {
         // Say what happened on the line and, after a write that did not complete, that the valve
-        // now holds a mix of old and new values.
-        const std::string report = FailureReport(s_, Texts());
-        // A recording that failed may have left the valve streaming: stopped at once, while the
-        // user reads why (the report is taken first, as the hard stop starts afresh).
+        // now holds a mix of old and new values. A recording that failed may have left the valve
+        // streaming: stopped at once, while the user reads why.
         if (HardStopNeeded(code, s_)) {
             QLN_TRACE_INFO(s_.link.trace, " Acquisition hard stopped after a communication error");
             RequestAction(s_, CMD_HARD_STOP);
@@ -79,15 +81,16 @@ void CMainFrame::OnMsgReceive(uint32_t code, intptr_t value) {
 
 // The valve history hears of every job's end while the engine waits, so that what it records is
 // what the job left in the shared state.
-void CMainFrame::RecordJob(uint32_t code, const NotificationRoute& r) {
+void CMainFrame::RecordJob(uint32_t code, const NotificationRoute& r, const std::string& report) {
     if (code == NOTIFY_HISTORY_REFUSED) {
-        messages_.Show(FillPlaceholders(Texts().Get(IDS_HISTORY_REFUSED), {historyRefusal_}),
+        // The refused job tries the database again, for the user's next attempt.
+        recording_->OnNotification(code, "");
+        messages_.Show(FillPlaceholders(Texts().GetSilently(IDS_HISTORY_REFUSED), {historyRefusal_}),
                        Texts().Get(IDS_APP_TITLE), MbIcon::None, MbButtons::Ok);
         return;
     }
     std::string failure;
     if (r.box == NotificationRoute::Box::CommunicationError) {
-        const std::string report = FailureReport(s_, Texts());
         failure = Texts().Get(IDS_COMMUNICATION_ERROR) + (report.empty() ? "" : "\n" + report);
     } else if (r.box == NotificationRoute::Box::BaudrateError) {
         failure = TextSource::Builtin(IDS_BAUDRATE_ERROR);

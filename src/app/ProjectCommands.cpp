@@ -6,6 +6,8 @@
 #include <iostream>
 
 #include "app/MainFrm.h"
+
+#include "app/JobRecording.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/ProjectInfoDialog.h"
 #include "engine/DriveCommands.h"
@@ -76,6 +78,7 @@ bool CMainFrame::RefuseWhileEngineBusy() {
 // program to another port.
 void CMainFrame::ResetProjectState() {
     ResetProject(*file_);
+    recording_->ForgetReadPurpose();
     s_.params.ValveBlock = ParameterBlock{};
     s_.params.EditBlock = ParameterBlock{};
     s_.deviceInfo = DeviceInfo{};

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "dialogs/StatusInfoRules.h"
 #include "engine/DriveCommands.h"
 #include "engine/QlnState.h"
 
@@ -114,7 +113,7 @@ bool SerialSetpointControl::Request(int32_t active, double percent) {
 }
 
 void SerialSetpointControl::OnNotification(uint32_t code) {
-    if (IsCommunicationError(code)) StoreShared(s_.testFunction.SerialSetpointActive, 0);
+    if (RequestFailed(code)) StoreShared(s_.testFunction.SerialSetpointActive, 0);
 }
 
 bool SerialSetpointControl::Close() {

@@ -16,27 +16,10 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The digit after "%1." in a printf format ("%1.2f" -> 2); "%d" has none.
-int FormatDecimals(const char* format) {
-    const char* dot = std::strchr(format, '.');
-    return dot && IsDigit(dot[1]) ? dot[1] - '0' : 0;
-}
-
-std::string Fixed(double value, int decimals) {
-    if (!std::isfinite(value)) return std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf");
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("?");
-}
-
 // A quotient as a spin position: NaN and far-off values must not turn into undefined casts.
 int Position(double q) {
     if (!std::isfinite(q)) return 0;
     return static_cast<int>(std::trunc(std::fmax(-1e9, std::fmin(1e9, q))));
-}
-
-bool IsSecondsList(const ParameterDescription& p) {
-    return HasChoices(p) && p.choices.empty();
 }
 } // namespace
 
@@ -90,12 +73,7 @@ void ValidateFloatEdit(std::string& text, float& field, float min, float max) {
     if (value < min) value = min;
     if (value > max) value = max;
     field = value;
-    text = Fixed(value, 1);
-}
-
-std::string FormatNumber(const ParameterDescription& p, double value) {
-    if (p.type == FieldType::Int) return Fixed(std::trunc(value), 0);
-    return Fixed(value, FormatDecimals(p.format));
+    text = FixedText(value, 1);
 }
 
 // ---- spin ----------------------------------------------------------------------------------------
@@ -161,12 +139,6 @@ bool NumberDiffers(const ParameterDescription& p, const ParameterBlock& local, c
 
 // ---- texts ---------------------------------------------------------------------------------------
 
-std::string ChoiceStatusText(const ParameterDescription& p, int32_t value, const TextSource& texts) {
-    if (value < 0 || value >= ChoiceCount(p)) return std::to_string(value) + " (?)";
-    if (IsSecondsList(p)) return Fixed(IndexSeconds(p.ini, value), FormatDecimals(p.format));
-    return ChoiceText(p, value, texts);
-}
-
 std::string ValveText(const ParameterDescription& p, const ParameterBlock& valve, bool valveValid,
                       const TextSource& texts) {
     if (!valveValid) return texts.Get(TEXT_NO_VALUE);
@@ -192,10 +164,6 @@ std::string ButtonCaption(const ButtonPlace& b, const ParameterDescription& p, c
 std::string ItemCaption(const PageItem& item, const ParameterDescription* p, const TextSource& texts) {
     const unsigned id = item.text != 0 ? item.text : (p ? p->labelText : 0);
     return Caption(id, item.caption, texts);
-}
-
-unsigned FeedbackSourceText(int32_t controllerStructure) {
-    return controllerStructure == STRUCTURE_FLOW ? 245 : 374;
 }
 
 // ---- the editor ----------------------------------------------------------------------------------
@@ -245,6 +213,7 @@ bool ParameterEditor::Read() {
     if (Busy()) return false;
     s_.params.WriteEnabled = 0;
     StoreToProject();
+    s_.params.ReadPurpose = ParameterBlocks::READ_PLAIN;
     return Request(CMD_READ_PARAMETER, RequestMode::WhenIdle);
 }
 
@@ -259,9 +228,12 @@ bool ParameterEditor::Write(std::vector<RangeProblem>& problems) {
     // starts the write once it has it, and not at all when that read fails.
     if (!(s_.HistoryJobs.load() & CMD_WRITE_PARAMETER))
         return Request(CMD_WRITE_PARAMETER, RequestMode::WhenIdle);
-    if (!Request(CMD_READ_PARAMETER, RequestMode::WhenIdle)) return false;
+    // The purpose goes with this request only: whatever ends it (success, any failure, a refusal)
+    // ends the purpose too, so a later read is never taken for this write's backup.
     s_.params.ReadPurpose = ParameterBlocks::READ_BACKUP;
-    return true;
+    if (Request(CMD_READ_PARAMETER, RequestMode::WhenIdle)) return true;
+    s_.params.ReadPurpose = ParameterBlocks::READ_PLAIN;
+    return false;
 }
 
 bool ParameterEditor::ChooseSet(int32_t set, std::vector<RangeProblem>& problems) {
@@ -278,6 +250,7 @@ bool ParameterEditor::ChooseSet(int32_t set, std::vector<RangeProblem>& problems
     local_.PARAMETER_SET = set;
     StoreToProject();
     const uint32_t which = set == 1 ? CMD_FACTORY_SET : CMD_CUSTOM_SET;
+    s_.params.ReadPurpose = ParameterBlocks::READ_PLAIN;
     return Request(which | CMD_READ_PARAMETER, RequestMode::WhenIdle);
 }
 
@@ -293,6 +266,9 @@ bool ParameterEditor::Copy() {
 }
 
 bool ParameterEditor::Close() {
+    // A write asked for in this editor is not carried out once it has gone: its backup's read, if it
+    // still runs, ends as a plain read.
+    s_.params.ReadPurpose = ParameterBlocks::READ_PLAIN;
     if (Busy()) return false;
     StoreToProject();
     return true;
@@ -304,8 +280,10 @@ void ParameterEditor::OnParametersRead() {
 }
 
 void ParameterEditor::OnParametersWritten() {
-    if (Request(CMD_READ_PARAMETER, RequestMode::AsItStands))
-        s_.params.ReadPurpose = ParameterBlocks::READ_BACK;
+    // Joins whatever runs (a request as it stands is always taken).
+    s_.params.ReadPurpose = ParameterBlocks::READ_BACK;
+    s_.ReadBackRequested.store(1);
+    Request(CMD_READ_PARAMETER, RequestMode::AsItStands);
 }
 
 std::string RefusalText(const std::vector<RangeProblem>& problems, const TextSource& texts) {

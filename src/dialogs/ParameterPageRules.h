@@ -7,6 +7,7 @@
 #include "dialogs/ParameterPageLayout.h"
 #include "params/ParameterCheck.h"
 #include "params/ParameterTable.h"
+#include "params/ParameterText.h"
 
 class TextSource;
 struct QlnState;
@@ -34,9 +35,6 @@ void ValidateIntEdit(std::string& text, int32_t& field, int32_t min, int32_t max
 // min is below 0. The text written back has one decimal ("%1.1f"). The pages then round the value
 // to what the valve can hold (ValveValue of the parameter table).
 void ValidateFloatEdit(std::string& text, float& field, float min, float max);
-
-// The value in the field's format, with a '.' whatever the locale ("1.27", "-50", "0.5").
-std::string FormatNumber(const ParameterDescription& p, double value);
 
 // ---- spin ----------------------------------------------------------------------------------------
 struct SpinRange {
@@ -71,9 +69,6 @@ bool NumberDiffers(const ParameterDescription& p, const ParameterBlock& local, c
                    bool valveValid);
 
 // ---- texts ---------------------------------------------------------------------------------------
-// The text of a choice; a value outside the list shows as the number with a question mark
-// ("7 (?)"), so a raw byte from the valve never indexes past the list.
-std::string ChoiceStatusText(const ParameterDescription& p, int32_t value, const TextSource& texts);
 // What a box for the valve's value shows: " -- " until a complete read, else the number in the
 // field's format or the choice's text.
 std::string ValveText(const ParameterDescription& p, const ParameterBlock& valve, bool valveValid,
@@ -83,11 +78,6 @@ std::string ValveText(const ParameterDescription& p, const ParameterBlock& valve
 std::string Caption(unsigned textId, const char* ownCaption, const TextSource& texts);
 std::string ButtonCaption(const ButtonPlace& b, const ParameterDescription& p, const TextSource& texts);
 std::string ItemCaption(const PageItem& item, const ParameterDescription* p, const TextSource& texts);
-
-constexpr int32_t STRUCTURE_CASCADED = 6;
-constexpr int32_t STRUCTURE_FLOW = 7;
-// The first feedback source is the flow sensor under flow control, the internal sensor otherwise.
-unsigned FeedbackSourceText(int32_t controllerStructure);
 
 // ---- the editor ----------------------------------------------------------------------------------
 struct EditorButtons {

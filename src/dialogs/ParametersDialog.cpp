@@ -12,7 +12,6 @@
 #include <QVBoxLayout>
 
 #include "dialogs/ColorButton.h"
-#include "dialogs/StatusInfoRules.h"
 #include "dialogs/UserInput.h"
 #include "engine/QlnState.h"
 #include "text/Texts.h"
@@ -248,7 +247,7 @@ void CParametersDialog::OnMsgReceive(uint32_t code, intptr_t) {
     } else if (code == NOTIFY_PARAMETERS_WRITTEN) {
         RefreshSetButtons();
         editor_.OnParametersWritten();
-    } else if (IsCommunicationError(code)) {
+    } else if (RequestFailed(code)) {
         // A failed read leaves the valve's block incomplete: its values go back to " -- ".
         RefreshSetButtons();
     }

@@ -12,7 +12,6 @@
 
 #include "dialogs/ColorButton.h"
 #include "dialogs/ParameterPages.h"
-#include "dialogs/StatusInfoRules.h"
 #include "dialogs/UserInput.h"
 #include "engine/DriveCommands.h"
 #include "engine/QlnState.h"
@@ -162,7 +161,7 @@ void CTestFunctionDialog::reject() {
 void CTestFunctionDialog::OnMsgReceive(uint32_t code, intptr_t) {
     if (code == NOTIFY_TEST_FUNCTION_READ || code == NOTIFY_TEST_FUNCTION_WRITTEN)
         Refresh();
-    else if (IsCommunicationError(code))
+    else if (RequestFailed(code))
         ApplyEnabling();
 }
 

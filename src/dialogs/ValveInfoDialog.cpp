@@ -139,7 +139,7 @@ void CValveInfoDialog::OnTimerTick() {
 }
 
 void CValveInfoDialog::OnMsgReceive(uint32_t code, intptr_t) {
-    if (code == NOTIFY_DEVICE_INFO || IsCommunicationError(code)) {
+    if (code == NOTIFY_DEVICE_INFO || RequestFailed(code)) {
         stale_.Settled();
         Refresh();
         UpdateStale();

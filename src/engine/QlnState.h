@@ -75,6 +75,12 @@ enum Notification : uint32_t {
     NOTIFY_HISTORY_REFUSED = 0x52,
 };
 
+// A request that ended without doing its job: a line failure (codes 1..8) or a job the valve
+// history refused before anything was sent. Whoever waits for a request is free again at either.
+inline bool RequestFailed(uint32_t code) {
+    return (code >= 1 && code <= 8) || code == NOTIFY_HISTORY_REFUSED;
+}
+
 // Why the last exchange of an action failed, so that a message can say what happened on the line.
 enum class LineFailure : int32_t {
     None,
@@ -133,6 +139,9 @@ struct QlnState {
     std::atomic<uint32_t> HistoryJobs{0};
     std::atomic<uint32_t> HistoryRefused{0};
     std::atomic<uint32_t> FailedJob{0};
+    // 1 from the editor's request of the read-back after a write until the engine takes it up: the
+    // read-back is no job of its own, so the engine reads no identity for it.
+    std::atomic<uint32_t> ReadBackRequested{0};
 
     ParameterBlocks params;
     DeviceInfo deviceInfo{};

@@ -14,7 +14,9 @@
 // Where the history goes: "off", "sqlite:PATH", or a libpq connection URI "postgresql://..."
 // (handed to libpq whole, so "?host=/socket/dir&user=..." works).
 struct HistoryTarget {
-    enum class Kind { Off, Sqlite, Postgres };
+    // Unusable: a setting that names no database; `location` then says why, and every entry waits
+    // in the outbox until the setting is mended.
+    enum class Kind { Off, Sqlite, Postgres, Unusable };
     Kind kind = Kind::Off;
     std::string location; // the SQLite path, or the whole URI
 };
@@ -26,6 +28,9 @@ HistoryTarget DefaultHistoryTarget(const std::string& programFolder);
 // none; nullopt with *error (naming the setting) for a value that names no database.
 std::optional<HistoryTarget> ConfiguredHistoryTarget(const std::string& setting,
                                                      const std::string& programFolder, std::string* error);
+// The target of a recorded job when [HISTORY] DATABASE names no database: its entries wait in the
+// outbox, since a wrong setting must not stop valve work (unless recording is required).
+HistoryTarget JobHistoryTarget(std::optional<HistoryTarget> configured, const std::string& error);
 // The outbox beside the default database: QLN_history_outbox.db in the program folder.
 std::string OutboxPath(const std::string& programFolder);
 
@@ -64,8 +69,8 @@ struct HistoryValve {
     std::string lastSeen; // time of its newest entry
 };
 
-// Why opening failed, so that callers can tell a schema from the future (refused before the job
-// touches the valve; qln-cli exit status 11) from a server out of reach (the outbox takes over).
+// Why opening failed: a server out of reach, a schema from the future, or a database that cannot be
+// used (cannot be created or opened, stays busy, is no qln history, or a setting that names none).
 enum class HistoryOpenFailure { None, Unreachable, NewerSchema, Damaged };
 
 class HistoryStore {
@@ -91,18 +96,23 @@ std::string NewHistoryUid();
 bool HistoryAvailable();
 
 // What the desktop program and qln-cli use for a job: the configured store, with the outbox when it
-// cannot be reached. Record() never loses an entry: what the store does not take goes into the
-// outbox (and *notice says so once per Open, naming the outbox); Deliver() moves the outbox's entries
-// into the store, oldest first, each exactly once. Open it at the start of every job: that is when a
-// server out of reach is tried again.
+// cannot be used. The history records; it never decides: unless the station requires recording
+// ([HISTORY] REQUIRED=1), nothing about the store stops a job. Record() never loses an entry it
+// can keep: what the store does not take goes into the outbox (and *notice says so once per Open,
+// naming the outbox and what to do); Deliver() moves the outbox's entries into the store, oldest
+// first, each exactly once. Open it at the start of every job: that is when a store out of reach is
+// tried again.
 class HistoryRecorder {
 public:
-    HistoryRecorder(HistoryTarget target, std::string outboxPath);
-    // Opens the store (delivering the outbox when it is reachable). False only for a failure that
-    // must stop the job before it touches the valve (a newer schema, a damaged database): *error says
-    // why and *failure which. An unreachable server is no failure: its entries wait in the outbox.
+    // `required`: a job whose entry the store cannot take is refused before it touches the valve.
+    HistoryRecorder(HistoryTarget target, std::string outboxPath, bool required = false);
+    // Opens the store (delivering the outbox when it is usable). False only when recording is
+    // required and the store cannot take the job's entry: *error says why and *failure which. Any
+    // other failure is no failure: the job's entries wait in the outbox.
     bool Open(HistoryOpenFailure* failure, std::string* error);
+    // Whether jobs are recorded at all (the history is not off).
     bool Enabled() const;
+    bool Required() const { return required_; }
     // Stores the entry (delivering the outbox first), or keeps it in the outbox; false only when
     // neither took it (*error says why). *notice is set at the first entry of a job that goes to the
     // outbox, and left alone otherwise.
@@ -110,15 +120,16 @@ public:
     // Moves the outbox's entries into the open store, oldest first; false (with *error) when some
     // stay behind. Nothing to do without a store or an outbox.
     bool Deliver(std::string* error);
-    // The open store, or nullptr (off, or unreachable).
+    // The open store, or nullptr (off, or unusable).
     HistoryStore* Store();
-    // Why the database could not be reached in this job (empty when it was).
+    // Why the database could not be used in this job, with what to do (empty when it could).
     const std::string& UnreachableReason() const { return unreachable_; }
 
 private:
     HistoryTarget target_;
     std::string outboxPath_;
     std::unique_ptr<HistoryStore> store_;
-    std::string unreachable_; // why the store could not be reached at Open
+    bool required_ = false;
+    std::string unreachable_; // why the store could not be used at Open
     bool noticeGiven_ = false;
 };

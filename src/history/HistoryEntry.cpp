@@ -82,6 +82,11 @@ std::optional<HistoryTarget> ConfiguredHistoryTarget(const std::string& setting,
     return t;
 }
 
+HistoryTarget JobHistoryTarget(std::optional<HistoryTarget> configured, const std::string& error) {
+    if (configured) return *configured;
+    return {HistoryTarget::Kind::Unusable, error};
+}
+
 const char* HistoryResultName(HistoryResult r) {
     static constexpr const char* kNames[] = {"ok", "incomplete", "failed"};
     return kNames[static_cast<int>(r)];

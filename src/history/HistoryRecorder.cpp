@@ -3,8 +3,26 @@
 
 #include "system/Files.h"
 
-HistoryRecorder::HistoryRecorder(HistoryTarget target, std::string outboxPath)
-    : target_(std::move(target)), outboxPath_(std::move(outboxPath)) {}
+namespace {
+// What the user can do about a store that cannot take entries, after the store's own reason.
+std::string Advice(HistoryOpenFailure failure) {
+    switch (failure) {
+    case HistoryOpenFailure::Unreachable:
+        return " (check that the server runs and this station reaches it)";
+    case HistoryOpenFailure::Damaged:
+        return " (check that the database's folder can be written and the file is a qln history, or name "
+               "another database in [HISTORY] DATABASE of QLN_com.ini)";
+    default:
+        return "";
+    }
+}
+
+constexpr const char* kRequired = "; this station requires every job to be recorded ([HISTORY] REQUIRED=1 in "
+                                  "QLN_com.ini)";
+} // namespace
+
+HistoryRecorder::HistoryRecorder(HistoryTarget target, std::string outboxPath, bool required)
+    : target_(std::move(target)), outboxPath_(std::move(outboxPath)), required_(required) {}
 
 bool HistoryRecorder::Enabled() const {
     return target_.kind != HistoryTarget::Kind::Off;
@@ -19,21 +37,22 @@ bool HistoryRecorder::Open(HistoryOpenFailure* failure, std::string* error) {
     unreachable_.clear();
     noticeGiven_ = false;
     if (failure) *failure = HistoryOpenFailure::None;
-    if (!Enabled()) return true;
+    if (!Enabled() && !required_) return true;
     HistoryOpenFailure why = HistoryOpenFailure::None;
     std::string text;
     store_ = HistoryStore::Open(target_, &why, &text);
-    if (!store_) {
-        if (why == HistoryOpenFailure::Unreachable) {
-            unreachable_ = text;
-            return true;
-        }
+    if (store_) {
+        // What cannot be delivered now waits for the next job.
+        Deliver(&text);
+        return true;
+    }
+    if (required_) {
         if (failure) *failure = why;
-        if (error) *error = text;
+        if (error) *error = text + kRequired;
         return false;
     }
-    // What cannot be delivered now waits for the next job.
-    Deliver(&text);
+    // A setting that names no database says itself what to write there.
+    unreachable_ = target_.kind == HistoryTarget::Kind::Unusable ? text : text + Advice(why);
     return true;
 }
 

@@ -17,8 +17,8 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const HistoryTarget&, HistoryOp
     return nullptr;
 }
 
-HistoryRecorder::HistoryRecorder(HistoryTarget target, std::string outboxPath)
-    : target_(std::move(target)), outboxPath_(std::move(outboxPath)) {}
+HistoryRecorder::HistoryRecorder(HistoryTarget target, std::string outboxPath, bool required)
+    : target_(std::move(target)), outboxPath_(std::move(outboxPath)), required_(required) {}
 
 bool HistoryRecorder::Enabled() const {
     return false;
@@ -29,7 +29,8 @@ HistoryStore* HistoryRecorder::Store() {
 }
 
 bool HistoryRecorder::Open(HistoryOpenFailure* failure, std::string* error) {
-    if (target_.kind == HistoryTarget::Kind::Off) return true;
+    // Nothing about the history stops a job unless the station requires recording.
+    if (!required_) return true;
     if (failure) *failure = HistoryOpenFailure::Damaged;
     if (error) *error = kUnavailable;
     return false;
@@ -40,6 +41,7 @@ bool HistoryRecorder::Deliver(std::string*) {
 }
 
 bool HistoryRecorder::Record(HistoryEntry, std::string*, std::string* error) {
+    if (target_.kind == HistoryTarget::Kind::Off) return true;
     if (error) *error = kUnavailable;
     return false;
 }

@@ -1,7 +1,7 @@
 #include "history/HistoryWriter.h"
 
-HistoryWriter::HistoryWriter(HistoryTarget target, std::string outboxPath, Reporter reporter)
-    : recorder_(std::move(target), std::move(outboxPath)), reporter_(std::move(reporter)),
+HistoryWriter::HistoryWriter(HistoryTarget target, std::string outboxPath, bool required, Reporter reporter)
+    : recorder_(std::move(target), std::move(outboxPath), required), reporter_(std::move(reporter)),
       thread_([this] { Run(); }) {}
 
 HistoryWriter::~HistoryWriter() {
@@ -21,6 +21,14 @@ void HistoryWriter::Submit(HistoryEntry entry, bool newJob) {
     changed_.notify_all();
 }
 
+void HistoryWriter::Retry() {
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        queue_.push_back({HistoryEntry{}, true, true});
+    }
+    changed_.notify_all();
+}
+
 void HistoryWriter::Flush() {
     std::unique_lock<std::mutex> lock(m_);
     changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
@@ -29,7 +37,20 @@ void HistoryWriter::Flush() {
 void HistoryWriter::OpenStore() {
     HistoryOpenFailure failure = HistoryOpenFailure::None;
     std::string error;
-    if (!recorder_.Open(&failure, &error)) reporter_({Report::Kind::Refused, error});
+    const bool refused = !recorder_.Open(&failure, &error);
+    if (refused)
+        reporter_({Report::Kind::Refused, error});
+    else if (refused_)
+        reporter_({Report::Kind::Usable, ""});
+    refused_ = refused;
+}
+
+void HistoryWriter::Store(HistoryEntry entry) {
+    std::string notice, error;
+    if (!recorder_.Record(std::move(entry), &notice, &error))
+        reporter_({Report::Kind::Lost, error});
+    else if (!notice.empty())
+        reporter_({Report::Kind::Notice, recorder_.UnreachableReason()});
 }
 
 void HistoryWriter::Run() {
@@ -43,11 +64,7 @@ void HistoryWriter::Run() {
         busy_ = true;
         lock.unlock();
         if (item.newJob) OpenStore();
-        std::string notice, error;
-        if (!recorder_.Record(std::move(item.entry), &notice, &error))
-            reporter_({Report::Kind::Lost, error});
-        else if (!notice.empty())
-            reporter_({Report::Kind::Notice, recorder_.UnreachableReason()});
+        if (!item.retryOnly) Store(std::move(item.entry));
         lock.lock();
         busy_ = false;
         changed_.notify_all();

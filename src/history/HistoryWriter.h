@@ -17,10 +17,11 @@ public:
     // What the writer tells the window, on its own thread (the window passes it on to its own).
     struct Report {
         enum class Kind {
-            Refused, // the database cannot be used: jobs must not touch the valve (a newer schema, a damaged
-                     // file)
-            Notice,  // the first entry of a job went to the outbox; `text` says why the database was not
-                     // reached
+            Refused, // recording is required and the database cannot take entries: jobs must not touch
+                     // the valve
+            Usable,  // after a refusal, the database takes entries again
+            Notice,  // the first entry of a job went to the outbox; `text` says why the database could not
+                     // be used and what to do
             Lost,    // an entry that neither the database nor the outbox took
         };
         Kind kind;
@@ -29,7 +30,8 @@ public:
     using Reporter = std::function<void(const Report&)>;
 
     // Starts the thread and opens the database once, so that a refusal is known before the first job.
-    HistoryWriter(HistoryTarget target, std::string outboxPath, Reporter reporter);
+    // `required`: the station requires recording, so a database that cannot take entries is refused.
+    HistoryWriter(HistoryTarget target, std::string outboxPath, bool required, Reporter reporter);
     // Stores everything handed over, then stops: no entry is dropped at exit.
     ~HistoryWriter();
     HistoryWriter(const HistoryWriter&) = delete;
@@ -37,6 +39,8 @@ public:
 
     // One entry; `newJob` for the first entry of a job (the database is opened afresh for it).
     void Submit(HistoryEntry entry, bool newJob);
+    // Tries the database again after a refusal (a job was refused): Usable when it now takes entries.
+    void Retry();
     // Blocks until every entry handed over so far is stored or in the outbox.
     void Flush();
 
@@ -44,9 +48,11 @@ private:
     struct Item {
         HistoryEntry entry;
         bool newJob;
+        bool retryOnly = false; // no entry: the database is only opened again
     };
     void Run();
     void OpenStore();
+    void Store(HistoryEntry entry);
 
     HistoryRecorder recorder_;
     Reporter reporter_;
@@ -54,6 +60,7 @@ private:
     std::condition_variable changed_;
     std::deque<Item> queue_;
     bool busy_ = false;
+    bool refused_ = false; // the last opening was refused (the writer's thread only)
     bool stop_ = false;
     std::thread thread_;
 };

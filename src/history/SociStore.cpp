@@ -213,6 +213,8 @@ std::unique_ptr<SociHistoryStore> SociHistoryStore::Open(const HistoryTarget& ta
     std::unique_ptr<SociHistoryStore> store;
     if (target.kind == HistoryTarget::Kind::Off) {
         why = "the history is off";
+    } else if (target.kind == HistoryTarget::Kind::Unusable) {
+        why = target.location;
     } else {
         store.reset(new SociHistoryStore(target));
         result = store->Connect(&why);
@@ -277,8 +279,7 @@ HistoryOpenFailure SociHistoryStore::PrepareSchema(std::string* error) {
         if (known > kHistorySchemaVersion) {
             *error = "the history database " + HistoryTargetName(target_) + " has schema version " +
                      std::to_string(known) + ", newer than this program knows (" +
-                     std::to_string(kHistorySchemaVersion) +
-                     "); nothing was done: update qln, or choose another database";
+                     std::to_string(kHistorySchemaVersion) + "); update qln, or choose another database";
             return HistoryOpenFailure::NewerSchema;
         }
         if (known != kHistorySchemaVersion) {

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <span>
 
-#include "dialogs/ParameterPageRules.h"
 #include "engine/QlnState.h"
 #include "params/ParameterTable.h"
+#include "params/ParameterText.h"
 #include "scope/Acquisition.h"
 #include "scope/ScopeSignalNames.h"
 #include "text/Encoding.h"

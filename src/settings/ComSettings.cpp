@@ -68,6 +68,9 @@ ComSettings ReadComSettings(const std::string& folder, std::string* error) {
             if (value == std::to_string(baud)) settings.Speeds[device] = baud;
     }
     settings.HistoryDatabase = ini.Get("HISTORY", "DATABASE").value_or("");
+    // A line that asks for recording is not let off by a value spelt otherwise than 1.
+    const std::string required = ini.Get("HISTORY", "REQUIRED").value_or("");
+    settings.HistoryRequired = !required.empty() && required != "0";
     if (!known && PathExists(path)) {
         const std::string what =
             !port ? "names no port ([SERIAL-PORT] PORT=COM1 .. COM8 is missing)"

@@ -15,6 +15,7 @@
 //   /dev/ttyUSB0=57600
 //   [HISTORY]            (optional)
 //   DATABASE=postgresql://...   (or sqlite:PATH, or off; without it QLN_history.db here)
+//   REQUIRED=1                  (a job whose entry the history cannot take is refused)
 //
 // The user chooses one of COM1..COM8; [DEVICES] says which device each name stands for, so a
 // settings file moves between machines unchanged while each machine maps the names to its own
@@ -46,6 +47,8 @@ struct ComSettings {
     std::map<std::string, int> Speeds;
     // [HISTORY] DATABASE as written (the valve history's database); "" when absent.
     std::string HistoryDatabase;
+    // [HISTORY] REQUIRED: any value but 0 (or none) makes recording a condition of every job.
+    bool HistoryRequired = false;
 };
 
 // Reads the file in `folder`. PORT must be exactly one of "COM1".."COM8" (upper case, nothing

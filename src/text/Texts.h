@@ -122,6 +122,8 @@ public:
     TextSource(const ITextLibrary* library, MissingReporter reportMissing)
         : library_(library), reportMissing_(std::move(reportMissing)) {}
 
+    // The texts added after the first libraries (407, and 431 onwards below the dialog ids) are
+    // looked up as GetSilently does.
     std::string Get(unsigned id) const;
     // As Get, but a library that lacks the id is not reported: for texts looked up every second
     // (the status bar, the menu's tooltips), where a box per lookup would never end, and for texts

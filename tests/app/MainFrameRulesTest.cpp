@@ -135,11 +135,14 @@ TEST(MainFrameRouting, SendsEachCodeWhereItBelongs) {
     EXPECT_EQ(RouteNotification(112).slotMask, 1u << SLOT_STATUS_INFO);
     EXPECT_EQ(RouteNotification(128).slotMask, 1u << SLOT_TEST_FUNCTION);
     EXPECT_EQ(RouteNotification(129).slotMask, 1u << SLOT_TEST_FUNCTION);
-    // Auto-tune written, the identity read for the history, a job the history refused.
-    for (uint32_t c : {130u, 0x51u, 0x52u}) {
+    // Auto-tune written, the identity read for the history.
+    for (uint32_t c : {130u, 0x51u}) {
         EXPECT_EQ(RouteNotification(c).slotMask, 0u) << c;
         EXPECT_EQ(RouteNotification(c).box, R::Box::None) << c;
     }
+    // A job the history refused frees every waiting dialog; the window's history says why.
+    EXPECT_EQ(RouteNotification(0x52).slotMask, 0xFFu);
+    EXPECT_EQ(RouteNotification(0x52).box, R::Box::None);
     for (uint32_t c : {0u, 9u, 31u, 39u, 50u, 67u, 83u, 131u, 0x8001u}) {
         EXPECT_EQ(RouteNotification(c).box, R::Box::Unknown) << c;
         EXPECT_EQ(RouteNotification(c).slotMask, 0u) << c;

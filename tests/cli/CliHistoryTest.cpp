@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <set>
@@ -183,23 +184,53 @@ TEST_F(CliHistory, AServerStoppedAndStartedAgainGetsEveryEntryOnce) {
     EXPECT_EQ(ids.size(), 4u);
 }
 
-// A database this program cannot use is refused before the valve hears anything.
-TEST_F(CliHistory, ANewerSchemaOrADamagedDatabaseEndsWithElevenAndSendsNothing) {
+// The history records; it never decides. A database this program cannot use (a newer schema, a
+// damaged file, a setting that names none, a folder where neither it nor the outbox can be made)
+// does not stop the job: its entry waits in the outbox, or the user is told it was not recorded.
+// Only a station that requires recording refuses the job, before the valve hears anything.
+TEST_F(CliHistory, AnUnusableHistoryStopsAJobOnlyWhereRecordingIsRequired) {
     LockstepClock clock;
     ASSERT_EQ(RunCliCaptured({"--history", "sqlite:newer.db", "history"}, clock).status, 0);
     Sql("newer.db", "UPDATE schema_version SET version = version + 1");
     WriteWholeFile("damaged.db", std::string(4096, 'x'));
-    for (const char* database : {"sqlite:newer.db", "sqlite:damaged.db"}) {
-        SCOPED_TRACE(database);
+    struct Case {
+        const char* comIni; // QLN_com.ini's [HISTORY] section
+        bool blockFolder;   // the database and the outbox are folders: neither can be opened
+        int status;         // qln-cli's exit status
+        const char* said;   // on stderr
+        bool outbox;        // the entry waits in the outbox
+    };
+    const Case cases[] = {
+        {"DATABASE=sqlite:newer.db\n", false, 0, "schema version 2, newer than this program knows (1)", true},
+        {"DATABASE=sqlite:damaged.db\n", false, 0, "the entry waits in the outbox ./QLN_history_outbox.db",
+         true},
+        {"DATABASE=mysql://db\n", false, 0, "[HISTORY] DATABASE=mysql://db", true},
+        {"", true, 0, "entry of this job was not recorded, neither in the history nor in", false},
+        {"DATABASE=sqlite:newer.db\nREQUIRED=1\n", false, 11, "Nothing was sent to the valve", false},
+        {"DATABASE=mysql://db\nREQUIRED=yes\n", false, 11, "[HISTORY] REQUIRED=1", false},
+        {"DATABASE=off\nREQUIRED=1\n", false, 11, "the history is off; this station requires", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.comIni);
+        std::filesystem::remove_all("QLN_history_outbox.db");
+        std::filesystem::remove_all("QLN_history.db");
+        if (c.blockFolder) {
+            std::filesystem::create_directory("QLN_history.db");
+            std::filesystem::create_directory("QLN_history_outbox.db");
+        }
+        WriteWholeFile("QLN_com.ini", std::string("[HISTORY]\n") + c.comIni);
         ValveModel model;
         ScriptedValve valve(model.Behaviour(), clock);
         clock.ExpectMembers(LockstepClock::ENGINE_THREADS);
-        const CliRun r =
-            RunCliCaptured({"--device", valve.SlavePath(), "--history", database, "read-params"}, clock);
-        EXPECT_EQ(r.status, 11) << r.err;
-        EXPECT_NE(r.err.find("Nothing was sent to the valve"), std::string::npos) << r.err;
-        EXPECT_EQ(valve.RequestCount(), 0u);
-        EXPECT_TRUE(r.out.empty());
+        // Not through RunCliCaptured, which turns the history off: QLN_com.ini names it here.
+        std::ostringstream out, err;
+        const CliRun r{RunCli({"--device", valve.SlavePath(), "read-params"}, clock, out, err), out.str(),
+                       err.str()};
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(valve.RequestCount() > 0, c.status == 0);
+        EXPECT_EQ(r.out.empty(), c.status != 0);
+        EXPECT_EQ(IsRegularFile("QLN_history_outbox.db"), c.outbox);
     }
 }
 

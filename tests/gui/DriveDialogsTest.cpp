@@ -1,6 +1,7 @@
 // Widget tests of Serial Setpoint, Test Function and Auto-Tune on the offscreen platform, opened
 // from the real window with the engine serving the built-in valve: what the buttons send (read
 // from the trace), what the dialogs show, and when they may close.
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
@@ -51,6 +52,12 @@ struct TestProgram : widget_test::TestProgram<AnsweringBoxes> {
     TestProgram() : widget_test::TestProgram<AnsweringBoxes>({true, false, true}) {}
 };
 
+// What an assistive tool does to a push button: its press action.
+void Press(QAbstractButton* button) {
+    QAccessible::queryAccessibleInterface(button)->actionInterface()->doAction(
+        QAccessibleActionInterface::pressAction());
+}
+
 // Runs `body` inside the modal loop of the dialog that `command` opens; the body closes it (the
 // dialog is hidden by force afterwards if it did not, so the test never hangs).
 template <class Dialog>
@@ -84,6 +91,7 @@ private slots:
     void serialSetpointUnchangedLeavesTheProjectAlone();
     void testFunctionWritesReadsAndMarksWhatTheValveRuns();
     void autoTuneAsksTwiceAndStartsOnlyOnOk();
+    void aJobTheHistoryRefusedLetsTheDialogClose();
 };
 
 void DriveDialogsTest::serialSetpointTransmitsStaysOpenWhileActiveAndSwitchesOff() {
@@ -245,6 +253,34 @@ void DriveDialogsTest::autoTuneAsksTwiceAndStartsOnlyOnOk() {
     // Its end (130) shows nothing.
     QTest::qWait(50);
     QCOMPARE(p.boxes.shown.size(), size_t{5});
+}
+
+// A station that requires recording and a history that cannot take entries (here: off): Transmit is
+// refused before anything is sent, and the dialog is free again as after a communication error.
+void DriveDialogsTest::aJobTheHistoryRefusedLetsTheDialogClose() {
+    widget_test::TestProgram<AnsweringBoxes> p({true, false, false}, nullptr, "/dev/null", "off",
+                                               "REQUIRED=1\n");
+    QVERIFY(Until([&] { return p.state.HistoryRefused.load() == 1; }));
+    Checks check;
+    p.boxes.shown.clear(); // the caution at start-up
+    const bool seen =
+        WithModal<CSerialSetpointDialog>(*p.frame, ID_SERIAL_SETPOINT, [&](CSerialSetpointDialog& d) {
+            widget_test::PutText(d.Edit(), QStringLiteral("40"));
+            Press(d.TransmitButton());
+            check(Until([&] { return !p.boxes.shown.empty() && d.CloseButton()->isEnabled(); }),
+                  "the refusal is said and Close is usable again");
+            check(d.OffRadio()->isChecked() && d.TransmitButton()->isEnabled(), "shown off, Transmit usable");
+            Press(d.CloseButton());
+            check(Until([&] { return !d.isVisible(); }), "Close closes");
+        });
+    QVERIFY(seen);
+    for (const QString& what : check.failures)
+        QFAIL(qPrintable(what));
+    QCOMPARE(p.boxes.shown.size(), size_t{1});
+    QVERIFY2(Has(p.boxes.shown[0], "The valve history cannot take this job's entry: the history is off"),
+             p.boxes.shown[0].c_str());
+    QVERIFY(Has(p.Trace(), "refused: the valve history cannot be used"));
+    QVERIFY(!Has(p.Trace(), "THREAD_CMD: "));
 }
 
 QTEST_MAIN(DriveDialogsTest)

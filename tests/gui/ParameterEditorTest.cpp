@@ -93,8 +93,8 @@ CParameterPage* PageOf(const CParametersDialog& d, Page p) {
 // The window with the engine on the test's clock, in a folder of its own, with the trace log.
 struct TestProgram : widget_test::TestProgram<> {
     explicit TestProgram(bool testMode, IClock& c, const std::string& device = "",
-                         const std::string& history = "off")
-        : widget_test::TestProgram<>({true, false, testMode}, &c, device, history) {}
+                         const std::string& history = "off", const std::string& comIni = "")
+        : widget_test::TestProgram<>({true, false, testMode}, &c, device, history, comIni) {}
 };
 
 // Runs `body` inside the modal loop of the Parameters dialog opened from the menu, then closes it
@@ -155,7 +155,8 @@ private slots:
     void theValveGetsWhatTheBoxesShow();
     void pagesOpenAndCloseWithoutChangingTheProject();
     void againstTheVirtualValve();
-    void refusedByAHistoryThatCannotBeUsed();
+    void aDamagedHistoryStopsAJobOnlyWhereRecordingIsRequired();
+    void aWriteThatFailedIsNeverCarriedOutByALaterRead();
     void screenshots();
 };
 
@@ -790,6 +791,8 @@ void ParameterEditorTest::againstTheVirtualValve() {
         const size_t write = trace.find(" Write Parameter ");
         const size_t backup = trace.rfind("Read Parameter", write);
         QVERIFY(backup != std::string::npos && trace.rfind(" Read Identity ", backup) != std::string::npos);
+        // The read and the write are jobs, each with the valve's identity; the read-back is none.
+        QCOMPARE(Count(trace, " Read Identity "), size_t{2});
     } // the window lets go of the port, and its history has stored every entry
 
     // The read, the backup before the write and the write; the read-back is no job of its own.
@@ -830,27 +833,82 @@ void ParameterEditorTest::againstTheVirtualValve() {
     QVERIFY(std::regex_search(out.str(), std::regex("RAMP_FUNCTION +[12] ")));
 }
 
-// A history that cannot be used (here a damaged file) refuses the valve's jobs before anything is
-// sent, and says why.
-void ParameterEditorTest::refusedByAHistoryThatCannotBeUsed() {
-    QTemporaryDir historyDir;
-    const std::string history = historyDir.filePath(QStringLiteral("h.db")).toStdString();
-    std::ofstream(history) << std::string(4096, 'x');
-    ScaledClock clock(0.2);
-    TestProgram p(false, clock, "/dev/null", "sqlite:" + history);
-    QVERIFY(Until([&] { return p.state.HistoryRefused.load() == 1; }));
-    Checks check;
-    const size_t boxes = p.boxes.shown.size();
-    QVERIFY(WithEditor(*p.frame, [&](CParametersDialog& d) {
-        d.ReadButton()->click();
-        check(Until([&] { return p.boxes.shown.size() > boxes && p.Idle(); }), "the refusal's box");
-    }));
-    for (const QString& what : check.failed)
-        QFAIL(qPrintable(what));
-    QVERIFY(p.boxes.shown.back().rfind("The valve history cannot be used: ", 0) == 0);
-    QVERIFY(p.boxes.shown.back().find("Nothing was sent to the valve.") != std::string::npos);
-    QVERIFY(p.Trace().find("Baudrate Test") == std::string::npos);
-    QVERIFY(p.Trace().find("Read Parameter") == std::string::npos);
+// A history that cannot be used (here a damaged file) does not stop the job: its entry waits in
+// the outbox. A station that requires recording refuses the job before anything is sent, and says
+// why.
+void ParameterEditorTest::aDamagedHistoryStopsAJobOnlyWhereRecordingIsRequired() {
+    for (const bool required : {false, true}) {
+        QTemporaryDir historyDir;
+        const std::string history = historyDir.filePath(QStringLiteral("h.db")).toStdString();
+        std::ofstream(history) << std::string(4096, 'x');
+        ScaledClock clock(0.2);
+        TestProgram p(false, clock, "/dev/null", "sqlite:" + history, required ? "REQUIRED=1\n" : "");
+        if (required) QVERIFY(Until([&] { return p.state.HistoryRefused.load() == 1; }));
+        Checks check;
+        p.boxes.shown.clear(); // the caution at start-up
+        QVERIFY(WithEditor(*p.frame, [&](CParametersDialog& d) {
+            d.ReadButton()->click();
+            check(Until([&] { return !p.boxes.shown.empty() && p.Idle(); }), "the job's end is said");
+        }));
+        for (const QString& what : check.failed)
+            QFAIL(qPrintable(what));
+        const std::string& box = p.boxes.shown.back();
+        const std::string outbox = p.dir.filePath(QStringLiteral("QLN_history_outbox.db")).toStdString();
+        if (required) {
+            QVERIFY2(box.rfind("The valve history cannot take this job's entry: ", 0) == 0, box.c_str());
+            QVERIFY(box.find("REQUIRED=1") != std::string::npos);
+            QVERIFY(box.find("Nothing was sent to the valve.") != std::string::npos);
+            QVERIFY(p.Trace().find("refused: the valve history cannot be used") != std::string::npos);
+            QVERIFY(p.Trace().find("THREAD_CMD: ") == std::string::npos);
+            QVERIFY(!std::filesystem::exists(outbox));
+        } else {
+            // /dev/null is no serial port: the read was tried and failed, and that is recorded.
+            QVERIFY2(box.find("Baudrate Error") != std::string::npos, box.c_str());
+            QVERIFY(p.Trace().find("THREAD_CMD: ") != std::string::npos);
+            QVERIFY(Until([&] { return std::filesystem::exists(outbox); }));
+        }
+    }
+}
+
+// Write asks for the valve's set first (the backup). When that read fails because the valve is
+// gone (code 7), nothing of the write may survive it: a later Read is only a read, with the
+// history on or off.
+void ParameterEditorTest::aWriteThatFailedIsNeverCarriedOutByALaterRead() {
+    for (const bool history : {true, false}) {
+        QTemporaryDir linkDir;
+        const std::string link = linkDir.filePath(QStringLiteral("valve")).toStdString();
+        auto valve = std::make_unique<qln_test::ValveProcess>(std::vector<std::string>{"--link", link});
+        QVERIFY2(!valve->SlavePath().empty(), "qln-valve did not start");
+        ScaledClock clock(0.2);
+        TestProgram p(false, clock, link,
+                      history ? "sqlite:" + linkDir.filePath(QStringLiteral("h.db")).toStdString() : "off");
+        Checks check;
+        std::string log;
+        QVERIFY(WithEditor(*p.frame, [&](CParametersDialog& d) {
+            d.ReadButton()->click();
+            check(Until([&] { return p.Idle() && d.CopyButton()->isEnabled(); }), "read");
+            d.CopyButton()->click();
+            valve.reset(); // the valve is switched off
+            p.boxes.shown.clear();
+            d.WriteButton()->click();
+            check(Until([&] { return p.Idle() && !p.boxes.shown.empty(); }), "the write failed");
+            check(!p.boxes.shown.empty() && p.boxes.shown[0].find("Baudrate Error") != std::string::npos,
+                  "with code 7");
+            valve = std::make_unique<qln_test::ValveProcess>(
+                std::vector<std::string>{"--link", link, "--log"}, true);
+            check(!valve->SlavePath().empty(), "qln-valve started again");
+            d.ReadButton()->click();
+            check(Until([&] { return p.Idle() && d.CopyButton()->isEnabled(); }), "read again");
+            log = valve->ReadLines(std::chrono::seconds(5), std::chrono::milliseconds(300));
+        }));
+        for (const QString& what : check.failed)
+            QFAIL(qPrintable(what));
+        // The read's telegrams reached the valve, and no write: a write telegram carries a value
+        // (STX, command, value, check byte) to a command the valve names "...S".
+        QVERIFY2(log.find("  KPR") != std::string::npos, log.c_str());
+        QVERIFY2(!std::regex_search(log, std::regex(" rx 02 [0-9A-F]{2} [0-9A-F]{2} [0-9A-F]{2}  [A-Z]{2}S")),
+                 log.c_str());
+    }
 }
 
 void ParameterEditorTest::screenshots() {

@@ -94,12 +94,13 @@ TEST_P(HistoryOutbox, WriterTellsOncePerJobAndStoresAllBeforeItGoes) {
     ASSERT_TRUE(Pg().Stop());
     std::mutex m;
     std::vector<std::string> reports;
-    auto writer = std::make_unique<HistoryWriter>(target, outbox_, [&](const HistoryWriter::Report& r) {
-        std::lock_guard<std::mutex> lock(m);
-        // The notice carries why the server was not reached; the window words the line around it.
-        const bool notice = r.kind == HistoryWriter::Report::Kind::Notice && !r.text.empty();
-        reports.push_back(notice ? "notice" : "other: " + r.text);
-    });
+    auto writer =
+        std::make_unique<HistoryWriter>(target, outbox_, false, [&](const HistoryWriter::Report& r) {
+            std::lock_guard<std::mutex> lock(m);
+            // The notice carries why the server was not reached; the window words the line around it.
+            const bool notice = r.kind == HistoryWriter::Report::Kind::Notice && !r.text.empty();
+            reports.push_back(notice ? "notice" : "other: " + r.text);
+        });
     writer->Submit(NewHistoryEntry("backup"), true);
     writer->Submit(NewHistoryEntry("write-params"), false);
     writer->Submit(NewHistoryEntry("read-params"), true);

@@ -136,24 +136,33 @@ TEST_P(HistoryTest, EightStationsWriteAtOnceIntoAnEmptyDatabase) {
     EXPECT_FALSE(std::filesystem::exists(outbox_));
 }
 
-TEST_P(HistoryTest, NewerSchemaIsRefusedAndNothingWritten) {
+// A schema from the future is never written to. A station that requires recording refuses the job;
+// any other keeps the entry in the outbox for a program that knows the schema.
+TEST_P(HistoryTest, NewerSchemaIsNeverWrittenAndRefusedOnlyWhenRecordingIsRequired) {
     const HistoryTarget target = Fresh("future");
     ASSERT_TRUE(HistoryStore::Open(target, nullptr, nullptr));
     *Connect(target) << "UPDATE schema_version SET version = 7";
     std::filesystem::file_time_type before{};
     if (!Postgres()) before = std::filesystem::last_write_time(target.location);
 
-    HistoryRecorder recorder(target, outbox_);
+    HistoryRecorder required(target, outbox_, true);
     HistoryOpenFailure failure = HistoryOpenFailure::None;
     std::string error;
-    EXPECT_FALSE(recorder.Open(&failure, &error));
+    EXPECT_FALSE(required.Open(&failure, &error));
     EXPECT_EQ(failure, HistoryOpenFailure::NewerSchema);
     EXPECT_NE(error.find("schema version 7, newer than this program knows (1)"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(outbox_));
+
+    HistoryRecorder recorder(target, outbox_);
+    ASSERT_TRUE(recorder.Open(&failure, &error));
+    std::string notice;
+    ASSERT_TRUE(recorder.Record(NewHistoryEntry("read-params"), &notice, &error)) << error;
+    EXPECT_NE(notice.find("newer than this program knows (1); update qln"), std::string::npos) << notice;
     EXPECT_EQ(Count(target, "*"), 0);
     if (!Postgres()) {
         EXPECT_EQ(std::filesystem::last_write_time(target.location), before);
     }
-    EXPECT_FALSE(std::filesystem::exists(outbox_));
+    EXPECT_TRUE(std::filesystem::exists(outbox_));
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, HistoryTest, testing::Values(Kind::Sqlite, Kind::Postgres), KindName);

@@ -34,18 +34,17 @@ JobHistory::~JobHistory() = default;
 
 int JobHistory::Open() {
     std::string error;
-    const std::optional<HistoryTarget> target = ChooseHistoryTarget(c_.o, &error);
-    if (!target) {
-        c_.err << "qln-cli: " << error << ". Nothing was sent to the valve.\n";
-        return EXIT_HISTORY;
-    }
-    if (target->kind == HistoryTarget::Kind::Off) return -1;
-    auto recorder = std::make_unique<HistoryRecorder>(*target, CliOutboxPath());
+    const std::optional<HistoryTarget> chosen = ChooseHistoryTarget(c_.o, &error);
+    // The simulated valve is never held to a line's rule: it touches no valve.
+    const bool required = !c_.o.testMode && ReadComSettings("").HistoryRequired;
+    const HistoryTarget target = JobHistoryTarget(chosen, error);
+    if (target.kind == HistoryTarget::Kind::Off && !required) return -1;
+    auto recorder = std::make_unique<HistoryRecorder>(target, CliOutboxPath(), required);
     HistoryOpenFailure failure = HistoryOpenFailure::None;
     if (!recorder->Open(&failure, &error)) {
-        c_.err << "qln-cli: the valve history cannot be used: " << error
-               << "\nNothing was sent to the valve. Use a newer qln-cli, another database (--history), or "
-                  "--history off to run without a history.\n";
+        c_.err << "qln-cli: the valve history cannot take this job's entry: " << error
+               << "\nNothing was sent to the valve. Make the database usable, name another one (--history or "
+                  "[HISTORY] DATABASE), or use a newer qln-cli.\n";
         return EXIT_HISTORY;
     }
     recorder_ = std::move(recorder);
@@ -66,9 +65,12 @@ void JobHistory::Record(const std::string& action, HistoryResult result, int con
     if (!recorder_) return;
     std::string notice, why;
     if (!recorder_->Record(JobEntry(base_, action, result, confirmed, error, s), &notice, &why)) {
-        c_.err << "qln-cli: the " << action << " entry of this job could not be kept in the history nor in "
-               << CliOutboxPath() << ": " << why << "\n";
-        c_.historyLost = true;
+        c_.err << "qln-cli: the " << action
+               << " entry of this job was not recorded, neither in the history nor in " << CliOutboxPath()
+               << ": " << why << "\n";
+        // Only a station that requires recording fails the job for it; elsewhere the job's own status
+        // stands.
+        c_.historyLost = recorder_->Required();
         return;
     }
     if (!notice.empty() && !toldOutbox_) c_.err << "qln-cli: " << notice << "\n";

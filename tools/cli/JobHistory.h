@@ -14,8 +14,8 @@ struct ValveIdentity;
 struct Options;
 struct QlnState;
 
-// The history refused (a schema newer than this program, a damaged database, a setting that names
-// none), or an entry that neither the database nor the outbox took.
+// A station that requires recording ([HISTORY] REQUIRED=1) and a history that cannot take the job's
+// entry: refused before anything is sent, or an entry that neither the database nor the outbox took.
 constexpr int EXIT_HISTORY = 11;
 
 // The history of this run: --history; else none in test mode, so the simulated valve never fills a
