@@ -35,6 +35,10 @@ bool IsRegularFile(const std::string& path);
 // When the file was made: its birth time where the kernel and file system report one, else its
 // modification time; false when its status cannot be read.
 bool FileCreationTime(const std::string& path, std::time_t* when);
+// Where a symbolic link points, reading that one link and following no other: a relative target
+// is taken from the link's own folder, and "." and ".." are resolved by their spelling. "" with the
+// error code in *err when it cannot be read (EINVAL: `path` is no link).
+std::string LinkTarget(const std::string& path, int* err = nullptr);
 
 // A file written line by line (the trace log): created afresh, never through a symbolic link at
 // its place. The handle is -1 when it could not be opened, with the error code in *err.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,6 +85,18 @@ bool FileCreationTime(const std::string& path, std::time_t* when) {
     if (::stat(path.c_str(), &st) != 0) return false;
     *when = st.st_mtime;
     return true;
+}
+
+std::string LinkTarget(const std::string& path, int* err) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+    if (n < 0 || n == static_cast<ssize_t>(sizeof target)) {
+        if (err) *err = n < 0 ? errno : ENAMETOOLONG;
+        return "";
+    }
+    // An absolute target replaces the folder; a relative one ("../../ttyUSB0") continues from it.
+    const std::string written(target, static_cast<std::size_t>(n));
+    return (std::filesystem::path(path).parent_path() / written).lexically_normal().string();
 }
 
 LogHandle OpenLogFile(const std::string& path, int* err) {

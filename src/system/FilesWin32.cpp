@@ -2,6 +2,7 @@
 #include "system/Win32.h"
 
 #include <algorithm>
+#include <filesystem>
 
 std::size_t PathLengthLimit() {
     return 32767; // the longest path the wide calls take
@@ -81,6 +82,21 @@ bool FileCreationTime(const std::string& path, std::time_t* when) {
     const uint64_t ticks = (uint64_t{a.ftCreationTime.dwHighDateTime} << 32) | a.ftCreationTime.dwLowDateTime;
     *when = static_cast<std::time_t>(ticks / 10000000ull) - static_cast<std::time_t>(11644473600ll);
     return true;
+}
+
+// Nothing here needs it yet (no by-id folder); mingw's standard library reports reading a link as
+// unsupported, which comes back as the error.
+std::string LinkTarget(const std::string& path, int* err) {
+    std::error_code ec;
+    const std::filesystem::path link(WideFromUtf8(path));
+    const std::filesystem::path target = std::filesystem::read_symlink(link, ec);
+    if (ec) {
+        const bool win32 = ec.category() == std::system_category();
+        if (err) *err = win32 ? ErrnoFromWin32(static_cast<DWORD>(ec.value())) : ec.value();
+        return "";
+    }
+    const std::wstring resolved = (link.parent_path() / target).lexically_normal().wstring();
+    return Utf8FromWide(resolved.c_str(), static_cast<int>(resolved.size()));
 }
 
 LogHandle OpenLogFile(const std::string& path, int* err) {

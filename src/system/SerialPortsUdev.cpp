@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <sstream>
 
+#include "system/Files.h"
+
 namespace {
 
 constexpr const char* kById = "/dev/serial/by-id";
@@ -42,29 +44,37 @@ std::vector<std::string> SplitOnSpaces(const std::string& s) {
     return words;
 }
 
-// The by-id links with the nodes they resolve to, for a database that keeps no DEVLINKS (udev
-// not yet done with the device, or a container without udev). Read once per listing.
-using LinkTargets = std::vector<std::pair<std::string, std::string>>;
-LinkTargets ByIdLinks() {
-    LinkTargets links;
-    DIR* dir = ::opendir(kById);
-    if (!dir) return links;
-    while (const dirent* e = ::readdir(dir)) {
-        if (e->d_name[0] == '.') continue;
-        const std::string link = std::string(kById) + "/" + e->d_name;
-        char target[PATH_MAX];
-        if (::realpath(link.c_str(), target)) links.emplace_back(link, target);
+// The by-id links that point to a node, for a device whose database entry keeps no DEVLINKS (udev
+// not yet done with it, or a container without udev). The folder is read at the first such device,
+// then once per listing; where every entry has its DEVLINKS it is never opened.
+class ByIdFolder {
+public:
+    std::vector<std::string> LinksTo(const std::string& node) {
+        if (!read_) Read();
+        std::vector<std::string> found;
+        for (const auto& [link, target] : links_)
+            if (target == node) found.push_back(link);
+        return found;
     }
-    ::closedir(dir);
-    return links;
-}
 
-std::vector<std::string> LinksTo(const std::string& node, const LinkTargets& links) {
-    std::vector<std::string> found;
-    for (const auto& [link, target] : links)
-        if (target == node) found.push_back(link);
-    return found;
-}
+private:
+    void Read() {
+        read_ = true;
+        DIR* dir = ::opendir(kById);
+        if (!dir) return;
+        while (const dirent* e = ::readdir(dir)) {
+            if (e->d_name[0] == '.') continue;
+            const std::string link = std::string(kById) + "/" + e->d_name;
+            // The one link read, not realpath(3): udev points each straight at its node.
+            std::string target = LinkTarget(link);
+            if (!target.empty()) links_.emplace_back(link, std::move(target));
+        }
+        ::closedir(dir);
+    }
+
+    bool read_ = false;
+    std::vector<std::pair<std::string, std::string>> links_;
+};
 
 int UartType(udev_device* tty) {
     const std::string type = Attribute(tty, "type");
@@ -98,11 +108,11 @@ void AddUsb(udev_device* tty, SerialPortFacts& f) {
     }
 }
 
-SerialPortFacts FactsOf(udev_device* tty, const LinkTargets& byId) {
+SerialPortFacts FactsOf(udev_device* tty, ByIdFolder& byId) {
     SerialPortFacts f;
     f.node = Text(udev_device_get_devnode(tty));
     f.links = SplitOnSpaces(Property(tty, "DEVLINKS"));
-    if (f.links.empty() && !f.node.empty()) f.links = LinksTo(f.node, byId);
+    if (f.links.empty() && !f.node.empty()) f.links = byId.LinksTo(f.node);
     udev_device* parent = udev_device_get_parent(tty);
     f.hasDevice = parent != nullptr;
     // Newer kernels put the serial core's own port and controller devices (drivers "port" and
@@ -136,7 +146,7 @@ std::vector<SerialPortFacts> ListSerialPortFacts(std::string* error) {
     int r = udev_enumerate_add_match_subsystem(e.get(), "tty");
     if (r >= 0) r = udev_enumerate_scan_devices(e.get());
     if (r < 0) return fail("the device database (udev) cannot list the serial devices", -r);
-    const LinkTargets byId = ByIdLinks();
+    ByIdFolder byId;
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e.get())) {
         UdevPtr<udev_device> d(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
@@ -195,10 +205,11 @@ std::vector<SerialPortEvent> SerialPortMonitor::Take() {
                                              {"remove", SerialPortChange::Removed}};
     std::vector<SerialPortEvent> events;
     if (!IsOpen()) return events;
+    ByIdFolder byId;
     while (UdevPtr<udev_device> d{udev_monitor_receive_device(impl_->monitor.get())}) {
         const std::string action = Text(udev_device_get_action(d.get()));
         for (const ActionRow& row : kActions)
-            if (action == row.action) events.push_back({row.change, FactsOf(d.get(), ByIdLinks())});
+            if (action == row.action) events.push_back({row.change, FactsOf(d.get(), byId)});
     }
     return events;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <umockdev.h>
 
+#include <filesystem>
 #include <string>
 
 namespace udev_test {
@@ -33,6 +34,7 @@ N: ttyUSB0
 E: DEVNAME=/dev/ttyUSB0
 E: SUBSYSTEM=tty
 E: DEVLINKS=/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0
+S: serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0
 
 P: /devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0
 E: SUBSYSTEM=usb-serial
@@ -66,6 +68,8 @@ protected:
         const char* tty = "/sys/devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0";
         umockdev_testbed_uevent(bed_, tty, "remove");
         umockdev_testbed_remove_device(bed_, tty);
+        // umockdev leaves the link an S: line made; udev takes it away with the device.
+        std::filesystem::remove(umockdev_testbed_get_root_dir(bed_) + std::string(kById));
     }
 
     UMockdevTestbed* bed_ = nullptr;
