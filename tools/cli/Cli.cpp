@@ -96,7 +96,8 @@ const CommandRow COMMANDS[] = {
      .time = TimeUse::Record,
      .details =
          "--time S is the acquisition time, 4 to 20 s. The set-up is FILE's (or the defaults) with the "
-         "options over it, and FILE keeps the set-up and the recording. Ctrl+C stops a recording "
+         "options over it, and FILE keeps the set-up and the recording. A set-up mode that is none of "
+         "step, ramp and roll is refused unless --mode chooses one. Ctrl+C stops a recording "
          "(twice: hard stop)."},
     {.name = "setpoint",
      .summary = "make the valve follow PCT % sent from the PC, or (off) its own source",
