@@ -119,8 +119,8 @@ const CommandRow COMMANDS[] = {
      .parseWord = ParseTestFunction,
      .time = TimeUse::TestFunction,
      .details = "--time S is the ramp or step time, 0 to 20 s (default 1.0). The controller settings that go "
-                "with it are the valve's own, read just before (nothing is written when they cannot be "
-                "read), or those of project FILE."},
+                "with it are always the valve's own, read just before (nothing is written when they cannot "
+                "be read), as the desktop program's Test Function writes them; FILE changes none of them."},
     {.name = "autotune",
      .summary = "start the valve's auto-tune (without --yes: show the caution, start nothing)",
      .run = RunAutotune,
