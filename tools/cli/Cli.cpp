@@ -9,12 +9,12 @@
 
 #include "CalibrationCommand.h"
 #include "CliRun.h"
-#include "DriveCommands.h"
 #include "HistoryCommands.h"
 #include "JobHistory.h"
 #include "ParamsCommands.h"
 #include "PortsCommand.h"
 #include "RecordCommand.h"
+#include "SetpointTestAutotuneCommands.h"
 #include "ShowCommand.h"
 #include "settings/ComSettings.h"
 

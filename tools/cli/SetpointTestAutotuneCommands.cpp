@@ -1,4 +1,4 @@
-#include "DriveCommands.h"
+#include "SetpointTestAutotuneCommands.h"
 
 #include <cstdio>
 #include <ostream>
