@@ -130,19 +130,6 @@ NotificationRoute RouteNotification(uint32_t code) {
     return r;
 }
 
-AcquisitionStart AcquisitionStartFor(int32_t mode) {
-    switch (mode) {
-    case 0:
-        return {CMD_STEP_MODE, " Acquisition Step Mode started"};
-    case 1:
-        return {CMD_RAMP_MODE, " Acquisition Ramp Mode started"};
-    case 2:
-        return {CMD_ROLL_TRIGGER, " Acquisition Roll / Trigger Mode started"};
-    default:
-        return {0, ""};
-    }
-}
-
 ExitDecision DecideExit(uint32_t threadCmd, bool projectModified) {
     if ((threadCmd & ACQUISITION_BITS) != 0 && (threadCmd & (CMD_STOP_ACQUISITION | CMD_HARD_STOP)) == 0)
         return ExitDecision::Refuse;

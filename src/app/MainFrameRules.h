@@ -69,14 +69,6 @@ NotificationRoute RouteNotification(uint32_t code);
 enum class ExitDecision { Refuse, AskSave, Close };
 // An acquisition that has not been told to stop keeps the program open: leaving would leave the
 // valve streaming. Once a stop is requested, leaving is allowed even before the engine finished.
-// Start Acquisition: the request bit for the set-up's mode and its trace text; bit 0 for a mode
-// that is none of step, ramp and roll/trigger.
-struct AcquisitionStart {
-    uint32_t bit;
-    const char* traceText;
-};
-AcquisitionStart AcquisitionStartFor(int32_t mode);
-
 ExitDecision DecideExit(uint32_t threadCmd, bool projectModified);
 
 // Auto-tune is requested only into an idle request word. Returns true when it was requested.

@@ -31,12 +31,6 @@ QString Filters(const TextSource& texts) {
 bool Exists(const std::string& path) {
     return QFileInfo::exists(Q(path));
 }
-
-// A project path without a folder (a new project's, "UNKNOWN.QPJ") lies in the program folder.
-std::string Resolved(const std::string& folder, const std::string& path) {
-    if ((!path.empty() && path[0] == '/') || folder.empty()) return path;
-    return folder + "/" + path;
-}
 } // namespace
 
 QString CMainFrame::AskOpenPath() {
@@ -53,7 +47,7 @@ QString CMainFrame::AskSavePath(const QString& proposed) {
 // The names the title and the status bars show, from the project's record and its full path.
 void CMainFrame::TakeProjectNames() {
     project_.name = Cp1252ToUtf8(FieldText(file_->info.ProjectName));
-    project_.fileName = Cp1252ToUtf8(FieldText(file_->info.FileName));
+    project_.fileName = ShownFileName(file_->info, project_.path);
 }
 
 bool CMainFrame::AskSaveModified() {
@@ -105,7 +99,7 @@ bool CMainFrame::SaveProjectTo(const std::string& path) {
     file_->serialSetpoint.Setpoint = LoadShared(s_.testFunction.SerialSetpoint);
     file_->serialSetpoint.Active = LoadShared(s_.testFunction.SerialSetpointActive);
     std::string error;
-    if (!WriteProjectFile(Resolved(folder_, path), *file_, &error)) {
+    if (!WriteProjectFile(ProjectPathIn(folder_, path), *file_, &error)) {
         messages_.Show(error + "\nThe project is still open and unsaved; save it somewhere else.",
                        Texts().Get(28), MbIcon::Exclamation);
         RebuildTitle();
@@ -145,7 +139,7 @@ void CMainFrame::OnSaveProjectAs() {
     const std::string folder = info.path().toStdString();
     const std::string path =
         (folder == "." && !chosen.startsWith(QStringLiteral("./"))) ? adjusted : folder + "/" + adjusted;
-    if (path != project_.path && Exists(Resolved(folder_, path)) &&
+    if (path != project_.path && Exists(ProjectPathIn(folder_, path)) &&
         messages_.Show(path + " already exists.\nDo you want to replace it?", Texts().Get(28),
                        MbIcon::Exclamation, MbButtons::YesNo, MbResult::No) != MbResult::Yes)
         return;
@@ -167,7 +161,7 @@ void CMainFrame::OnNewProject() {
         const std::string path = dlg.FileName();
         // Not to be replaced: back to the dialog, and the project stays as it was (nothing of it
         // points at the file the user kept).
-        if (Exists(Resolved(folder_, path)) &&
+        if (Exists(ProjectPathIn(folder_, path)) &&
             messages_.Show(path + " already exists.\nDo you want to replace it?", Texts().Get(29),
                            MbIcon::Exclamation, MbButtons::YesNo, MbResult::No) != MbResult::Yes)
             continue;

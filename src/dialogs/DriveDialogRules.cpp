@@ -184,7 +184,6 @@ FieldValue TestFunctionControl::TakeOver(const std::string& timeText, int32_t se
 // The CCS keeps the valve's own controller settings: the engine reads them first.
 bool TestFunctionControl::Write() {
     if (Busy()) return false;
-    StoreShared(s_.testFunction.SendEditedController, 0);
     return RequestWhenIdle(s_, CMD_WRITE_TEST_FUNCTION);
 }
 

@@ -74,9 +74,6 @@ struct TestFunctionData {
     int32_t ReadBackValid;
     float SerialSetpoint; // percent
     int32_t SerialSetpointActive;
-    // Write Test Function: 0 keeps the valve's own controller fields in CCS, read with CCR just
-    // before; 1 sends those of the working block instead (qln-cli given a project).
-    int32_t SendEditedController;
 };
 
 // Publishing a record: the flag is stored last with release order and loaded first with acquire

@@ -52,23 +52,18 @@ void ActionEngine::StepSerialSetpoint(uint32_t offset) {
 
 // CCS sets the controller fields along with the test function in bits 6..7, so it carries the
 // valve's own fields, read with CCR just before: the test function never changes the valve's
-// controller. No CCS goes out before that read has succeeded. Only qln-cli given a project sends
-// the working block's fields instead, without the read. RSS sends the time.
+// controller, whatever project is open. No CCS goes out before that read has succeeded. RSS sends
+// the time.
 void ActionEngine::StepWriteTestFunction(uint32_t offset) {
     TestFunctionData& tf = s_.testFunction;
     if (offset >= 9) {
         Finish(CMD_WRITE_TEST_FUNCTION, NOTIFY_TEST_FUNCTION_WRITTEN);
         return;
     }
-    const bool edited = LoadShared(tf.SendEditedController) != 0;
     if (offset == 0 && LinkIdle() && !s_.CancelRequested.load()) {
         QLN_TRACE_INFO(l_.trace, " Write Test Function ");
         // A restart after CCR was read in an earlier attempt may follow a CCS that reached the valve.
-        if (retry_ == 0) s_.TestFunctionUnsent.store(edited ? 0 : 1);
-        if (edited) {
-            s_.ACTION_STEP.fetch_add(3);
-            return;
-        }
+        if (retry_ == 0) s_.TestFunctionUnsent.store(1);
     }
     if (offset < 3) {
         if (Exchange(offset, "CCR", CMD_CCR, 0, 3) != Ex::Next) return;
@@ -81,9 +76,8 @@ void ActionEngine::StepWriteTestFunction(uint32_t offset) {
     }
     const int32_t selection = LoadShared(tf.Selection);
     const bool ccs = offset < 6;
-    const uint8_t data = !ccs     ? TestTimeByte(LoadShared(tf.TestTime))
-                         : edited ? ControllerConfigByte(s_.params.EditBlock, selection)
-                                  : ControllerConfigByte(valveController_, selection);
+    const uint8_t data =
+        ccs ? ControllerConfigByte(valveController_, selection) : TestTimeByte(LoadShared(tf.TestTime));
     if (Exchange(offset % 3, ccs ? "CCS" : "RSS", ccs ? CMD_CCS : CMD_RSS, data, 1) == Ex::Next) Advance();
 }
 

@@ -207,6 +207,26 @@ inline void StoreValveIdentity(QlnState& s, const ValveIdentity& identity) {
 
 constexpr uint32_t ACQUISITION_BITS = CMD_ROLL_TRIGGER | CMD_RAMP_MODE | CMD_STEP_MODE;
 
+// Start Acquisition, in the window and in qln-cli: the request bit for the set-up's mode and its
+// trace text; bit 0 for a mode that is none of step, ramp and roll/trigger (a damaged project),
+// which both refuse before anything is cleared or sent.
+struct AcquisitionStart {
+    uint32_t bit;
+    const char* traceText;
+};
+inline AcquisitionStart AcquisitionStartFor(int32_t mode) {
+    switch (mode) {
+    case 0:
+        return {CMD_STEP_MODE, " Acquisition Step Mode started"};
+    case 1:
+        return {CMD_RAMP_MODE, " Acquisition Ramp Mode started"};
+    case 2:
+        return {CMD_ROLL_TRIGGER, " Acquisition Roll / Trigger Mode started"};
+    default:
+        return {0, ""};
+    }
+}
+
 // Stop acquisition: clears the three acquisition bits and sets an orderly stop when one of them was
 // set, else a hard stop; every other bit is kept. Returns true for the orderly stop. One
 // read-modify-write for both changes, so the engine never sees the acquisition bits gone without

@@ -1,5 +1,6 @@
 #include "project/ProjectFile.h"
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -57,6 +58,22 @@ std::string AdjustExtension(const std::string& name) {
 std::string FileNameOfPath(const std::string& path) {
     const size_t cut = path.find_last_of("/\\");
     return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string ProjectPathIn(const std::string& folder, const std::string& path) {
+    const auto separator = [&](size_t i) { return path.size() > i && (path[i] == '/' || path[i] == '\\'); };
+    // "C:\..." of the Windows build; a plain name with a colon ("a:b.QPJ") stays relative.
+    const bool drive = path.size() > 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+    const bool absolute = separator(0) || (drive && separator(2));
+    if (absolute || folder.empty() || path.empty()) return path;
+    return folder + "/" + path;
+}
+
+std::string ShownFileName(const ProjectInfo& info, const std::string& realPath) {
+    const std::string real = FileNameOfPath(realPath);
+    const std::string stored = FieldText(info.FileName);
+    if (!real.empty() && stored == Utf8ToCp1252(real).substr(0, sizeof info.FileName - 1)) return real;
+    return Cp1252ToUtf8(stored);
 }
 
 float FormatVersion(const ProjectFile& p) {

@@ -86,6 +86,16 @@ std::string AdjustExtension(const std::string& name);
 // The part of a path after its last '/' or '\' (a path stored by a Windows installation).
 std::string FileNameOfPath(const std::string& path);
 
+// The project's real path, as the program keeps it beside the records (UTF-8, whatever Windows-1252
+// can spell): a relative path (a new project's "UNKNOWN.QPJ", a name typed on the command line) lies
+// in `folder`, the program folder; an absolute one stays as it is, and so does every path when the
+// folder is unknown ("").
+std::string ProjectPathIn(const std::string& folder, const std::string& path);
+// The file name a project shows: the one its record keeps, spelt as the file at `realPath` is when
+// the record holds that name as far as Windows-1252 can ("Ventil?A.QPJ" for "Ventil\u2192A.QPJ"). A
+// file renamed outside the program keeps showing the name stored in it.
+std::string ShownFileName(const ProjectInfo& info, const std::string& realPath);
+
 // A text field of a record as a string: up to its first zero, never beyond its size.
 template <size_t N> std::string FieldText(const char (&field)[N]) {
     size_t n = 0;

@@ -89,7 +89,8 @@ TEST_F(CliDrive, SetpointSendsStsAndSaysHowToEndItThenOffSendsRts) {
     EXPECT_EQ(valve.Sent(), (std::vector<Bytes>{Telegram(STS, 75), Telegram(STS, 120), Telegram(RTS, 0)}));
 }
 
-// The controller fields in CCS are the valve's own, read with CCR just before, or the project's.
+// The controller fields in CCS are always the valve's own, read with CCR just before: a project
+// given on the line changes nothing of them, as the window's Write does not.
 TEST_F(CliDrive, TestFunctionKeepsTheControllerFieldsAndSendsTheTime) {
     DriveRun valve(0x95); // structure 5, range detection 2, auto zero off, step running
     const CliRun ramp = valve.Run({"test-function", "ramp", "--time", "2.5"});
@@ -101,7 +102,7 @@ TEST_F(CliDrive, TestFunctionKeepsTheControllerFieldsAndSendsTheTime) {
     EXPECT_EQ(valve.Sent(), (std::vector<Bytes>{Telegram(CCR, 0), Telegram(CCS, 0x55), Telegram(RSS, 25),
                                                 Telegram(CCR, 0), Telegram(CCS, 0x15), Telegram(RSS, 10)}));
 
-    // structure 3, range detection 2, auto zero on, from the project: no CCR.
+    // The project's structure 3, range detection 2, auto zero on are not sent: the valve's 0x15 is.
     std::vector<char> image(PROJECT_FILE_SIZE, 0);
     ParameterBlock edit{};
     edit.CONTROLLER_STRUCTURE = 3;
@@ -112,7 +113,7 @@ TEST_F(CliDrive, TestFunctionKeepsTheControllerFieldsAndSendsTheTime) {
     DriveRun second;
     const CliRun fromProject = second.Run({"test-function", "multistep", "--time", "20", "p.qpj"});
     ASSERT_EQ(fromProject.status, 0) << fromProject.err;
-    EXPECT_EQ(second.Sent(), (std::vector<Bytes>{Telegram(CCS, 0xF3), Telegram(RSS, 200)}));
+    EXPECT_EQ(second.Sent(), (std::vector<Bytes>{Telegram(CCR, 0), Telegram(CCS, 0xD5), Telegram(RSS, 200)}));
 }
 
 TEST_F(CliDrive, BareTestFunctionReadsBackWhatTheValveRuns) {

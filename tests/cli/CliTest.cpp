@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -284,21 +285,27 @@ TEST_F(Cli, ATraceThatCannotBeWrittenIsSaidAndTheCommandStillWorks) {
 
 // ---- projects: read-params FILE, show, diff ---------------------------------------------------------
 
+// Windows-1252 in the record has no arrow; show prints the real name and folder, as the title does.
 TEST_F(Cli, ReadParamsIntoANewProjectThenShowAndDiffReadItBack) {
-    const CliRun read = RunTool({"--test-mode", "read-params", "plant.txt"});
+    const CliRun read = RunTool({"--test-mode", "read-params", "plant\u2192A.txt"});
     ASSERT_EQ(read.status, 0) << read.err;
-    const std::string image = ReadWholeFile(dir.File("plant.QPJ"));
+    const std::string image = ReadWholeFile(dir.File("plant\u2192A.QPJ"));
     ASSERT_EQ(image.size(), 173624u) << "a new project named after the file, with the project extension";
-    EXPECT_EQ(image.substr(0, 6), std::string("plant\0", 6));
+    EXPECT_EQ(image.substr(25, 12), std::string("plant?A.QPJ\0", 12)) << "the record's file name";
 
-    const CliRun show = RunTool({"show", "--json", "plant.QPJ"});
+    const CliRun show = RunTool({"show", "--json", "plant\u2192A.QPJ"});
     ASSERT_EQ(show.status, 0) << show.err;
+    const std::string path = std::filesystem::current_path().string() + "/plant\u2192A.QPJ";
+    EXPECT_NE(show.out.find("\"file\": \"plant\u2192A.QPJ\", \"path\": \"" + path), std::string::npos);
+    const std::string text = RunTool({"show", "plant\u2192A.QPJ"}).out;
+    EXPECT_NE(text.find("file            plant\u2192A.QPJ\npath            " + path + "\n"),
+              std::string::npos);
     EXPECT_NE(show.out.find("\"format_version\": 1.01"), std::string::npos) << show.out;
-    EXPECT_NE(show.out.find("\"name\": \"plant\""), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("\"name\": \"plant?A\""), std::string::npos) << show.out;
     EXPECT_NE(show.out.find("\"PROPORTIONAL_GAIN\": 0.64"), std::string::npos) << show.out;
     EXPECT_NE(show.out.find("\"recording\": {\"samples\": 0}"), std::string::npos) << show.out;
 
-    const CliRun same = RunTool({"--test-mode", "diff", "plant.QPJ"});
+    const CliRun same = RunTool({"--test-mode", "diff", "plant\u2192A.QPJ"});
     EXPECT_EQ(same.status, 0) << same.err;
     EXPECT_EQ(same.out, "");
 }

@@ -116,18 +116,17 @@ TEST(DriveActions, WriteTestFunctionKeepsTheValvesControllerFieldsThenSendsTheTi
               (std::vector<Bytes>{Telegram(CCR, 0), Telegram(CCS, 0xA5), Telegram(RSS, 25)}));
     EXPECT_NE(rig.TraceText().find(" Write Test Function "), std::string::npos);
 
-    // Off clears bits 6..7; 20 s is the longest time; anything above is sent as 20 s. qln-cli given
-    // a project sends that project's fields, without the read: 3 | 2 << 3.
+    // Off clears bits 6..7; 20 s is the longest time; anything above is sent as 20 s.
     rig.s.testFunction.Selection = 0;
     rig.s.testFunction.TestTime = 25.0f;
-    rig.s.testFunction.SendEditedController = 1;
     ASSERT_TRUE(rig.Request(CMD_WRITE_TEST_FUNCTION, NOTIFY_TEST_FUNCTION_WRITTEN));
     ASSERT_TRUE(rig.notifier.WaitForCount(2));
     ASSERT_TRUE(rig.WaitIdle());
     const auto sent = AfterRateTest(valve);
-    ASSERT_EQ(sent.size(), 5u);
-    EXPECT_EQ(sent[3], Telegram(CCS, 0x13));
-    EXPECT_EQ(sent[4], Telegram(RSS, 200));
+    ASSERT_EQ(sent.size(), 6u);
+    EXPECT_EQ(sent[3], Telegram(CCR, 0));
+    EXPECT_EQ(sent[4], Telegram(CCS, 0x25));
+    EXPECT_EQ(sent[5], Telegram(RSS, 200));
 }
 
 // Without the valve's controller byte the test function is not written at all, and the report says so.

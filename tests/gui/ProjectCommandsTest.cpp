@@ -110,6 +110,11 @@ void ProjectCommandsTest::saveAsAdjustsTheNameFirstAndAsksAboutThatFile() {
     QVERIFY(!f.windowTitle().endsWith(QStringLiteral(" *]")));
     f.UpdateStatusBars();
     QCOMPARE(f.StatusText(1, 0), QStringLiteral("File: plant.QPJ"));
+    // The record spells it "Ventil?A.QPJ"; the status bar shows the real name, as qln-cli show does.
+    f.savePath = p.dir.filePath(QStringLiteral("Ventil\u2192A.QPJ"));
+    f.OnCommand(ID_SAVE_PROJECT_AS);
+    f.UpdateStatusBars();
+    QCOMPARE(f.StatusText(1, 0), QStringLiteral("File: Ventil\u2192A.QPJ"));
 }
 
 void ProjectCommandsTest::openRestoresTheSavedSetAndRefusesWhatIsNoProject() {

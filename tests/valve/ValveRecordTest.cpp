@@ -11,6 +11,7 @@
 #include "support/CliRunner.h"
 #include "support/EngineHarness.h"
 #include "support/LockstepClock.h"
+#include "support/ScriptedValve.h"
 
 using namespace qln_test;
 using namespace std::chrono_literals;
@@ -107,8 +108,23 @@ TEST(ValveRecord, BadOptionsAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(valve.ReadLine(300ms), "") << "the valve heard nothing";
 }
 
+// A set-up mode no recording has (a damaged project) is refused as the window's Start refuses it.
+TEST(ValveRecord, AProjectWithAnUnknownModeIsRefusedBeforeAnythingIsSent) {
+    InTempFolder dir;
+    WriteWholeFile(dir.File("damaged.QPJ"), std::string(1900, '\0') + '\7'); // the set-up's mode
+    ValveModel model;
+    ScriptedValve valve(model.Behaviour());
+    LockstepClock clock;
+    const CliRun r = RunCliCaptured({"--device", valve.SlavePath(), "record", "damaged.QPJ"}, clock);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "qln-cli: The scope set-up holds an unknown acquisition mode (7). Choose Step, Ramp or "
+                     "Trigger Mode in Scope > Setup (F3), then start again. The recording is kept.\n");
+    EXPECT_EQ(valve.RequestCount(), 0u) << "not a single telegram";
+}
+
 // The real program: Ctrl+C stops a roll recording as Stop Acquisition does, and the valve is
-// silent afterwards; --for ends one by itself.
+// silent afterwards; --for ends one by itself. --mode chooses the mode of a project that holds
+// none of the three (a damaged file), which is then kept.
 TEST(ValveRecord, ARollRecordingStopsOnCtrlCOrAfterItsDurationAndLeavesTheValveSilent) {
     InTempFolder dir;
     ValveProcess valve({"--log"}, true);
@@ -141,12 +157,14 @@ TEST(ValveRecord, ARollRecordingStopsOnCtrlCOrAfterItsDurationAndLeavesTheValveS
         EXPECT_LE(rows.size(), 2000u);
     }
     {
+        WriteWholeFile(dir.File("damaged.QPJ"), std::string(1900, '\0') + '\7'); // the set-up's mode
         ValveProcess cli(QLN_CLI_PATH,
                          {"--device", valve.SlavePath(), "--json", "record", "--mode", "roll", "--rate", "10",
-                          "--for", "1"},
+                          "--for", "1", "damaged.QPJ"},
                          false, false);
         const std::string out = cli.ReadToEnd(30s);
         ASSERT_EQ(cli.WaitExit(30s), 0) << out;
         EXPECT_NE(out.find("\"samples\": "), std::string::npos) << out;
+        EXPECT_EQ(ReadWholeFile(dir.File("damaged.QPJ")).substr(1900, 4), std::string("\2\0\0\0", 4));
     }
 }

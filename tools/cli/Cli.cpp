@@ -9,12 +9,12 @@
 
 #include "CalibrationCommand.h"
 #include "CliRun.h"
-#include "DriveCommands.h"
 #include "HistoryCommands.h"
 #include "JobHistory.h"
 #include "ParamsCommands.h"
 #include "PortsCommand.h"
 #include "RecordCommand.h"
+#include "SetpointTestAutotuneCommands.h"
 #include "ShowCommand.h"
 #include "settings/ComSettings.h"
 
@@ -96,7 +96,8 @@ const CommandRow COMMANDS[] = {
      .time = TimeUse::Record,
      .details =
          "--time S is the acquisition time, 4 to 20 s. The set-up is FILE's (or the defaults) with the "
-         "options over it, and FILE keeps the set-up and the recording. Ctrl+C stops a recording "
+         "options over it, and FILE keeps the set-up and the recording. A set-up mode that is none of "
+         "step, ramp and roll is refused unless --mode chooses one. Ctrl+C stops a recording "
          "(twice: hard stop)."},
     {.name = "setpoint",
      .summary = "make the valve follow PCT % sent from the PC, or (off) its own source",
@@ -118,8 +119,8 @@ const CommandRow COMMANDS[] = {
      .parseWord = ParseTestFunction,
      .time = TimeUse::TestFunction,
      .details = "--time S is the ramp or step time, 0 to 20 s (default 1.0). The controller settings that go "
-                "with it are the valve's own, read just before (nothing is written when they cannot be "
-                "read), or those of project FILE."},
+                "with it are always the valve's own, read just before (nothing is written when they cannot "
+                "be read), as the desktop program's Test Function writes them; FILE changes none of them."},
     {.name = "autotune",
      .summary = "start the valve's auto-tune (without --yes: show the caution, start nothing)",
      .run = RunAutotune,

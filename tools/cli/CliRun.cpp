@@ -64,6 +64,10 @@ std::string LoadProject(const std::string& path, ProjectNeeds needs, ProjectFile
     return "";
 }
 
+std::string RealProjectPath(const std::string& path) {
+    return ProjectPathIn(ProgramFolder(), path);
+}
+
 int SaveProject(const std::string& path, ProjectFile& project, std::ostream& err) {
     std::string error;
     if (WriteProjectFile(SavePath(path), project, &error)) return 0;

@@ -84,6 +84,10 @@ using CommandHandler = int (*)(CommandContext&);
 // it cannot be used.
 std::string LoadProject(const std::string& path, ProjectNeeds needs, ProjectFile& project);
 
+// The project file named on the line as the window keeps an opened one: its real UTF-8 path, in the
+// current folder when it names none.
+std::string RealProjectPath(const std::string& path);
+
 // Saves the project to the path given (with the project extension for a new project). Returns 0, or
 // EXIT_PROJECT_NOT_SAVED after saying why on `err`.
 int SaveProject(const std::string& path, ProjectFile& project, std::ostream& err);

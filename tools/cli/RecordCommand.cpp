@@ -11,6 +11,7 @@
 #include "scope/RecordingCsv.h"
 #include "scope/SampleBuffer.h"
 #include "system/AtomicFile.h"
+#include "text/Texts.h"
 
 const RecordOptionRow RECORD_OPTIONS[8] = {
     {"--mode", "step|ramp|roll", "the recording: a setpoint step, a ramp, or rolling until stopped"},
@@ -64,7 +65,7 @@ uint32_t RunRecording(QlnState& s, CliNotifier& notifier, const Options& o, IClo
     const bool progress = IsTerminal(err);
     const uint32_t start = clock.NowMs();
     bool stopAsked = false;
-    RequestAction(s, mode == 0 ? CMD_STEP_MODE : mode == 1 ? CMD_RAMP_MODE : CMD_ROLL_TRIGGER);
+    RequestAction(s, AcquisitionStartFor(mode).bit);
     for (;;) {
         const uint32_t code = notifier.Next(s);
         if (code == NOTIFY_ACQUISITION_PROGRESS) {
@@ -188,6 +189,10 @@ std::string ParseRecordTime(const std::string& text, RecordOptions& o) {
 std::string ApplyRecordOptions(const RecordOptions& o, ScopeSetup& s) {
     if (o.mode) s.Mode = *o.mode;
     if (o.triggerChannel && !o.mode) s.Mode = 2;
+    // A mode no recording has (a damaged project) is refused as the window's Start refuses it;
+    // --mode (or --trigger) chooses one, as the set-up dialog would.
+    if (AcquisitionStartFor(s.Mode).bit == 0)
+        return FillPlaceholders(LoadText(IDS_UNKNOWN_ACQUISITION_MODE), {std::to_string(s.Mode)});
     if (s.Mode != 2 && (o.triggerChannel || o.forSeconds || o.rateIndex))
         return "--trigger, --for and --rate belong to --mode roll (step and ramp record at 4 ms)";
     if (o.seconds) s.AcquisitionTime = *o.seconds;
@@ -202,19 +207,18 @@ std::string ApplyRecordOptions(const RecordOptions& o, ScopeSetup& s) {
     } else if (o.mode && *o.mode == 2) {
         s.TriggerChannel = 0;
     }
-    if (s.Mode < 0 || s.Mode > 2) s.Mode = 2;
     return "";
 }
 
 int RunRecord(CommandContext& c) {
-    ValveRun run(c);
-    QlnState& s = run.State();
     ScopeSetup setup = c.o.file.empty() ? DefaultScopeSetup() : c.project.scopeSetup;
     const std::string error = ApplyRecordOptions(c.o.record, setup);
     if (!error.empty()) {
         c.err << "qln-cli: " << error << "\n";
         return EXIT_USAGE;
     }
+    ValveRun run(c);
+    QlnState& s = run.State();
     StoreScopeSetup(s, setup);
     run.Start(StopRecordingOnSignal);
     const uint32_t code = RunRecording(s, run.Notifier(), c.o, c.clock, c.err);

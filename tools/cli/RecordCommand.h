@@ -35,7 +35,8 @@ std::string ParseRecordOption(const std::string& name, const std::string& value,
 std::string ParseRecordTime(const std::string& text, RecordOptions& o);
 
 // Puts the options over `setup`. Returns "" or the usage error of a combination that cannot be
-// recorded (a trigger or a duration outside roll mode).
+// recorded: a mode that is none of step, ramp and roll (from a damaged project, unless --mode or
+// --trigger chooses one), a trigger or a duration outside roll mode.
 std::string ApplyRecordOptions(const RecordOptions& o, ScopeSetup& setup);
 
 // Records over the set-up of the project (or the defaults) with the options over it; the project,

@@ -11,7 +11,6 @@
 #include "ParamsCommands.h"
 #include "params/ParameterTable.h"
 #include "scope/Acquisition.h"
-#include "text/Encoding.h"
 
 namespace {
 // The edited set as a write would send it: each number rounded to what the valve can hold.
@@ -28,19 +27,21 @@ int RecordedSamples(const ProjectFile& p) {
     return StoredSampleCount(p.scopeSetup, !any);
 }
 
-void PrintProject(const ProjectFile& p, bool json, std::ostream& out) {
+// The texts of the description in UTF-8. The path and the file name are the file's real ones, which
+// the record's Windows-1252 fields may not spell ("Ventil?A.QPJ"), as the window shows them.
+void PrintProject(const ProjectFile& p, const std::string& realPath, bool json, std::ostream& out) {
     const ProjectInfo& i = p.info;
     const std::pair<const char*, std::string> texts[] = {
-        {"name", FieldText(i.ProjectName)}, {"file", FieldText(i.FileName)},   {"path", FieldText(i.Path)},
-        {"company", FieldText(i.Company)},  {"address", FieldText(i.Address)}, {"city", FieldText(i.City)},
-        {"phone", FieldText(i.Phone)},      {"email", FieldText(i.Email)}};
+        {"name", FieldName(i.ProjectName)}, {"file", ShownFileName(i, realPath)}, {"path", realPath},
+        {"company", FieldName(i.Company)},  {"address", FieldName(i.Address)},    {"city", FieldName(i.City)},
+        {"phone", FieldName(i.Phone)},      {"email", FieldName(i.Email)}};
     char version[32];
     std::snprintf(version, sizeof version, "%.2f", static_cast<double>(FormatVersion(p)));
     const ScopeSetup& s = p.scopeSetup;
     if (json) {
         JsonObject project, scope, recording, all;
         for (const auto& [key, text] : texts)
-            project.AddText(key, Cp1252ToUtf8(text));
+            project.AddText(key, text);
         project.Add("version", static_cast<long>(i.Version));
         scope.Add("mode", s.Mode);
         scope.Add("acquisition_time", s.AcquisitionTime);
@@ -56,7 +57,7 @@ void PrintProject(const ProjectFile& p, bool json, std::ostream& out) {
         return;
     }
     for (const auto& [key, text] : texts)
-        out << key << std::string(16 - std::strlen(key), ' ') << Cp1252ToUtf8(text) << "\n";
+        out << key << std::string(16 - std::strlen(key), ' ') << text << "\n";
     out << "version         " << i.Version << "\nformat version  " << version << "\n";
     out << "scope           mode " << s.Mode << ", " << s.AcquisitionTime << " s, sample rate index "
         << s.SampleRateIndex << "\nrecording       " << RecordedSamples(p) << " samples\n\nparameters\n";
@@ -65,6 +66,6 @@ void PrintProject(const ProjectFile& p, bool json, std::ostream& out) {
 } // namespace
 
 int RunShow(CommandContext& c) {
-    PrintProject(c.project, c.o.json, c.out);
+    PrintProject(c.project, RealProjectPath(c.o.file), c.o.json, c.out);
     return 0;
 }

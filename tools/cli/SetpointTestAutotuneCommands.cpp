@@ -1,4 +1,4 @@
-#include "DriveCommands.h"
+#include "SetpointTestAutotuneCommands.h"
 
 #include <cstdio>
 #include <ostream>
@@ -44,15 +44,11 @@ std::string ConnectionArgs(const Options& o) {
 }
 
 // Writes the test function and its time, or (without a function) reads which one runs. The
-// controller fields that travel in the same telegram are the project's edited ones when a project
-// is given, else the valve's own, which the engine reads just before: never zeros that would
-// change the valve's controller.
-uint32_t WriteTestFunction(const Options& o, const ProjectFile& project, ValveRun& run, uint32_t& wanted) {
+// controller fields that travel in the same telegram are the valve's own, which the engine reads
+// just before, as the window's Write does: a project given on the line never changes them.
+uint32_t WriteTestFunction(const Options& o, ValveRun& run, uint32_t& wanted) {
     QlnState& s = run.State();
     if (!o.testFunction) return run.Request(CMD_READ_TEST_FUNCTION, wanted = NOTIFY_TEST_FUNCTION_READ);
-    const bool fromProject = !o.file.empty();
-    if (fromProject) s.params.EditBlock = project.editBlock;
-    StoreShared(s.testFunction.SendEditedController, fromProject ? 1 : 0);
     StoreShared(s.testFunction.Selection, *o.testFunction);
     StoreShared(s.testFunction.TestTime, static_cast<float>(o.testTime.value_or(DEFAULT_TEST_TIME)));
     return run.Request(CMD_WRITE_TEST_FUNCTION, wanted = NOTIFY_TEST_FUNCTION_WRITTEN);
@@ -123,7 +119,7 @@ int RunTestFunction(CommandContext& c) {
     // Reading which function runs changes nothing and is not recorded.
     if (const int failed = run.Begin(o.testFunction ? "test-function" : nullptr); failed >= 0) return failed;
     uint32_t wanted = 0;
-    const uint32_t code = WriteTestFunction(o, c.project, run, wanted);
+    const uint32_t code = WriteTestFunction(o, run, wanted);
     if (const int failed = run.End(code, wanted); failed >= 0) return failed;
 
     const int32_t f = o.testFunction.value_or(s.testFunction.ReadBack) & 3;
