@@ -889,6 +889,9 @@ void ParameterEditorTest::aWriteThatFailedIsNeverCarriedOutByALaterRead() {
             check(Until([&] { return p.Idle() && d.CopyButton()->isEnabled(); }), "read");
             d.CopyButton()->click();
             valve.reset(); // the valve is switched off
+            // Once the window has seen the line go, the next request opens the port afresh and
+            // finds no valve (code 7) instead of sending into the dead line.
+            check(Until([&] { return p.state.link.PortLost.load() != 0; }), "the line went");
             p.boxes.shown.clear();
             d.WriteButton()->click();
             check(Until([&] { return p.Idle() && !p.boxes.shown.empty(); }), "the write failed");
