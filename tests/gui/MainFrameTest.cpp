@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <clocale>
 #include <cstdlib>
@@ -134,6 +135,7 @@ private slots:
     void menuFromTheLanguageLibrary();
     void recordingStartsWithF4AndStopsWithF5();
     void aRecordingEndedByALineFailureIsHardStopped();
+    void aLineFailureSaysAMissingTextOnce();
     void notificationsReachTheOpenDialogsOnly();
     void sendReturnsOnlyAfterHandlingAndNeverHangsWhenClosing();
     void exitGuard();
@@ -373,6 +375,35 @@ void GuiTest::aRecordingEndedByALineFailureIsHardStopped() {
              }),
              "no hard stop followed the failure");
     QCOMPARE(p.state->link.ValveMayStream.load(), 0u);
+}
+
+// A language library without the line's texts: the failure says each missing one once, and of the
+// texts added after the first libraries (407 onwards) none at all.
+void GuiTest::aLineFailureSaysAMissingTextOnce() {
+    LanguageLibrary lib;
+    std::string error;
+    QVERIFY2(lib.Parse("QLN-LANGUAGE 1\n[STRINGTABLE]\n106 \"Kommunikationsfehler\"\n", &error),
+             error.c_str());
+    // As the program wires it, every lookup the library cannot answer is said; the texts outlive
+    // the window.
+    std::vector<std::string> missing;
+    const TextSource texts(&lib,
+                           [&](const std::string& text, const std::string&) { missing.push_back(text); });
+    ScaledClock clock(20);
+    Program p(clock);
+    p.state->texts = &texts;
+    CMainFrame& f = p.Start({false, false, true}, &lib);
+    p.boxes.shown.clear();
+    missing.clear();
+    p.state->LastFailure.store(LineFailure::NoAnswer);
+    p.state->TestFunctionUnsent.store(1);
+    f.OnMsgReceive(NOTIFY_REPLY_TIMEOUT, 0);
+    QCOMPARE(p.boxes.shown.size(), size_t{1});
+    QVERIFY(p.boxes.shown[0].text.rfind("Kommunikationsfehler", 0) == 0);
+    QVERIFY(p.boxes.shown[0].text.find("The valve's controller settings could not be read") !=
+            std::string::npos);
+    QCOMPARE(std::count(missing.begin(), missing.end(), " IDS 401 not found "), 1);
+    QCOMPARE(std::count(missing.begin(), missing.end(), " IDS 407 not found "), 0);
 }
 
 void GuiTest::notificationsReachTheOpenDialogsOnly() {
