@@ -69,7 +69,9 @@ protected:
         umockdev_testbed_uevent(bed_, tty, "remove");
         umockdev_testbed_remove_device(bed_, tty);
         // umockdev leaves the link an S: line made; udev takes it away with the device.
-        std::filesystem::remove(umockdev_testbed_get_root_dir(bed_) + std::string(kById));
+        gchar* root = umockdev_testbed_get_root_dir(bed_); // the caller's to free
+        std::filesystem::remove(root + std::string(kById));
+        g_free(root);
     }
 
     UMockdevTestbed* bed_ = nullptr;
