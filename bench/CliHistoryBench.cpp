@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "engine/EngineThreads.h"
+#include "history/History.h"
 #include "support/EngineHarness.h"
 #include "support/PgServer.h"
 #include "support/ValveProcess.h"
@@ -71,6 +72,9 @@ void BM_CliReadParamsHistory(benchmark::State& state) {
             return;
         }
         history = pg->NewDatabase("bench");
+        std::string error;
+        if (!SetUpHistory({HistoryTarget::Kind::Postgres, history}, &error))
+            return state.SkipWithError(error.c_str());
     }
     qln_test::ValveProcess valve({});
     const std::vector<std::string> args = {"--device",  valve.SlavePath(), "--baud",     "19200",

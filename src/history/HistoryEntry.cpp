@@ -87,8 +87,21 @@ HistoryTarget JobHistoryTarget(std::optional<HistoryTarget> configured, const st
     return {HistoryTarget::Kind::Unusable, error};
 }
 
+// Blobs differ between the back-ends (PostgreSQL's go through large objects), so the data are
+// kept as hexadecimal text.
+std::string HexText(const std::vector<uint8_t>& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (uint8_t b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 15];
+    }
+    return text;
+}
+
 const char* HistoryResultName(HistoryResult r) {
-    static constexpr const char* kNames[] = {"ok", "incomplete", "failed"};
+    static constexpr const char* kNames[] = {"ok", "incomplete", "failed", "started"};
     return kNames[static_cast<int>(r)];
 }
 

@@ -36,6 +36,25 @@ bool HistoryRecorder::Open(HistoryOpenFailure* failure, std::string* error) {
     return false;
 }
 
+bool HistoryRecorder::Start(HistoryEntry&, std::string*) {
+    return true;
+}
+
+std::optional<std::vector<OutboxEntry>> ReadOutbox(const std::string&, std::string* error) {
+    if (error) *error = kUnavailable;
+    return std::nullopt;
+}
+
+bool ReleaseFromQuarantine(const std::string&, const std::string&, std::string* error) {
+    if (error) *error = kUnavailable;
+    return false;
+}
+
+bool SetUpHistory(const HistoryTarget&, std::string* error) {
+    if (error) *error = kUnavailable;
+    return false;
+}
+
 bool HistoryRecorder::Deliver(std::string*) {
     return true;
 }

@@ -1,192 +1,280 @@
 #include "history/SociStore.h"
 
-#include <array>
+#include "history/HistorySchema.h"
+#include "system/Files.h"
+
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/sqlite3/soci-sqlite3.h>
 
+// Opening a store: the connection, the schema's version (a SQLite file is made or migrated here; a
+// PostgreSQL database only by SetUpPostgresHistory), and what a failure is.
+
 namespace {
 
-// What differs between the two databases.
-struct Dialect {
-    const char* idColumn;
-    // Before the schema is made: a transaction that only one station holds at a time (after what
-    // must be said outside one).
-    std::vector<const char*> beginCreate;
-    const char* tableExists; // counts the tables named :name
-};
-const Dialect kSqlite{"INTEGER PRIMARY KEY",
-                      {"BEGIN IMMEDIATE"},
-                      "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = :name"};
-// "relation already exists, skipping" and the like are no news to the user. The advisory lock's key
-// is any number of our own: it serializes the schema's creation.
-const Dialect kPostgres{
-    "BIGSERIAL PRIMARY KEY",
-    {"SET client_min_messages = warning", "BEGIN", "SELECT pg_advisory_xact_lock(2027270001)"},
-    "SELECT count(*) FROM information_schema.tables WHERE table_schema = "
-    "current_schema() AND table_name = :name"};
-
-// The entry's text columns, in the table's order; the other columns (id, result, confirmed and the
-// data) are written out below.
-struct TextColumn {
-    const char* name;
-    std::string HistoryEntry::*field;
-};
-constexpr std::array<TextColumn, 12> kTextColumns{{
-    {"uid", &HistoryEntry::uid},
-    {"time_utc", &HistoryEntry::time},
-    {"station", &HistoryEntry::station},
-    {"user_name", &HistoryEntry::user},
-    {"program_version", &HistoryEntry::programVersion},
-    {"port", &HistoryEntry::port},
-    {"device", &HistoryEntry::device},
-    {"serial", &HistoryEntry::serial},
-    {"part", &HistoryEntry::part},
-    {"firmware", &HistoryEntry::firmware},
-    {"action", &HistoryEntry::action},
-    {"error_text", &HistoryEntry::error},
-}};
-constexpr const char* kResultNames[] = {"ok", "incomplete", "failed"};
-
-const Dialect& DialectOf(HistoryTarget::Kind kind) {
-    return kind == HistoryTarget::Kind::Postgres ? kPostgres : kSqlite;
-}
-
-// A database's message on one line: libpq puts the reason on the lines after SOCI's own.
-std::string OneLine(const std::string& text) {
-    std::string line;
-    for (char c : text) {
-        const bool space = c == '\n' || c == '\r' || c == '\t' || c == ' ';
-        if (!space)
-            line += c;
-        else if (!line.empty() && line.back() != ' ')
-            line += ' ';
-    }
-    while (!line.empty() && (line.back() == ' ' || line.back() == '.'))
-        line.pop_back();
-    return line;
-}
-
-// Blobs differ between the back-ends (PostgreSQL's go through large objects), so the data are
-// kept as hexadecimal text.
-std::string ToHex(const std::vector<uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (uint8_t b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 15];
-    }
-    return text;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Bad hexadecimal (written by someone else) gives no data rather than wrong data.
-std::vector<uint8_t> FromHex(const std::string& text) {
-    std::vector<uint8_t> bytes;
-    if (text.size() % 2 != 0) return bytes;
-    bytes.reserve(text.size() / 2);
-    for (size_t i = 0; i < text.size(); i += 2) {
-        const int high = HexDigit(text[i]), low = HexDigit(text[i + 1]);
-        if (high < 0 || low < 0) return {};
-        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
-    }
-    return bytes;
-}
-
-std::string CreateEntriesTable(const Dialect& dialect) {
-    std::string sql = "CREATE TABLE IF NOT EXISTS history_entries (id " + std::string(dialect.idColumn);
-    for (const TextColumn& c : kTextColumns)
-        sql += ", " + std::string(c.name) + " TEXT NOT NULL";
-    sql +=
-        ", result TEXT NOT NULL, confirmed INTEGER NOT NULL, parameters TEXT NOT NULL, matrix TEXT NOT NULL"
-        ", UNIQUE (uid))";
-    return sql;
-}
-
-std::string InsertEntry() {
-    std::string columns, values;
-    for (const TextColumn& c : kTextColumns) {
-        columns += std::string(c.name) + ", ";
-        values += ":" + std::string(c.name) + ", ";
-    }
-    return "INSERT INTO history_entries (" + columns + "result, confirmed, parameters, matrix) VALUES (" +
-           values + ":result, :confirmed, :parameters, :matrix) ON CONFLICT (uid) DO NOTHING RETURNING id";
-}
-
-std::string SelectColumns(bool withData) {
-    std::string sql = "SELECT id";
-    for (const TextColumn& c : kTextColumns)
-        sql += ", " + std::string(c.name);
-    sql += ", result, confirmed";
-    if (withData) sql += ", parameters, matrix";
-    return sql + " FROM history_entries ";
-}
-
-// One row as SOCI fills it.
-struct Row {
-    long long id = 0;
-    HistoryEntry entry;
-    std::string result, parameters, matrix;
-    int confirmed = -1;
-
-    HistoryEntry Take() {
-        entry.id = id;
-        entry.result = HistoryResult::Failed; // an unknown result is no success
-        for (size_t i = 0; i < std::size(kResultNames); ++i)
-            if (result == kResultNames[i]) entry.result = static_cast<HistoryResult>(i);
-        entry.confirmed = confirmed;
-        entry.parameters = FromHex(parameters);
-        entry.matrix = FromHex(matrix);
-        return entry;
-    }
-};
-
-// The last connection to close would copy the write-ahead log into the file and sync both, which
-// costs a job of one entry more than the entry itself. The log is on disk whole at every commit
-// (synchronous = FULL), so it is left for a later commit to copy instead. SQLite's own automatic
-// checkpoint does not serve a program that commits once per process: each opening rebuilds the
-// log's index, which forgets what was copied, so the log would never start again and every later
-// commit would copy all of it. So a commit that finds the log longer than LOG_PAGES copies it and
-// cuts it to nothing (TRUNCATE); the next opening then has nothing to read back. That costs one
-// commit in about every fortieth job. The entry has been committed by then, so the job does not wait
-// for another station: one in the way leaves the log to the next commit.
-constexpr int LOG_PAGES = 160;
 // How long a writer waits for the one before it.
 constexpr int BUSY_TIMEOUT_MS = 10000;
 
-int CheckpointLongLog(void*, sqlite_api::sqlite3* db, const char* name, int pages) {
-    if (pages < LOG_PAGES) return SQLITE_OK;
-    sqlite_api::sqlite3_busy_timeout(db, 0);
-    sqlite_api::sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    sqlite_api::sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
-    return SQLITE_OK;
-}
-
-void KeepLogOnClose(sqlite_api::sqlite3* db) {
-    sqlite_api::sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    sqlite_api::sqlite3_wal_hook(db, CheckpointLongLog, nullptr);
-}
-
-std::string SqliteConnectString(const std::string& path) {
-    // SOCI reads "key=value" pairs only when the text holds a '='; a plain path is taken whole.
-    if (path.find('=') == std::string::npos) return path;
-    return "db=\"" + path + "\"";
-}
-
-// libpq waits for an unanswered TCP connection without limit unless told otherwise.
+// libpq waits without limit for an unanswered connection, a held lock or a statement that does not
+// end, unless told otherwise; a setting the target makes itself stands. The job's entry goes to the
+// outbox when a limit is reached. UTF-8 both ways: the chain hashes the texts' bytes.
 std::string PostgresConnectString(const std::string& uri) {
-    if (uri.find("connect_timeout") != std::string::npos) return uri;
-    return uri + (uri.find('?') == std::string::npos ? "?" : "&") + "connect_timeout=10";
+    std::string text = uri;
+    const auto add = [&](const char* key, const char* value) {
+        if (uri.find(std::string(key) + "=") != std::string::npos) return;
+        text += (text.find('?') == std::string::npos ? "?" : "&") + std::string(key) + "=" + value;
+    };
+    add("connect_timeout", "10");
+    add("keepalives_idle", "10");
+    add("keepalives_interval", "5");
+    add("keepalives_count", "3");
+    add("client_encoding", "UTF8");
+    add("options", "-c%20statement_timeout%3D15000%20-c%20lock_timeout%3D5000"
+                   "%20-c%20idle_in_transaction_session_timeout%3D15000");
+    return text;
+}
+
+// libpq gives no SQLSTATE for a connection it could not make, so the server is asked whether it
+// is there at all: one that does not answer is out of reach. One that answers may have refused this
+// station (a password, a role, a database) or have been starting or stopping just then, so the
+// connection is tried once more; refused twice by a server that answers is a refusal. A certificate
+// the station does not accept is refused before anything is asked.
+// A server starting or stopping (SQLSTATE 57P03, which libpq does not hand on) says so in its words.
+bool ServerAnswers(const std::string& connect, const std::string& message) {
+    for (const char* passing : {"starting up", "shutting down", "not yet accepting", "in recovery"})
+        if (message.find(passing) != std::string::npos) return false;
+    const PGPing ping = PQping(connect.c_str());
+    return ping == PQPING_OK || ping == PQPING_NO_ATTEMPT;
 }
 
 } // namespace
 
+std::string SociHistoryStore::Named() const {
+    return "the history database " + HistoryTargetName(target_);
+}
+
+std::string SociHistoryStore::Entries() const {
+    return Postgres() ? "qln.history_entries" : "history_entries";
+}
+
+std::unique_ptr<SociHistoryStore> SociHistoryStore::Open(const HistoryTarget& target,
+                                                         HistoryOpenFailure* failure, std::string* error,
+                                                         Role role) {
+    std::string why;
+    HistoryOpenFailure result = HistoryOpenFailure::Damaged;
+    std::unique_ptr<SociHistoryStore> store;
+    if (target.kind == HistoryTarget::Kind::Off) {
+        why = "the history is off";
+    } else if (target.kind == HistoryTarget::Kind::Unusable) {
+        why = target.location;
+    } else {
+        store.reset(new SociHistoryStore(target, role));
+        result = store->Connect(&why);
+        if (result == HistoryOpenFailure::None) result = store->PrepareSchema(&why);
+    }
+    if (failure) *failure = result;
+    if (result == HistoryOpenFailure::None) return store;
+    if (error) *error = why;
+    return nullptr;
+}
+
+// A job's connection copies what it wrote into the file as it closes, so that the file alone is the
+// history (a copy of it holds every entry, and a log deleted loses none); another station that has
+// the log in use just then leaves the copy to whoever closes last.
+SociHistoryStore::~SociHistoryStore() {
+    if (Postgres() || !sql_.is_connected()) return;
+    auto* db = static_cast<soci::sqlite3_session_backend&>(*sql_.get_backend()).conn_;
+    sqlite_api::sqlite3_busy_timeout(db, 0);
+    sqlite_api::sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+}
+
+HistoryOpenFailure SociHistoryStore::Connect(std::string* error) {
+    if (!Postgres() && IsOnNetworkFileSystem(target_.location)) {
+        *error = Named() + " is on a network file system, where SQLite's locking does not hold; keep it on a "
+                           "local disk, or use a PostgreSQL server for several stations";
+        return HistoryOpenFailure::Damaged;
+    }
+    const std::string connect = Postgres() ? PostgresConnectString(target_.location) : target_.location;
+    try {
+        if (Postgres()) {
+            try {
+                sql_.open(*soci::factory_postgresql(), connect);
+            } catch (const soci::soci_error& e) {
+                if (std::string(e.what()).find("certificate") != std::string::npos ||
+                    !ServerAnswers(connect, e.what()))
+                    throw;
+                sql_.open(*soci::factory_postgresql(), connect);
+            }
+            return HistoryOpenFailure::None;
+        }
+        // SOCI reads "key=value" pairs once the text holds a '=', so a path is given quoted; one that
+        // holds a quote could pass options and is not opened.
+        if (target_.location.find('"') != std::string::npos) {
+            *error = Named() + " cannot be opened: its path holds a '\"'; name another file";
+            return HistoryOpenFailure::Damaged;
+        }
+        sql_.open(*soci::factory_sqlite3(), "db=\"" + target_.location + "\"");
+        // Several qln-cli processes write at once: a writer waits for the one before it. FULL makes
+        // every entry reach the disk with its transaction; WAL keeps the file whole whenever a
+        // process is killed.
+        sql_ << "PRAGMA busy_timeout = " << BUSY_TIMEOUT_MS;
+        sql_ << "PRAGMA synchronous = FULL";
+        // WAL lets stations write while others read, and is a lasting property of the file, so this
+        // is a no-op once it is set. Setting it needs the file alone for a moment; when another
+        // station starting on the same new file holds it just then, SQLite refuses at once instead
+        // of waiting, and the file works in its rollback journal, as safely, until a later opening.
+        try {
+            sql_ << "PRAGMA journal_mode = WAL";
+        } catch (const soci::soci_error&) {
+        }
+        return HistoryOpenFailure::None;
+    } catch (const soci::soci_error& e) {
+        const std::string reason = HistoryOneLine(e.what());
+        const bool refused =
+            reason.find("certificate") != std::string::npos || ServerAnswers(connect, reason);
+        const HistoryOpenFailure kind = !Postgres() ? HistoryOpenFailure::Damaged
+                                        : refused   ? HistoryOpenFailure::Refused
+                                                    : HistoryOpenFailure::Unreachable;
+        *error = Named() +
+                 (kind == HistoryOpenFailure::Unreachable ? " cannot be reached: "
+                  : Postgres()                            ? " refused this station: "
+                                                          : " cannot be opened: ") +
+                 reason;
+        return kind;
+    }
+}
+
+// What a database's error means for the entry: only a connection that cannot be made or breaks, or
+// a time limit (a held lock, a server that does not answer), is out of reach; any other refusal
+// is the server's answer.
+HistoryOpenFailure SociHistoryStore::KindOf(const soci::soci_error& e) {
+    if (!Postgres()) return HistoryOpenFailure::Damaged;
+    const auto* pg = dynamic_cast<const soci::postgresql_soci_error*>(&e);
+    const std::string state = pg ? pg->sqlstate() : "";
+    const bool lost = state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0 || state == "57014" ||
+                      state == "55P03" || state == "53300" || !sql_.is_connected();
+    return lost ? HistoryOpenFailure::Unreachable : HistoryOpenFailure::Refused;
+}
+
+HistoryOpenFailure SociHistoryStore::CheckVersion(int known, std::string* error) {
+    const int ours = role_ == Role::Outbox ? 1 : kHistorySchemaVersion;
+    if (known == ours) return HistoryOpenFailure::None;
+    if (known > ours) {
+        *error = Named() + " has schema version " + std::to_string(known) +
+                 ", newer than this program knows (" + std::to_string(ours) +
+                 "); update qln, or choose another database";
+        return HistoryOpenFailure::NewerSchema;
+    }
+    *error =
+        Named() + " has the unknown schema version " + std::to_string(known) + "; choose another database";
+    return HistoryOpenFailure::Damaged;
+}
+
+// The schema's version in `table`; 0 for a table without a row. Throws when there is no table.
+int SociHistoryStore::ReadVersion(const std::string& table) {
+    int version = 0;
+    soci::indicator found = soci::i_null;
+    sql_ << "SELECT max(version) FROM " + table, soci::into(version, found);
+    return found == soci::i_ok ? version : 0;
+}
+
+// A station only reads the version on PostgreSQL: the schema is its administrator's.
+HistoryOpenFailure SociHistoryStore::PrepareSchema(std::string* error) {
+    if (!Postgres()) return PrepareSqlite(error);
+    try {
+        return CheckVersion(ReadVersion("qln.schema_version"), error);
+    } catch (const soci::soci_error& e) {
+        const HistoryOpenFailure kind = KindOf(e);
+        const auto* pg = dynamic_cast<const soci::postgresql_soci_error*>(&e);
+        const std::string state = pg ? pg->sqlstate() : "";
+        if (kind == HistoryOpenFailure::Refused && (state == "3F000" || state == "42P01")) {
+            *error = "the valve history is not set up in " + HistoryTargetName(target_) +
+                     ": ask its administrator to run qln-cli history setup";
+            return HistoryOpenFailure::NotSetUp;
+        }
+        *error = Named() + (kind == HistoryOpenFailure::Unreachable ? " cannot be reached: " : " refused: ") +
+                 HistoryOneLine(e.what());
+        return kind;
+    }
+}
+
+// A SQLite file is the station's own: made at first use, migrated at the next opening after an
+// update, each under a transaction that one process holds at a time (the others wait and find it
+// done). A database in use costs one statement (the version).
+HistoryOpenFailure SociHistoryStore::PrepareSqlite(std::string* error) {
+    try {
+        int known = 0;
+        try {
+            known = ReadVersion("schema_version");
+        } catch (const soci::soci_error&) {
+            // No table yet, or a file that is no database: the locked path below tells which.
+        }
+        const int ours = role_ == Role::Outbox ? 1 : kHistorySchemaVersion;
+        if (known < ours) known = MakeSqliteSchema();
+        if (known < 0) {
+            *error = HistoryTargetName(target_) + " is not a valve history; name another file";
+            return HistoryOpenFailure::Damaged;
+        }
+        if (role_ == Role::Outbox) {
+            sql_ << "CREATE TABLE IF NOT EXISTS quarantine (uid TEXT PRIMARY KEY, reason TEXT NOT NULL, "
+                    "since TEXT NOT "
+                    "NULL)";
+            sql_ << "CREATE TABLE IF NOT EXISTS started (uid TEXT PRIMARY KEY, pid INTEGER NOT NULL)";
+        }
+        return CheckVersion(known, error);
+    } catch (const soci::soci_error& e) {
+        *error = Named() + " cannot be used: " + HistoryOneLine(e.what());
+        return HistoryOpenFailure::Damaged;
+    }
+}
+
+// Makes or migrates the schema under the lock; returns the version then, or -1 for a file that
+// holds other tables and no version (another program's database, never written to).
+int SociHistoryStore::MakeSqliteSchema() {
+    sql_ << "BEGIN IMMEDIATE";
+    try {
+        long long tables = 0, versions = 0;
+        sql_ << "SELECT count(*) FROM sqlite_master WHERE type = 'table'", soci::into(tables);
+        sql_ << "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'",
+            soci::into(versions);
+        int known = versions > 0 ? ReadVersion("schema_version") : 0;
+        if (known == 0 && tables > versions) known = -1;
+        if (known == 0) {
+            sql_ << "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
+            sql_ << CreateEntriesTableV1("history_entries", "INTEGER PRIMARY KEY");
+            sql_ << "CREATE INDEX IF NOT EXISTS history_entries_serial ON history_entries (serial)";
+            sql_ << "INSERT INTO schema_version (version) VALUES (1)";
+            known = 1;
+        }
+        if (known == 1 && role_ == Role::History) {
+            MigrateSqlite();
+            known = kHistorySchemaVersion;
+        }
+        sql_ << "COMMIT";
+        return known;
+    } catch (...) {
+        sql_ << "ROLLBACK";
+        throw;
+    }
+}
+
+bool SetUpHistory(const HistoryTarget& target, std::string* error) {
+    if (target.kind != HistoryTarget::Kind::Postgres) {
+        *error = "history setup lays a history into a PostgreSQL database (postgresql://...); a SQLite file "
+                 "sets itself up";
+        return false;
+    }
+    soci::session sql;
+    try {
+        sql.open(*soci::factory_postgresql(), PostgresConnectString(target.location));
+        for (const std::string& statement : PostgresSetupStatements())
+            sql << statement;
+        return true;
+    } catch (const soci::soci_error& e) {
+        *error =
+            "the history cannot be set up in " + HistoryTargetName(target) + ": " + HistoryOneLine(e.what());
+        return false;
+    }
+}
 std::string HistoryTargetName(const HistoryTarget& target) {
     std::string name = target.location;
     if (target.kind != HistoryTarget::Kind::Postgres) return name;
@@ -204,258 +292,6 @@ std::string HistoryTargetName(const HistoryTarget& target) {
         name.replace(start, end == std::string::npos ? std::string::npos : end - start, "***");
     }
     return name;
-}
-
-std::unique_ptr<SociHistoryStore> SociHistoryStore::Open(const HistoryTarget& target,
-                                                         HistoryOpenFailure* failure, std::string* error) {
-    std::string why;
-    HistoryOpenFailure result = HistoryOpenFailure::Damaged;
-    std::unique_ptr<SociHistoryStore> store;
-    if (target.kind == HistoryTarget::Kind::Off) {
-        why = "the history is off";
-    } else if (target.kind == HistoryTarget::Kind::Unusable) {
-        why = target.location;
-    } else {
-        store.reset(new SociHistoryStore(target));
-        result = store->Connect(&why);
-        if (result == HistoryOpenFailure::None) result = store->PrepareSchema(&why);
-    }
-    if (failure) *failure = result;
-    if (result == HistoryOpenFailure::None) return store;
-    if (error) *error = why;
-    return nullptr;
-}
-
-HistoryOpenFailure SociHistoryStore::Connect(std::string* error) {
-    const bool postgres = target_.kind == HistoryTarget::Kind::Postgres;
-    try {
-        if (postgres) {
-            sql_.open(*soci::factory_postgresql(), PostgresConnectString(target_.location));
-        } else {
-            sql_.open(*soci::factory_sqlite3(), SqliteConnectString(target_.location));
-            // Several qln-cli processes write at once: a writer waits for the one before it. FULL
-            // makes every entry reach the disk with its transaction; WAL keeps the file whole
-            // whenever a process is killed.
-            sql_ << "PRAGMA busy_timeout = " << BUSY_TIMEOUT_MS;
-            sql_ << "PRAGMA synchronous = FULL";
-            KeepLogOnClose(static_cast<soci::sqlite3_session_backend&>(*sql_.get_backend()).conn_);
-            // WAL lets stations write while others read, and is a lasting property of the file, so
-            // this is a no-op once it is set. Setting it needs the file alone for a moment; when
-            // another station starting on the same new file holds it just then, SQLite refuses at
-            // once instead of waiting (the two could wait for each other), and the file works in
-            // its rollback journal, as safely, until a later opening sets WAL.
-            try {
-                sql_ << "PRAGMA journal_mode = WAL";
-            } catch (const soci::soci_error&) {
-            }
-        }
-        return HistoryOpenFailure::None;
-    } catch (const soci::soci_error& e) {
-        *error = "the history database " + HistoryTargetName(target_) + " cannot be " +
-                 (postgres ? "reached: " : "opened: ") + OneLine(e.what());
-        return postgres ? HistoryOpenFailure::Unreachable : HistoryOpenFailure::Damaged;
-    }
-}
-
-bool SociHistoryStore::TableExists(const char* name) {
-    long long count = 0;
-    const std::string table = name;
-    sql_ << DialectOf(target_.kind).tableExists, soci::use(table, "name"), soci::into(count);
-    return count > 0;
-}
-
-// A database in use answers the version at once; only one that has none yet (no table, or no row)
-// takes the lock, under which one station makes the schema while the others wait and then find it
-// made. A version newer than ours is refused before anything is written.
-HistoryOpenFailure SociHistoryStore::PrepareSchema(std::string* error) {
-    int known = 0;
-    try {
-        known = ReadVersion();
-    } catch (const soci::soci_error&) {
-        // No table yet, or a file that is no database: the locked path below tells which.
-    }
-    try {
-        if (known == 0) known = MakeSchema();
-        if (known > kHistorySchemaVersion) {
-            *error = "the history database " + HistoryTargetName(target_) + " has schema version " +
-                     std::to_string(known) + ", newer than this program knows (" +
-                     std::to_string(kHistorySchemaVersion) + "); update qln, or choose another database";
-            return HistoryOpenFailure::NewerSchema;
-        }
-        if (known != kHistorySchemaVersion) {
-            *error = "the history database " + HistoryTargetName(target_) +
-                     " has the unknown schema version " + std::to_string(known) + "; choose another database";
-            return HistoryOpenFailure::Damaged;
-        }
-        return HistoryOpenFailure::None;
-    } catch (const soci::soci_error& e) {
-        const bool lost = target_.kind == HistoryTarget::Kind::Postgres && !sql_.is_connected();
-        *error = "the history database " + HistoryTargetName(target_) +
-                 (lost ? " cannot be reached: " : " cannot be used: ") + OneLine(e.what());
-        return lost ? HistoryOpenFailure::Unreachable : HistoryOpenFailure::Damaged;
-    }
-}
-
-// The schema's version; 0 for a table without a row. Throws when there is no table.
-int SociHistoryStore::ReadVersion() {
-    int version = 0;
-    soci::indicator found = soci::i_null;
-    sql_ << "SELECT max(version) FROM schema_version", soci::into(version, found);
-    return found == soci::i_ok ? version : 0;
-}
-
-// Makes the schema under the lock unless another station has made it meanwhile; returns the version.
-int SociHistoryStore::MakeSchema() {
-    const Dialect& dialect = DialectOf(target_.kind);
-    for (const char* statement : dialect.beginCreate)
-        sql_ << statement;
-    try {
-        int known = TableExists("schema_version") ? ReadVersion() : 0;
-        if (known == 0) {
-            sql_ << "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
-            sql_ << CreateEntriesTable(dialect);
-            sql_ << "CREATE INDEX IF NOT EXISTS history_entries_serial ON history_entries (serial)";
-            sql_ << "INSERT INTO schema_version (version) VALUES (" << kHistorySchemaVersion << ")";
-            known = kHistorySchemaVersion;
-        }
-        sql_ << (known == kHistorySchemaVersion ? "COMMIT" : "ROLLBACK");
-        return known;
-    } catch (...) {
-        sql_ << "ROLLBACK";
-        throw;
-    }
-}
-
-bool SociHistoryStore::Add(HistoryEntry& entry, std::string* error) {
-    if (entry.uid.empty()) entry.uid = NewHistoryUid();
-    try {
-        const std::string result = HistoryResultName(entry.result);
-        const std::string parameters = ToHex(entry.parameters), matrix = ToHex(entry.matrix);
-        const int confirmed = entry.confirmed;
-        long long id = 0;
-        soci::indicator got = soci::i_null;
-        soci::statement st(sql_);
-        for (const TextColumn& c : kTextColumns)
-            st.exchange(soci::use(entry.*c.field));
-        st.exchange(soci::use(result));
-        st.exchange(soci::use(confirmed));
-        st.exchange(soci::use(parameters));
-        st.exchange(soci::use(matrix));
-        st.exchange(soci::into(id, got));
-        st.alloc();
-        // Run once: PostgreSQL is sent the statement with its values in one message, not
-        // prepared, executed and deallocated in three.
-        st.prepare(InsertEntry(), soci::details::st_one_time_query);
-        st.define_and_bind();
-        // One statement, one transaction: the entry is there whole or not at all. It is stepped to
-        // its end, so that it commits there and not when it is freed: SQLite runs its log hook
-        // (CheckpointLongLog) only after a statement that has ended.
-        const bool inserted = st.execute(true) && got == soci::i_ok;
-        const long long newId = id;
-        while (st.fetch()) {
-        }
-        id = newId;
-        if (!inserted) {
-            // Delivered before (the outbox's delete did not happen): the stored one stands.
-            sql_ << "SELECT id FROM history_entries WHERE uid = :uid", soci::use(entry.uid), soci::into(id);
-        }
-        entry.id = id;
-        return true;
-    } catch (const soci::soci_error& e) {
-        if (error)
-            *error = "the history database " + HistoryTargetName(target_) +
-                     " did not take the entry: " + OneLine(e.what());
-        return false;
-    }
-}
-
-std::vector<HistoryEntry> SociHistoryStore::Select(const std::string& tail, bool withData,
-                                                   const std::function<void(soci::statement&)>& bindKey,
-                                                   std::string* error) {
-    std::vector<HistoryEntry> entries;
-    try {
-        Row row;
-        soci::statement st(sql_);
-        st.exchange(soci::into(row.id));
-        for (const TextColumn& c : kTextColumns)
-            st.exchange(soci::into(row.entry.*c.field));
-        st.exchange(soci::into(row.result));
-        st.exchange(soci::into(row.confirmed));
-        if (withData) {
-            st.exchange(soci::into(row.parameters));
-            st.exchange(soci::into(row.matrix));
-        }
-        if (bindKey) bindKey(st);
-        st.alloc();
-        st.prepare(SelectColumns(withData) + tail);
-        st.define_and_bind();
-        st.execute(false);
-        while (st.fetch())
-            entries.push_back(row.Take());
-    } catch (const soci::soci_error& e) {
-        if (error)
-            *error = "the history database " + HistoryTargetName(target_) +
-                     " cannot be read: " + OneLine(e.what());
-        entries.clear();
-    }
-    return entries;
-}
-
-std::vector<HistoryEntry> SociHistoryStore::List(const std::optional<std::string>& serial,
-                                                 std::string* error) {
-    const std::string order = "ORDER BY time_utc DESC, id DESC";
-    if (!serial) return Select(order, false, nullptr, error);
-    const std::string key = *serial;
-    return Select(
-        "WHERE serial = :serial " + order, false, [&](soci::statement& st) { st.exchange(soci::use(key)); },
-        error);
-}
-
-std::optional<HistoryEntry> SociHistoryStore::Get(int64_t id, std::string* error) {
-    const long long key = id;
-    std::vector<HistoryEntry> found = Select(
-        "WHERE id = :id", true, [&](soci::statement& st) { st.exchange(soci::use(key)); }, error);
-    if (found.empty()) return std::nullopt;
-    return found.front();
-}
-
-std::vector<HistoryEntry> SociHistoryStore::Oldest(std::string* error) {
-    return Select("ORDER BY id", true, nullptr, error);
-}
-
-bool SociHistoryStore::Remove(const std::string& uid, std::string* error) {
-    try {
-        sql_ << "DELETE FROM history_entries WHERE uid = :uid", soci::use(uid);
-        return true;
-    } catch (const soci::soci_error& e) {
-        if (error)
-            *error = "the history database " + HistoryTargetName(target_) +
-                     " cannot be changed: " + OneLine(e.what());
-        return false;
-    }
-}
-
-std::vector<HistoryValve> SociHistoryStore::Valves(std::string* error) {
-    std::vector<HistoryValve> valves;
-    try {
-        HistoryValve valve;
-        // Each valve with the part number and time of its newest entry.
-        soci::statement st =
-            (sql_.prepare << "SELECT e.serial, e.part, e.time_utc FROM history_entries e "
-                             "WHERE e.serial <> '' AND e.id = (SELECT x.id FROM history_entries x "
-                             "WHERE x.serial = e.serial ORDER BY x.time_utc DESC, x.id DESC LIMIT 1) "
-                             "ORDER BY e.serial",
-             soci::into(valve.serial), soci::into(valve.part), soci::into(valve.lastSeen));
-        st.execute(false);
-        while (st.fetch())
-            valves.push_back(valve);
-    } catch (const soci::soci_error& e) {
-        if (error)
-            *error = "the history database " + HistoryTargetName(target_) +
-                     " cannot be read: " + OneLine(e.what());
-        valves.clear();
-    }
-    return valves;
 }
 
 // SOCI 4.0's PostgreSQL back-end leaks the libpq connection when the server goes away between the

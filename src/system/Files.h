@@ -32,6 +32,9 @@ PathStatus StatPath(const std::string& path);
 // Whether something exists at the path; `err` says why not.
 bool PathExists(const std::string& path, int* err = nullptr);
 bool IsRegularFile(const std::string& path);
+// Whether the file, or the folder it would be made in, lies on a network file system (NFS, SMB),
+// whose locking a database cannot rely on.
+bool IsOnNetworkFileSystem(const std::string& path);
 // When the file was made: its birth time where the kernel and file system report one, else its
 // modification time; false when its status cannot be read.
 bool FileCreationTime(const std::string& path, std::time_t* when);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 std::size_t PathLengthLimit() {
@@ -68,6 +69,22 @@ bool PathExists(const std::string& path, int* err) {
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsOnNetworkFileSystem(const std::string& path) {
+    // The file system types' magic numbers as statfs(2) gives them.
+    constexpr unsigned long kNetwork[] = {0x6969 /* NFS */, 0x517B /* SMB */, 0xFF534D42 /* CIFS */,
+                                          0xFE534D42 /* SMB2 */};
+    struct statfs fs {};
+    std::string at = path;
+    if (::statfs(at.c_str(), &fs) != 0) {
+        const size_t slash = path.find_last_of('/');
+        at = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        if (::statfs(at.c_str(), &fs) != 0) return false;
+    }
+    for (unsigned long magic : kNetwork)
+        if (static_cast<unsigned long>(fs.f_type) == magic) return true;
+    return false;
 }
 
 bool FileCreationTime(const std::string& path, std::time_t* when) {

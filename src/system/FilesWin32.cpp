@@ -75,6 +75,10 @@ bool IsRegularFile(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
 }
 
+bool IsOnNetworkFileSystem(const std::string&) {
+    return false; // the Windows console program keeps no history
+}
+
 bool FileCreationTime(const std::string& path, std::time_t* when) {
     WIN32_FILE_ATTRIBUTE_DATA a{};
     if (!::GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &a)) return false;

@@ -17,3 +17,6 @@ std::string HostName();
 bool LocalTime(std::time_t when, std::tm* local);
 // Whether the standard error stream goes to a terminal (a person watches it).
 bool StderrIsTerminal();
+// This process's id, and whether a process with that id runs on this machine.
+long CurrentProcessId();
+bool ProcessRuns(long pid);

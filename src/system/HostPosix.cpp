@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <pwd.h>
 #include <unistd.h>
@@ -47,4 +48,13 @@ bool LocalTime(std::time_t when, std::tm* local) {
 
 bool StderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
+}
+
+long CurrentProcessId() {
+    return static_cast<long>(::getpid());
+}
+
+bool ProcessRuns(long pid) {
+    // EPERM: it runs, under another user.
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }

@@ -47,3 +47,15 @@ bool LocalTime(std::time_t when, std::tm* local) {
 bool StderrIsTerminal() {
     return ::_isatty(::_fileno(stderr)) != 0;
 }
+
+long CurrentProcessId() {
+    return static_cast<long>(::GetCurrentProcessId());
+}
+
+bool ProcessRuns(long pid) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (!process) return false;
+    const bool runs = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(process);
+    return runs;
+}

@@ -124,6 +124,9 @@ TEST_P(CliHistoryLine, EightStationsAtOnceLoseNoEntryAndStoreNoneTwice) {
         pg = std::make_unique<PgServer>();
         ASSERT_EQ(pg->Error(), "");
         database = pg->NewDatabase("line");
+        // Set up by the line's administrator; running it again changes nothing.
+        ASSERT_EQ(QlnCli({"history", "setup", database}).status, 0);
+        ASSERT_EQ(QlnCli({"history", "setup", database}).status, 0);
     }
     std::vector<std::unique_ptr<ValveProcess>> valves, clis;
     for (int i = 0; i < STATIONS; ++i) {
@@ -162,6 +165,7 @@ TEST_F(CliHistory, AServerStoppedAndStartedAgainGetsEveryEntryOnce) {
     PgServer pg;
     ASSERT_EQ(pg.Error(), "");
     const std::string database = pg.NewDatabase("line");
+    ASSERT_EQ(QlnCli({"history", "setup", database}).status, 0);
     ValveProcess valve({});
     const std::vector<std::string> job = {"--device", valve.SlavePath(), "--history", database,
                                           "read-params"};
@@ -173,7 +177,7 @@ TEST_F(CliHistory, AServerStoppedAndStartedAgainGetsEveryEntryOnce) {
         EXPECT_EQ(CountOf(r.text, "qln-cli: "), 1u) << r.text;
         EXPECT_EQ(CountOf(r.text, "QLN_history_outbox.db"), 1u) << r.text;
     }
-    EXPECT_TRUE(PathExists(dir.File("QLN_history_outbox.db")));
+    EXPECT_EQ(CountOf(QlnCli({"history", "outbox", "--json"}).text, "\"quarantined\": false"), 2u);
     ASSERT_TRUE(pg.Start());
     ASSERT_EQ(QlnCli(job).status, 0);
     const std::vector<Listed> entries = Entries(QlnCli({"--history", database, "--json", "history"}).text);
@@ -201,7 +205,7 @@ TEST_F(CliHistory, AnUnusableHistoryStopsAJobOnlyWhereRecordingIsRequired) {
         bool outbox;        // the entry waits in the outbox
     };
     const Case cases[] = {
-        {"DATABASE=sqlite:newer.db\n", false, 0, "schema version 2, newer than this program knows (1)", true},
+        {"DATABASE=sqlite:newer.db\n", false, 0, "schema version 3, newer than this program knows (2)", true},
         {"DATABASE=sqlite:damaged.db\n", false, 0, "the entry waits in the outbox ./QLN_history_outbox.db",
          true},
         {"DATABASE=mysql://db\n", false, 0, "[HISTORY] DATABASE=mysql://db", true},
@@ -232,6 +236,27 @@ TEST_F(CliHistory, AnUnusableHistoryStopsAJobOnlyWhereRecordingIsRequired) {
         EXPECT_EQ(r.out.empty(), c.status != 0);
         EXPECT_EQ(IsRegularFile("QLN_history_outbox.db"), c.outbox);
     }
+}
+
+// The chain through the command line: intact after jobs, and an entry changed behind the program's
+// back (its trigger dropped) is named, with exit status 12; the set-up's SQL is there to review.
+TEST_F(CliHistory, VerifyNamesAChangedEntry) {
+    ValveProcess valve({});
+    const std::vector<std::string> job = {"--device", valve.SlavePath(), "--history", "sqlite:line.db",
+                                          "read-params"};
+    ASSERT_EQ(QlnCli(job).status, 0);
+    ASSERT_EQ(QlnCli(job).status, 0);
+    const Output intact = QlnCli({"--history", "sqlite:line.db", "--json", "history", "verify"});
+    EXPECT_EQ(intact.status, 0);
+    EXPECT_NE(intact.text.find("\"intact\": true, \"entries\": 2"), std::string::npos) << intact.text;
+    Sql("line.db",
+        "DROP TRIGGER history_entries_no_update; UPDATE history_entries SET serial = 'X' WHERE id = 1");
+    const Output broken = QlnCli({"--history", "sqlite:line.db", "history", "verify"});
+    EXPECT_EQ(broken.status, 12);
+    EXPECT_NE(broken.text.find("broken at entry 1: entry 1 was changed"), std::string::npos) << broken.text;
+    const Output script = QlnCli({"history", "setup", "--print"});
+    EXPECT_EQ(script.status, 0);
+    EXPECT_NE(script.text.find("CREATE ROLE qln_station NOLOGIN"), std::string::npos);
 }
 
 // A signal in the middle of a write still leaves its entry: incomplete, with the count confirmed.

@@ -40,7 +40,11 @@ protected:
         if (!Postgres()) return {HistoryTarget::Kind::Sqlite, dir_ + "/" + name + ".db"};
         if (!Pg().Error().empty()) ADD_FAILURE() << "PostgreSQL does not start: " << Pg().Error();
         static int serial = 0;
-        return {HistoryTarget::Kind::Postgres, Pg().NewDatabase(name + std::to_string(++serial))};
+        const HistoryTarget t{HistoryTarget::Kind::Postgres,
+                              Pg().NewDatabase(name + std::to_string(++serial))};
+        std::string error;
+        if (!SetUpHistory(t, &error)) ADD_FAILURE() << error;
+        return t;
     }
     // A connection of our own, for looking behind the store's back.
     static std::unique_ptr<soci::session> Connect(const HistoryTarget& t) {
@@ -50,7 +54,9 @@ protected:
     }
     static long long Count(const HistoryTarget& t, const std::string& what) {
         long long n = -1;
-        *Connect(t) << "SELECT count(" + what + ") FROM history_entries", soci::into(n);
+        const bool pg = t.kind == HistoryTarget::Kind::Postgres;
+        *Connect(t) << "SELECT count(" + what + ") FROM " + (pg ? "qln." : "") + "history_entries",
+            soci::into(n);
         return n;
     }
     // Station processes: each records `count` entries of its own serial number.
@@ -68,6 +74,18 @@ protected:
 
     std::string dir_, outbox_;
 };
+
+// n entries of distinct valves, each with a parameter set.
+inline std::vector<HistoryEntry> Entries(int n) {
+    std::vector<HistoryEntry> entries;
+    for (int i = 0; i < n; ++i) {
+        HistoryEntry e = NewHistoryEntry("write-params");
+        e.serial = "S" + std::to_string(i);
+        e.parameters.assign(620, static_cast<uint8_t>(i));
+        entries.push_back(e);
+    }
+    return entries;
+}
 
 inline std::string KindName(const testing::TestParamInfo<HistoryTarget::Kind>& info) {
     return info.param == HistoryTarget::Kind::Postgres ? "Postgres" : "Sqlite";

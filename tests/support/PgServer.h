@@ -2,6 +2,7 @@
 // A private PostgreSQL server for tests and benchmarks: initdb and pg_ctl from the installed
 // PostgreSQL in a temporary folder, listening only on a Unix socket in that folder (no TCP). The
 // server refuses to run as root, so under root it runs as the user `nobody`.
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -41,6 +42,8 @@ public:
         if (Run({bin_ + "/initdb", "-D", dir_ + "/data", "-U", "qln", "--auth=trust", "-E", "UTF8",
                  "--no-locale", "-N"}) != 0)
             error_ = "initdb failed; see " + dir_ + "/tools.log";
+        else if (!AllowPasswordsOnly())
+            error_ = "cannot write " + dir_ + "/data/pg_hba.conf";
         else if (!Start())
             error_ = "pg_ctl start failed; see " + dir_ + "/tools.log and /log";
     }
@@ -54,7 +57,10 @@ public:
     // Empty when the server runs.
     const std::string& Error() const { return error_; }
     bool Start() {
-        std::string options = "-k " + dir_ + " -c listen_addresses=";
+        // Every statement that makes or changes a table is logged with its user, so that a test can
+        // show a station ran none.
+        std::string options =
+            "-k " + dir_ + " -c listen_addresses= -c log_statement=ddl -c log_line_prefix=%u:";
         if (!durable_) options += " -c fsync=off";
         running_ = Run({bin_ + "/pg_ctl", "start", "-w", "-D", dir_ + "/data", "-l", dir_ + "/log", "-o",
                         options}) == 0;
@@ -70,7 +76,24 @@ public:
         return "postgresql:///" + name + "?host=" + dir_ + "&user=qln";
     }
 
+    // The server's log.
+    std::string LogPath() const { return dir_ + "/log"; }
+    // A URI for `user` (who authenticates with a password from libpq's password file) to `uri`'s
+    // database.
+    static std::string As(const std::string& uri, const std::string& user) {
+        return uri.substr(0, uri.rfind("&user=")) + "&user=" + user;
+    }
+
 private:
+    // The superuser `qln` of the tests is trusted; every other role needs its password (SCRAM), as on
+    // a line's server.
+    bool AllowPasswordsOnly() {
+        const std::string hba = dir_ + "/data/pg_hba.conf";
+        FILE* f = std::fopen(hba.c_str(), "w");
+        if (!f) return false;
+        std::fputs("local all qln trust\nlocal all all scram-sha-256\n", f);
+        return std::fclose(f) == 0 && (uid_ == 0 || ::chown(hba.c_str(), uid_, gid_) == 0);
+    }
     static std::string FindBin() {
         std::string best;
         std::error_code ec;

@@ -142,7 +142,11 @@ const CommandRow COMMANDS[] = {
          "history [--valve SERIAL]: the entries (of one valve). history show ID: the entry's parameters "
          "as read-params prints them. history diff ID (ID2 | FILE.QPJ): the parameters that differ "
          "(exit status 1 when some do). history take ID FILE.QPJ: the entry's set becomes the "
-         "project's edited set (a missing FILE becomes a new project).",
+         "project's edited set (a missing FILE becomes a new project). history setup URL [--print]: lays "
+         "the history into a PostgreSQL database, with its roles, or migrates an older one (run by the "
+         "database's owner). history verify [--anchor ID:HASH]: checks the entries' chain (exit status 12 "
+         "when it is broken). history outbox [--release UID|all]: what waits in this folder's outbox, and "
+         "what is kept back with the reason.",
      .historyWords = true},
     {.name = "read-matrix",
      .summary = "read the calibration matrix, spans, offsets and outside temperature",
@@ -342,11 +346,20 @@ private:
             if (row.file == FileArg::Required) file->required();
         }
         if (row.historyWords) {
-            sub->add_option("WORDS", o_.historyWords, "show ID | diff ID (ID2 | FILE.QPJ) | take ID FILE.QPJ")
+            sub->add_option(
+                   "WORDS", o_.historyWords,
+                   "show ID | diff ID (ID2 | FILE.QPJ) | take ID FILE.QPJ | setup URL | verify | outbox")
                 ->type_name("");
             sub->add_option("--valve", "only the entries of the valve with this serial number")
                 ->type_name("SERIAL")
                 ->each([this](const std::string& v) { o_.historyValve = v; });
+            sub->add_flag("--print", o_.historyPrint, "setup: write the set-up's SQL instead of running it");
+            sub->add_option("--anchor", "verify: a head an earlier verify printed, which must still hold")
+                ->type_name("ID:HASH")
+                ->each([this](const std::string& v) { o_.historyAnchor = v; });
+            sub->add_option("--release", "outbox: let a quarantined entry (or all) be delivered again")
+                ->type_name("UID|all")
+                ->each([this](const std::string& v) { o_.historyRelease = v; });
         }
         if (row.time == TimeUse::Record) {
             for (const RecordOptionRow& r : RECORD_OPTIONS) {

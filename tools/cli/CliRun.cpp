@@ -6,6 +6,7 @@
 #include <cmath>
 #include <iostream>
 #include <sstream>
+#include <string_view>
 
 #include "engine/DeviceCommands.h"
 #include "engine/FailureReport.h"
@@ -224,6 +225,8 @@ void ValveRun::CompleteStep(const char* next) {
 
 uint32_t ValveRun::Request(uint32_t bits, uint32_t wanted) {
     const bool identity = std::exchange(identityPending_, false);
+    // A write is on record before its first telegram, so that a run killed during it leaves a trace.
+    if (action_ && std::string_view(action_).rfind("write-", 0) == 0) history_.Start(action_, *state_);
     RequestAction(*state_, identity ? bits | CMD_READ_IDENTITY : bits);
     const uint32_t code = notifier_.Wait(wanted, *state_);
     if (const ValveIdentity id = CopyValveIdentity(*state_); identity && id.Valid) history_.SetIdentity(id);

@@ -54,6 +54,9 @@ struct Options {
     // The history command: its words (show ID, diff ID X, take ID FILE) and --valve.
     std::vector<std::string> historyWords;
     std::optional<std::string> historyValve;
+    bool historyPrint = false;                 // history setup --print
+    std::optional<std::string> historyAnchor;  // history verify --anchor ID:HASH
+    std::optional<std::string> historyRelease; // history outbox --release UID|all
 };
 
 // A whole argument as a finite number, or nothing.

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "CliRun.h"
+#include "HistoryAdminCommands.h"
 #include "JobHistory.h"
 #include "ParamsCommands.h"
 #include "params/ParameterCheck.h"
@@ -24,10 +25,14 @@ struct HistoryForm {
     const char* word;
     size_t words;
     const char* usage;
+    bool entry; // its second word is an entry's number
 };
-constexpr HistoryForm FORMS[] = {{"show", 2, "history show ID"},
-                                 {"diff", 3, "history diff ID (ID2 | FILE.QPJ)"},
-                                 {"take", 3, "history take ID FILE.QPJ"}};
+constexpr HistoryForm FORMS[] = {{"show", 2, "history show ID", true},
+                                 {"diff", 3, "history diff ID (ID2 | FILE.QPJ)", true},
+                                 {"take", 3, "history take ID FILE.QPJ", true},
+                                 {"setup", 2, "history setup URL | history setup --print", false},
+                                 {"verify", 1, "history verify [--anchor ID:HASH]", false},
+                                 {"outbox", 1, "history outbox [--release UID|all]", false}};
 
 const HistoryForm* FormOf(const Options& o) {
     for (const HistoryForm& f : FORMS)
@@ -185,18 +190,27 @@ std::string CheckHistoryArgs(const Options& o) {
     const std::vector<std::string>& w = o.historyWords;
     if (w.empty()) return "";
     const HistoryForm* f = FormOf(o);
-    if (!f) return "unknown history command '" + w[0] + "': use show, diff or take";
-    if (w.size() != f->words) return std::string("usage: qln-cli ") + f->usage;
-    if (!ParseId(w[1])) return "unknown history entry '" + w[1] + "': use an entry's number from the list";
+    if (!f) return "unknown history command '" + w[0] + "': use show, diff, take, setup, verify or outbox";
+    const bool printOnly = f->word == std::string("setup") && o.historyPrint && w.size() == 1;
+    if (w.size() != f->words && !printOnly) return std::string("usage: qln-cli ") + f->usage;
+    if (f->entry && !ParseId(w[1]))
+        return "unknown history entry '" + w[1] + "': use an entry's number from the list";
     if (o.historyValve) return "--valve belongs to the list (qln-cli history --valve SERIAL)";
+    const bool misplaced = (o.historyPrint && f->word != std::string("setup")) ||
+                           (o.historyAnchor && f->word != std::string("verify")) ||
+                           (o.historyRelease && f->word != std::string("outbox"));
+    if (misplaced) return "--print belongs to setup, --anchor to verify, --release to outbox";
     return "";
 }
 
 int RunHistory(CommandContext& c) {
+    const std::vector<std::string>& w = c.o.historyWords;
+    if (!w.empty() && w[0] == "setup") return RunHistorySetup(c);
+    if (!w.empty() && w[0] == "outbox") return RunHistoryOutbox(c);
     OpenHistory h;
     if (const int failed = Open(c, h); failed >= 0) return failed;
-    const std::vector<std::string>& w = c.o.historyWords;
     if (w.empty()) return List(c, *h.store);
+    if (w[0] == "verify") return RunHistoryVerify(c, *h.store);
     const int64_t id = *ParseId(w[1]);
     if (w[0] == "show") return Show(c, *h.store, id);
     if (w[0] == "diff") return Diff(c, *h.store, id, w[2]);

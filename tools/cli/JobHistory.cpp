@@ -60,11 +60,25 @@ void JobHistory::SetIdentity(const ValveIdentity& id) {
     SetJobIdentity(base_, id);
 }
 
+void JobHistory::Start(const std::string& action, const QlnState& s) {
+    if (!recorder_ || started_.first == action) return;
+    HistoryEntry entry = JobEntry(base_, action, HistoryResult::Started, -1, "", s);
+    std::string why;
+    // Without it the outcome is still recorded at the end; only a job killed on the way is not.
+    if (!recorder_->Start(entry, &why))
+        c_.err << "qln-cli: warning: the " << action << " entry could not be kept in " << CliOutboxPath()
+               << " before the write: " << why << "\n";
+    else
+        started_ = {action, entry.uid};
+}
+
 void JobHistory::Record(const std::string& action, HistoryResult result, int confirmed,
                         const std::string& error, const QlnState& s) {
     if (!recorder_) return;
     std::string notice, why;
-    if (!recorder_->Record(JobEntry(base_, action, result, confirmed, error, s), &notice, &why)) {
+    HistoryEntry entry = JobEntry(base_, action, result, confirmed, error, s);
+    if (started_.first == action) entry.uid = started_.second;
+    if (!recorder_->Record(entry, &notice, &why)) {
         c_.err << "qln-cli: the " << action
                << " entry of this job was not recorded, neither in the history nor in " << CliOutboxPath()
                << ": " << why << "\n";
@@ -73,6 +87,6 @@ void JobHistory::Record(const std::string& action, HistoryResult result, int con
         c_.historyLost = recorder_->Required();
         return;
     }
-    if (!notice.empty() && !toldOutbox_) c_.err << "qln-cli: " << notice << "\n";
-    toldOutbox_ = toldOutbox_ || !notice.empty();
+    // The recorder says a store out of reach once per job, and every entry the store refuses.
+    if (!notice.empty()) c_.err << "qln-cli: " << notice << "\n";
 }

@@ -43,6 +43,9 @@ public:
     // The identity as `info --json` prints serial, part and firmware.
     void SetIdentity(const ValveIdentity& id);
 
+    // A write's entry, kept in the outbox as started before its first write telegram; Record() with
+    // the same action gives it its outcome.
+    void Start(const std::string& action, const QlnState& s);
     // One entry of the job, stored or kept in the outbox. The data is what the action moved.
     void Record(const std::string& action, HistoryResult result, int confirmed, const std::string& error,
                 const QlnState& s);
@@ -50,6 +53,6 @@ public:
 private:
     CommandContext& c_;
     std::unique_ptr<HistoryRecorder> recorder_;
-    HistoryEntry base_; // the job's link and the valve's identity
-    bool toldOutbox_ = false;
+    HistoryEntry base_;                           // the job's link and the valve's identity
+    std::pair<std::string, std::string> started_; // the started action and its entry's uid
 };
