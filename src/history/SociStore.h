@@ -43,5 +43,3 @@ private:
 
 // The version of the tables this program writes and reads.
 inline constexpr int kHistorySchemaVersion = 1;
-// The target as messages name it: a PostgreSQL password is not shown.
-std::string HistoryTargetName(const HistoryTarget& target);

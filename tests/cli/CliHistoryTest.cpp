@@ -209,6 +209,9 @@ TEST_F(CliHistory, AnUnusableHistoryStopsAJobOnlyWhereRecordingIsRequired) {
         {"DATABASE=sqlite:newer.db\nREQUIRED=1\n", false, 11, "Nothing was sent to the valve", false},
         {"DATABASE=mysql://db\nREQUIRED=yes\n", false, 11, "[HISTORY] REQUIRED=1", false},
         {"DATABASE=off\nREQUIRED=1\n", false, 11, "the history is off; this station requires", false},
+        {"DATABASE=postgresql://station:SECRET@db/qln\n", false, 0,
+         "DATABASE=postgresql://station:***@db/qln: the history database", true},
+        {"DATABASE=postgresql://db/qln?password=SECRET\nREQUIRED=1\n", false, 11, "holds a password", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.comIni);
@@ -228,9 +231,30 @@ TEST_F(CliHistory, AnUnusableHistoryStopsAJobOnlyWhereRecordingIsRequired) {
                        err.str()};
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("SECRET"), std::string::npos) << r.err;
         EXPECT_EQ(valve.RequestCount() > 0, c.status == 0);
         EXPECT_EQ(r.out.empty(), c.status != 0);
         EXPECT_EQ(IsRegularFile("QLN_history_outbox.db"), c.outbox);
+    }
+}
+
+// On the command line (where every user sees it in ps) a password is a usage error, as is a SQLite
+// path that would pass options to the database library; no message shows the password.
+TEST_F(CliHistory, ACommandLineTargetWithAPasswordOrAnUnsafePathIsRefused) {
+    LockstepClock clock;
+    const struct {
+        const char *target, *said;
+    } cases[] = {
+        {"postgresql://station:SECRET@db/qln?sslpassword=SECRET",
+         "--history: the history database \"postgresql://station:***@db/qln?sslpassword=***\" holds a "
+         "password"},
+        {"sqlite:h.db\" vfs=unix-none", "\"sqlite:h.db\" vfs=unix-none\" holds a quotation mark"},
+    };
+    for (const auto& c : cases) {
+        const CliRun r = RunCliCaptured({"--history", c.target, "history"}, clock);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("SECRET"), std::string::npos) << r.err;
     }
 }
 

@@ -45,6 +45,48 @@ TEST(HistoryTarget, ParsesTheThreeFormsAndRefusesTheRest) {
     EXPECT_EQ(OutboxPath("/opt/qln"), "/opt/qln/QLN_history_outbox.db");
 }
 
+// A password is refused wherever a target is given, and no message shows one, in whatever spelling
+// it was written; a SQLite path that could end its value in the connection string is refused.
+TEST(HistoryTarget, PasswordsAndUnsafePathsAreRefusedAndNeverShown) {
+    const char* pgpass = "(~/.pgpass, or the file PGPASSFILE names), or name an entry of a connection "
+                         "service file (service=NAME)";
+    const char* form = "is none of off, sqlite:PATH and postgresql://...";
+    const char* quote = "holds a quotation mark or a control character";
+    const struct {
+        const char* text;
+        const char* shown; // how messages name it; nullptr: accepted
+        const char* said;
+    } cases[] = {
+        {"postgresql://station@db.example/qln?sslmode=verify-full&sslrootcert=/etc/qln/ca.pem", nullptr, ""},
+        {"postgresql://db:5432/qln?user=a@b&passfile=/etc/qln/pgpass", nullptr, ""},
+        {"postgresql://station:SECRET@db/qln", "postgresql://station:***@db/qln", pgpass},
+        {"postgresql://db/qln?sslpassword=SECRET&password=SECRET",
+         "postgresql://db/qln?sslpassword=***&password=***", pgpass},
+        {"postgres://db/qln?user=u&PassWord=SECRET", "postgres://db/qln?user=u&PassWord=***", pgpass},
+        {"postgresql://db/qln?pass%77ord=SECRET&user=u", "postgresql://db/qln?pass%77ord=***&user=u", pgpass},
+        {"postgresql://u:SE@CR/ET@db/qln?user=a@b", "postgresql://u:***@db/qln?user=a@b", pgpass},
+        {"postgresq://u:SECRET@db/qln", "postgresq://u:***@db/qln", form},
+        {"postgres:/u:SECRET@db", "postgres:/u:***@db", form},
+        {"host=db password=SECRET user=u", "host=db password=***", form},
+        {"sqlite:/var/qln/a=b c.db", nullptr, ""},
+        {"sqlite:/tmp/h.db\" vfs=unix-none", "sqlite:/tmp/h.db\" vfs=unix-none", quote},
+        {"sqlite:/tmp/h\n.db", "sqlite:/tmp/h\n.db", quote},
+        {"sqlite: h=1.db", "sqlite: h=1.db", "begins with a blank"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const std::optional<HistoryTarget> t = ParseHistoryTarget(c.text, &error);
+        ASSERT_EQ(t.has_value(), c.shown == nullptr) << c.text << ": " << error;
+        if (t) continue;
+        EXPECT_NE(error.find(std::string("\"") + c.shown + "\" "), std::string::npos) << error;
+        EXPECT_NE(error.find(c.said), std::string::npos) << error;
+        EXPECT_EQ(error.find("SECRET"), std::string::npos) << error;
+        if (c.said == pgpass) {
+            EXPECT_EQ(HistoryTargetName({Kind::Postgres, c.text}), c.shown);
+        }
+    }
+}
+
 TEST(HistoryEntry, NewEntryNamesTheTimeStationRealUserAndVersion) {
     using namespace std::chrono;
     EXPECT_EQ(FormatHistoryTime(system_clock::from_time_t(1796666554)), "2026-12-07T18:02:34Z");

@@ -17,8 +17,7 @@ std::optional<HistoryTarget> ChooseHistoryTarget(const Options& o, std::string* 
     if (o.history) {
         std::string why;
         std::optional<HistoryTarget> t = ParseHistoryTarget(*o.history, &why);
-        if (!t)
-            *error = "--history " + *o.history + ": " + why + " (use postgresql://..., sqlite:PATH or off)";
+        if (!t) *error = "--history: " + why;
         return t;
     }
     if (o.testMode) return HistoryTarget{};
