@@ -130,8 +130,9 @@ HistoryEntry NewHistoryEntry(const std::string& action) {
     HistoryEntry entry;
     entry.uid = NewHistoryUid();
     entry.time = FormatHistoryTime(std::chrono::system_clock::now());
-    entry.station = HostName();
-    entry.user = CurrentUserName();
+    // Names as the system holds them, which need not be UTF-8: a server refuses text that is not.
+    entry.station = StorableHistoryText(HostName());
+    entry.user = StorableHistoryText(CurrentUserName());
     entry.programVersion = QLN_PROGRAM_VERSION;
     entry.action = action;
     return entry;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "history/History.h"
+#include "system/Utf8.h"
 
 namespace {
 
@@ -125,4 +126,8 @@ std::string SqlitePathProblem(const std::string& path) {
     // The database library's reading of a quoted value that begins with a blank goes wrong.
     if (!path.empty() && path[0] == ' ') return "begins with a blank; write the path right after sqlite:";
     return "";
+}
+
+std::string StorableHistoryText(const std::string& text) {
+    return EscapedText(text, EscapeAlso::Nul);
 }

@@ -1,5 +1,8 @@
 #include "history/HistoryTestSupport.h"
 
+#include "engine/QlnState.h"
+#include "history/JobEntry.h"
+
 #include <csignal>
 #include <pwd.h>
 #include <regex>
@@ -164,6 +167,25 @@ TEST_P(HistoryTest, StoresListsAndGivesBackEveryField) {
 
 // Eight stations start at once on an empty database: the schema is made once, every entry is
 // there, none twice, and the ids are unique.
+// A device path is the system's bytes: one that is not UTF-8 (or an error with a NUL) is kept
+// escaped, so that PostgreSQL, which refuses such text, takes the entry like SQLite.
+TEST_P(HistoryTest, TextThatIsNotUtf8IsStoredEscaped) {
+    std::string error;
+    std::unique_ptr<HistoryStore> store = HistoryStore::Open(Fresh("bytes"), nullptr, &error);
+    ASSERT_TRUE(store) << error;
+    HistoryEntry job;
+    job.device = "/dev/ttyUSB\xff\xc3(\xc3\xbc)";
+    RealClock clock;
+    const QlnState state(clock);
+    HistoryEntry e =
+        JobEntry(job, "setpoint", HistoryResult::Failed, -1, std::string("no\0answer", 9), state);
+    ASSERT_TRUE(store->Add(e, &error)) << error;
+    const std::optional<HistoryEntry> back = store->Get(e.id, &error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(back->device, "/dev/ttyUSB\\xff\\xc3(\xc3\xbc)");
+    EXPECT_EQ(back->error, "no\\x00answer");
+}
+
 TEST_P(HistoryTest, EightStationsWriteAtOnceIntoAnEmptyDatabase) {
     const HistoryTarget target = Fresh("stations");
     auto writers = Writers(target, 8, 15);
