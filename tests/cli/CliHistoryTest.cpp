@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 
+#include "history/History.h"
 #include "params/ParameterTable.h"
 #include "project/ProjectFile.h"
 #include "support/CliRunner.h"
@@ -256,6 +257,29 @@ TEST_F(CliHistory, ACommandLineTargetWithAPasswordOrAnUnsafePathIsRefused) {
         EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("SECRET"), std::string::npos) << r.err;
     }
+}
+
+// What the database holds is not the program's text: it can neither print lines of its own nor send
+// the terminal commands, a long name does not cut its line, and --json stays valid UTF-8.
+TEST_F(CliHistory, DatabaseTextsCannotForgeLinesOrTerminalCommands) {
+    std::string error;
+    auto store = HistoryStore::Open({HistoryTarget::Kind::Sqlite, "odd.db"}, nullptr, &error);
+    ASSERT_TRUE(store) << error;
+    HistoryEntry e = NewHistoryEntry("backup");
+    e.time = "2026-12-07T18:02:34Z", e.serial = "A1\xff", e.part = "P\x1b[2J", e.firmware = "7";
+    e.user = "anna\n    99  2026-12-07T18:00:00Z  serial FAKE";
+    e.station = std::string(600, 's') + "\x9b\xc2\x9b";
+    ASSERT_TRUE(store->Add(e, &error)) << error;
+    LockstepClock clock;
+    EXPECT_EQ(
+        RunCliCaptured({"--history", "sqlite:odd.db", "history"}, clock).out,
+        "     1  2026-12-07T18:02:34Z  serial A1\\xff     part P\\x1b[2J     fw 7   backup        ok     "
+        "         anna\\n    99  2026-12-07T18:00:00Z  serial FAKE@" +
+            std::string(600, 's') + "\\x9b\\u009b\n");
+    const std::string json = RunCliCaptured({"--history", "sqlite:odd.db", "--json", "history"}, clock).out;
+    EXPECT_NE(json.find("\"serial\": \"A1\xef\xbf\xbd\", \"part\": \"P\\u001b[2J\""), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("s\xef\xbf\xbd\xc2\x9b\", \"user\": \"anna\\n    99"), std::string::npos) << json;
 }
 
 // A signal in the middle of a write still leaves its entry: incomplete, with the count confirmed.
