@@ -42,6 +42,16 @@ QLabel* MakeLabel(QWidget* parent, const std::string& text) {
     return new QLabel(Q(text), parent);
 }
 
+// A line that may carry a database's or server's text (a path, an error, a name): shown as the
+// plain text it is, never read as markup, whatever it holds.
+QLabel* MakeMessageLabel(QWidget* parent, const char* name) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
 // Fills the list without telling its selection handler: the caller shows what follows itself.
 void Fill(QTableWidget* list, const std::vector<std::vector<std::string>>& rows) {
     const QSignalBlocker quiet(list);
@@ -69,13 +79,9 @@ CValveHistoryDialog::CValveHistoryDialog(QWidget* parent, QlnState& state, const
     auto text = [&](unsigned id) { return texts_.GetSilently(id); };
     setWindowTitle(Q(text(IDS_HISTORY_TITLE)));
 
-    problem_ = new QLabel(this);
-    problem_->setObjectName(QStringLiteral("problem"));
-    problem_->setWordWrap(true);
+    problem_ = MakeMessageLabel(this, "problem");
     problem_->hide();
-    outbox_ = new QLabel(this);
-    outbox_->setObjectName(QStringLiteral("outbox"));
-    outbox_->setWordWrap(true);
+    outbox_ = MakeMessageLabel(this, "outbox");
     outbox_->hide();
 
     QLabel* valvesLabel = MakeLabel(this, text(IDS_HISTORY_VALVES));
@@ -95,9 +101,7 @@ CValveHistoryDialog::CValveHistoryDialog(QWidget* parent, QlnState& state, const
     differences_ = MakeList(this, differencesLabel, {Q(text(IDS_HISTORY_PARAMETER)), QString(), QString()},
                             QAbstractItemView::SingleSelection);
     differences_->setObjectName(QStringLiteral("differences"));
-    note_ = new QLabel(this);
-    note_->setObjectName(QStringLiteral("note"));
-    note_->setWordWrap(true);
+    note_ = MakeMessageLabel(this, "note");
 
     take_ = new QPushButton(Q(text(IDS_HISTORY_TAKE)), this);
     take_->setObjectName(QStringLiteral("take"));

@@ -21,8 +21,13 @@ struct HistoryTarget {
     Kind kind = Kind::Off;
     std::string location; // the SQLite path, or the whole URI
 };
-// Parses a --history value or [HISTORY] DATABASE; nullopt with *error for anything else.
+// Parses a --history value or [HISTORY] DATABASE; nullopt with *error (naming the text masked) for
+// anything else, for a PostgreSQL target that holds a password, and for a SQLite path that holds a
+// quotation mark or a control character.
 std::optional<HistoryTarget> ParseHistoryTarget(const std::string& text, std::string* error);
+// The target as messages name it: a PostgreSQL target with every password-like value masked
+// (MaskHistoryTarget of history/HistoryText.h).
+std::string HistoryTargetName(const HistoryTarget& target);
 // The default: QLN_history.db in the program folder.
 HistoryTarget DefaultHistoryTarget(const std::string& programFolder);
 // The database [HISTORY] DATABASE of QLN_com.ini names (`setting`), or the default when it names

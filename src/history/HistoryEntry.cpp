@@ -1,5 +1,6 @@
 #include "history/History.h"
 
+#include "history/HistoryText.h"
 #include "system/Host.h"
 
 #include <array>
@@ -41,7 +42,9 @@ std::string NewHistoryUid() {
     return uid;
 }
 
-std::optional<HistoryTarget> ParseHistoryTarget(const std::string& text, std::string* error) {
+namespace {
+// The target `text` names by its form, or nullopt.
+std::optional<HistoryTarget> TargetOfForm(const std::string& text) {
     if (text == "off") return HistoryTarget{};
     for (const TargetPrefix& p : kTargetPrefixes) {
         if (!StartsWith(text, p.prefix)) continue;
@@ -49,9 +52,29 @@ std::optional<HistoryTarget> ParseHistoryTarget(const std::string& text, std::st
         if (location.empty() || location == p.prefix) break;
         return HistoryTarget{p.kind, location};
     }
-    if (error)
-        *error = "the history database \"" + text +
-                 "\" is none of off, sqlite:PATH and postgresql://...; give one of these";
+    return std::nullopt;
+}
+
+// Why the target cannot be used as given, or "".
+std::string TargetProblem(const std::optional<HistoryTarget>& t) {
+    if (!t) return "is none of off, sqlite:PATH and postgresql://...; give one of these";
+    // A password here is readable by whoever reads QLN_com.ini, or by every user in `ps` while a
+    // command runs; libpq finds it itself in the places meant for it.
+    if (t->kind == HistoryTarget::Kind::Postgres && HistoryTargetHoldsPassword(t->location))
+        return "holds a password, which others can read there (QLN_com.ini, or the command line in "
+               "ps): leave it out and put it into libpq's password file (~/.pgpass, or the file PGPASSFILE "
+               "names), or name an entry of a connection service file (service=NAME)";
+    if (t->kind == HistoryTarget::Kind::Sqlite) return SqlitePathProblem(t->location);
+    return "";
+}
+} // namespace
+
+std::optional<HistoryTarget> ParseHistoryTarget(const std::string& text, std::string* error) {
+    const std::optional<HistoryTarget> t = TargetOfForm(text);
+    const std::string problem = TargetProblem(t);
+    if (problem.empty()) return t;
+    // A mistyped target may hold a password too: it is never echoed unmasked.
+    if (error) *error = "the history database \"" + MaskHistoryTarget(text) + "\" " + problem;
     return std::nullopt;
 }
 
@@ -76,9 +99,7 @@ std::optional<HistoryTarget> ConfiguredHistoryTarget(const std::string& setting,
     if (setting.empty()) return DefaultHistoryTarget(programFolder);
     std::string why;
     std::optional<HistoryTarget> t = ParseHistoryTarget(setting, &why);
-    if (!t)
-        *error = "QLN_com.ini [HISTORY] DATABASE=" + setting + ": " + why +
-                 " (use postgresql://..., sqlite:PATH or off)";
+    if (!t) *error = "QLN_com.ini [HISTORY] DATABASE=" + MaskHistoryTarget(setting) + ": " + why;
     return t;
 }
 
@@ -122,8 +143,9 @@ HistoryEntry NewHistoryEntry(const std::string& action) {
     HistoryEntry entry;
     entry.uid = NewHistoryUid();
     entry.time = FormatHistoryTime(std::chrono::system_clock::now());
-    entry.station = HostName();
-    entry.user = CurrentUserName();
+    // Names as the system holds them, which need not be UTF-8: a server refuses text that is not.
+    entry.station = StorableHistoryText(HostName());
+    entry.user = StorableHistoryText(CurrentUserName());
     entry.programVersion = QLN_PROGRAM_VERSION;
     entry.action = action;
     return entry;

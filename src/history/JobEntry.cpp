@@ -5,6 +5,7 @@
 
 #include "engine/QlnState.h"
 #include "engine/ValveInfoFormat.h"
+#include "history/HistoryText.h"
 
 namespace {
 // What an entry keeps of the job's data. A read keeps what it read only when it completed; a write
@@ -48,14 +49,15 @@ HistoryEntry JobEntry(const HistoryEntry& job, const std::string& action, Histor
                       const std::string& error, const QlnState& s) {
     // Each entry its own uid and time; the link and the identity are the job's.
     HistoryEntry e = NewHistoryEntry(action);
-    e.port = job.port;
-    e.device = job.device;
+    // A device path is the system's bytes, which need not be UTF-8: a server refuses text that is not.
+    e.port = StorableHistoryText(job.port);
+    e.device = StorableHistoryText(job.device);
     e.serial = job.serial;
     e.part = job.part;
     e.firmware = job.firmware;
     e.result = result;
     e.confirmed = confirmed;
-    e.error = error;
+    e.error = StorableHistoryText(error);
     FillData(e, s);
     return e;
 }

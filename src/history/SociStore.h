@@ -70,6 +70,3 @@ private:
 
 // A database's message on one line: libpq puts the reason on the lines after SOCI's own.
 std::string HistoryOneLine(const std::string& text);
-
-// The target as messages name it: no password is shown.
-std::string HistoryTargetName(const HistoryTarget& target);

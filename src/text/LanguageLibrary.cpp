@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "system/Files.h"
+#include "system/Utf8.h"
 #include "text/PeResources.h"
 
 namespace {
@@ -21,29 +22,6 @@ std::string Quote(string_view s) {
     while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
         --n;
     return "\"" + std::string(s.substr(0, n)) + "...\"";
-}
-
-// Length of the valid UTF-8 sequence at s[i], or 0 when it is not one (overlong forms, surrogates
-// and code points above U+10FFFF are invalid).
-std::size_t Utf8SequenceLength(string_view s, std::size_t i) {
-    auto byte = [&](std::size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u; };
-    unsigned c = byte(i);
-    if (c < 0x80) return 1;
-    auto cont = [&](std::size_t k) { return (byte(k) & 0xC0) == 0x80; };
-    if (c >= 0xC2 && c <= 0xDF) return cont(i + 1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        unsigned c1 = byte(i + 1);
-        if (c == 0xE0 && c1 < 0xA0) return 0; // overlong
-        if (c == 0xED && c1 > 0x9F) return 0; // surrogate
-        return cont(i + 1) && cont(i + 2) ? 3 : 0;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        unsigned c1 = byte(i + 1);
-        if (c == 0xF0 && c1 < 0x90) return 0; // overlong
-        if (c == 0xF4 && c1 > 0x8F) return 0; // above U+10FFFF
-        return cont(i + 1) && cont(i + 2) && cont(i + 3) ? 4 : 0;
-    }
-    return 0;
 }
 
 bool IsBlank(char c) {

@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 
+#include "history/History.h"
 #include "params/ParameterTable.h"
 #include "project/ProjectFile.h"
 #include "support/CliRunner.h"
@@ -213,6 +214,9 @@ TEST_F(CliHistory, AnUnusableHistoryStopsAJobOnlyWhereRecordingIsRequired) {
         {"DATABASE=sqlite:newer.db\nREQUIRED=1\n", false, 11, "Nothing was sent to the valve", false},
         {"DATABASE=mysql://db\nREQUIRED=yes\n", false, 11, "[HISTORY] REQUIRED=1", false},
         {"DATABASE=off\nREQUIRED=1\n", false, 11, "the history is off; this station requires", false},
+        {"DATABASE=postgresql://station:SECRET@db/qln\n", false, 0,
+         "DATABASE=postgresql://station:***@db/qln: the history database", true},
+        {"DATABASE=postgresql://db/qln?password=SECRET\nREQUIRED=1\n", false, 11, "holds a password", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.comIni);
@@ -232,6 +236,7 @@ TEST_F(CliHistory, AnUnusableHistoryStopsAJobOnlyWhereRecordingIsRequired) {
                        err.str()};
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("SECRET"), std::string::npos) << r.err;
         EXPECT_EQ(valve.RequestCount() > 0, c.status == 0);
         EXPECT_EQ(r.out.empty(), c.status != 0);
         EXPECT_EQ(IsRegularFile("QLN_history_outbox.db"), c.outbox);
@@ -257,6 +262,49 @@ TEST_F(CliHistory, VerifyNamesAChangedEntry) {
     const Output script = QlnCli({"history", "setup", "--print"});
     EXPECT_EQ(script.status, 0);
     EXPECT_NE(script.text.find("CREATE ROLE qln_station NOLOGIN"), std::string::npos);
+}
+
+// On the command line (where every user sees it in ps) a password is a usage error, as is a SQLite
+// path that would pass options to the database library; no message shows the password.
+TEST_F(CliHistory, ACommandLineTargetWithAPasswordOrAnUnsafePathIsRefused) {
+    LockstepClock clock;
+    const struct {
+        const char *target, *said;
+    } cases[] = {
+        {"postgresql://station:SECRET@db/qln?sslpassword=SECRET",
+         "--history: the history database \"postgresql://station:***@db/qln?sslpassword=***\" holds a "
+         "password"},
+        {"sqlite:h.db\" vfs=unix-none", "\"sqlite:h.db\" vfs=unix-none\" holds a quotation mark"},
+    };
+    for (const auto& c : cases) {
+        const CliRun r = RunCliCaptured({"--history", c.target, "history"}, clock);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("SECRET"), std::string::npos) << r.err;
+    }
+}
+
+// What the database holds is not the program's text: it can neither print lines of its own nor send
+// the terminal commands, a long name does not cut its line, and --json stays valid UTF-8.
+TEST_F(CliHistory, DatabaseTextsCannotForgeLinesOrTerminalCommands) {
+    std::string error;
+    auto store = HistoryStore::Open({HistoryTarget::Kind::Sqlite, "odd.db"}, nullptr, &error);
+    ASSERT_TRUE(store) << error;
+    HistoryEntry e = NewHistoryEntry("backup");
+    e.time = "2026-12-07T18:02:34Z", e.serial = "A1\xff", e.part = "P\x1b[2J", e.firmware = "7";
+    e.user = "anna\n    99  2026-12-07T18:00:00Z  serial FAKE";
+    e.station = std::string(600, 's') + "\x9b\xc2\x9b";
+    ASSERT_TRUE(store->Add(e, &error)) << error;
+    LockstepClock clock;
+    EXPECT_EQ(
+        RunCliCaptured({"--history", "sqlite:odd.db", "history"}, clock).out,
+        "     1  2026-12-07T18:02:34Z  serial A1\\xff     part P\\x1b[2J     fw 7   backup        ok     "
+        "         anna\\n    99  2026-12-07T18:00:00Z  serial FAKE@" +
+            std::string(600, 's') + "\\x9b\\u009b\n");
+    const std::string json = RunCliCaptured({"--history", "sqlite:odd.db", "--json", "history"}, clock).out;
+    EXPECT_NE(json.find("\"serial\": \"A1\xef\xbf\xbd\", \"part\": \"P\\u001b[2J\""), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("s\xef\xbf\xbd\xc2\x9b\", \"user\": \"anna\\n    99"), std::string::npos) << json;
 }
 
 // A signal in the middle of a write still leaves its entry: incomplete, with the count confirmed.

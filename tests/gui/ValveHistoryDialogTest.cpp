@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <clocale>
@@ -186,6 +187,15 @@ void ValveHistoryTest::saysWhyThereIsNoHistory() {
         QVERIFY2(seen, c.what);
         QCOMPARE(QFile::exists(QString::fromStdString(file)), c.database != nullptr);
     }
+    // A path or a server's message is shown as the text it is, never read as markup.
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("<b>line.db"));
+    std::ofstream(path.toStdString()) << "Not a database.\n";
+    Program p({false, false, true}, nullptr, "", "off", "[HISTORY]\nDATABASE=sqlite:" + path.toStdString());
+    QVERIFY(WithHistoryDialog(*p.frame, [&](CValveHistoryDialog& d) {
+        const QString shown = Accessible(d.ProblemLine())->text(QAccessible::Name);
+        QVERIFY2(shown.contains(path + " cannot be"), qPrintable(shown));
+    }));
 }
 
 int main(int argc, char** argv) {

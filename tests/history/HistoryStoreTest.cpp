@@ -1,5 +1,8 @@
 #include "history/HistoryTestSupport.h"
 
+#include "engine/QlnState.h"
+#include "history/JobEntry.h"
+
 #include <csignal>
 #include <pwd.h>
 #include <regex>
@@ -43,6 +46,48 @@ TEST(HistoryTarget, ParsesTheThreeFormsAndRefusesTheRest) {
     }
     EXPECT_EQ(DefaultHistoryTarget("/opt/qln").location, "/opt/qln/QLN_history.db");
     EXPECT_EQ(OutboxPath("/opt/qln"), "/opt/qln/QLN_history_outbox.db");
+}
+
+// A password is refused wherever a target is given, and no message shows one, in whatever spelling
+// it was written; a SQLite path that could end its value in the connection string is refused.
+TEST(HistoryTarget, PasswordsAndUnsafePathsAreRefusedAndNeverShown) {
+    const char* pgpass = "(~/.pgpass, or the file PGPASSFILE names), or name an entry of a connection "
+                         "service file (service=NAME)";
+    const char* form = "is none of off, sqlite:PATH and postgresql://...";
+    const char* quote = "holds a quotation mark or a control character";
+    const struct {
+        const char* text;
+        const char* shown; // how messages name it; nullptr: accepted
+        const char* said;
+    } cases[] = {
+        {"postgresql://station@db.example/qln?sslmode=verify-full&sslrootcert=/etc/qln/ca.pem", nullptr, ""},
+        {"postgresql://db:5432/qln?user=a@b&passfile=/etc/qln/pgpass", nullptr, ""},
+        {"postgresql://station:SECRET@db/qln", "postgresql://station:***@db/qln", pgpass},
+        {"postgresql://db/qln?sslpassword=SECRET&password=SECRET",
+         "postgresql://db/qln?sslpassword=***&password=***", pgpass},
+        {"postgres://db/qln?user=u&PassWord=SECRET", "postgres://db/qln?user=u&PassWord=***", pgpass},
+        {"postgresql://db/qln?pass%77ord=SECRET&user=u", "postgresql://db/qln?pass%77ord=***&user=u", pgpass},
+        {"postgresql://u:SE@CR/ET@db/qln?user=a@b", "postgresql://u:***@db/qln?user=a@b", pgpass},
+        {"postgresq://u:SECRET@db/qln", "postgresq://u:***@db/qln", form},
+        {"postgres:/u:SECRET@db", "postgres:/u:***@db", form},
+        {"host=db password=SECRET user=u", "host=db password=***", form},
+        {"sqlite:/var/qln/a=b c.db", nullptr, ""},
+        {"sqlite:/tmp/h.db\" vfs=unix-none", "sqlite:/tmp/h.db\" vfs=unix-none", quote},
+        {"sqlite:/tmp/h\n.db", "sqlite:/tmp/h\n.db", quote},
+        {"sqlite: h=1.db", "sqlite: h=1.db", "begins with a blank"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const std::optional<HistoryTarget> t = ParseHistoryTarget(c.text, &error);
+        ASSERT_EQ(t.has_value(), c.shown == nullptr) << c.text << ": " << error;
+        if (t) continue;
+        EXPECT_NE(error.find(std::string("\"") + c.shown + "\" "), std::string::npos) << error;
+        EXPECT_NE(error.find(c.said), std::string::npos) << error;
+        EXPECT_EQ(error.find("SECRET"), std::string::npos) << error;
+        if (c.said == pgpass) {
+            EXPECT_EQ(HistoryTargetName({Kind::Postgres, c.text}), c.shown);
+        }
+    }
 }
 
 TEST(HistoryEntry, NewEntryNamesTheTimeStationRealUserAndVersion) {
@@ -123,6 +168,25 @@ TEST_P(HistoryTest, StoresListsAndGivesBackEveryField) {
 
 // Eight stations start at once on an empty database: the schema is made once, every entry is
 // there, none twice, and the ids are unique.
+// A device path is the system's bytes: one that is not UTF-8 (or an error with a NUL) is kept
+// escaped, so that PostgreSQL, which refuses such text, takes the entry like SQLite.
+TEST_P(HistoryTest, TextThatIsNotUtf8IsStoredEscaped) {
+    std::string error;
+    std::unique_ptr<HistoryStore> store = HistoryStore::Open(Fresh("bytes"), nullptr, &error);
+    ASSERT_TRUE(store) << error;
+    HistoryEntry job;
+    job.device = "/dev/ttyUSB\xff\xc3(\xc3\xbc)";
+    RealClock clock;
+    const QlnState state(clock);
+    HistoryEntry e =
+        JobEntry(job, "setpoint", HistoryResult::Failed, -1, std::string("no\0answer", 9), state);
+    ASSERT_TRUE(store->Add(e, &error)) << error;
+    const std::optional<HistoryEntry> back = store->Get(e.id, &error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(back->device, "/dev/ttyUSB\\xff\\xc3(\xc3\xbc)");
+    EXPECT_EQ(back->error, "no\\x00answer");
+}
+
 TEST_P(HistoryTest, EightStationsWriteAtOnceIntoAnEmptyDatabase) {
     const HistoryTarget target = Fresh("stations");
     auto writers = Writers(target, 8, 15);

@@ -16,6 +16,7 @@
 #include "RecordCommand.h"
 #include "SetpointTestAutotuneCommands.h"
 #include "ShowCommand.h"
+#include "history/HistoryText.h"
 #include "settings/ComSettings.h"
 
 namespace {
@@ -317,8 +318,10 @@ private:
             ->type_name("URL|sqlite:PATH|off")
             ->check(Checked([](const std::string& v) {
                 std::string why;
-                if (!HistoryAvailable() && v != "off") return "--history " + v + ": " + NoHistoryHere();
-                return ParseHistoryTarget(v, &why) ? std::string() : "--history " + v + ": " + why;
+                if (!HistoryAvailable() && v != "off")
+                    return "--history " + MaskHistoryTarget(v) + ": " + NoHistoryHere();
+                // The error names the value, masked.
+                return ParseHistoryTarget(v, &why) ? std::string() : "--history: " + why;
             }))
             ->each([this](const std::string& v) { o_.history = v; });
     }

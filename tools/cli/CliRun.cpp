@@ -17,6 +17,7 @@
 #include "system/Files.h"
 #include "system/Host.h"
 #include "system/StopSignals.h"
+#include "system/Utf8.h"
 #include "text/Texts.h"
 
 // Progress goes to a person only: stderr on a terminal.
@@ -328,6 +329,10 @@ int ValveRun::ReportFailure(uint32_t code, bool parameterWrite, std::ostream& er
         return EXIT_WRITE_INCOMPLETE;
     }
     return static_cast<int>(code);
+}
+
+std::string TerminalText(const std::string& s) {
+    return EscapedText(s, EscapeAlso::Controls);
 }
 
 // ---- JSON -------------------------------------------------------------------------------------

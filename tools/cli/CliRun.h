@@ -172,6 +172,11 @@ private:
     bool identityPending_ = false; // the next Request reads the identity first
 };
 
+// A text from outside (a database's, a server's error) as a terminal line shows it: control
+// characters and bytes that are not UTF-8 escaped (\n, \x1b), so it can neither end the line nor
+// send the terminal commands.
+std::string TerminalText(const std::string& s);
+
 // ---- JSON -------------------------------------------------------------------------------------
 
 std::string JsonString(const std::string& s);

@@ -53,7 +53,7 @@ int Open(CommandContext& c, OpenHistory& h) {
     std::string error;
     const std::optional<HistoryTarget> target = ChooseHistoryTarget(c.o, &error);
     if (!target) {
-        c.err << "qln-cli: " << error << ".\n";
+        c.err << "qln-cli: " << TerminalText(error) << ".\n";
         return EXIT_HISTORY;
     }
     if (target->kind == HistoryTarget::Kind::Off) {
@@ -66,7 +66,7 @@ int Open(CommandContext& c, OpenHistory& h) {
     if (h.recorder->Open(&failure, &error)) h.store = h.recorder->Store();
     if (!h.store) {
         c.err << "qln-cli: the valve history cannot be read: "
-              << (error.empty() ? "the database cannot be reached" : error) << "\n";
+              << (error.empty() ? "the database cannot be reached" : TerminalText(error)) << "\n";
         return EXIT_HISTORY;
     }
     return -1;
@@ -74,6 +74,25 @@ int Open(CommandContext& c, OpenHistory& h) {
 
 std::string Number(int v) {
     return v < 0 ? "null" : std::to_string(v);
+}
+
+// `text` filled with blanks to `width` bytes, as printf's %-Ns does.
+std::string Padded(std::string text, size_t width) {
+    if (text.size() < width) text.append(width - text.size(), ' ');
+    return text;
+}
+
+// One entry of the list, whole: its texts come from the database, so each is escaped and no
+// length cuts the line short.
+std::string ListLine(const HistoryEntry& e) {
+    const std::string result = std::string(HistoryResultName(e.result)) +
+                               (e.confirmed >= 0 ? " " + std::to_string(e.confirmed) : std::string());
+    char id[32];
+    std::snprintf(id, sizeof id, "%6lld", static_cast<long long>(e.id));
+    return std::string(id) + "  " + TerminalText(e.time) + "  serial " + Padded(TerminalText(e.serial), 10) +
+           " part " + Padded(TerminalText(e.part), 12) + " fw " + Padded(TerminalText(e.firmware), 3) + " " +
+           Padded(TerminalText(e.action), 13) + " " + Padded(result, 15) + " " + TerminalText(e.user) + "@" +
+           TerminalText(e.station) + "\n";
 }
 
 void PrintList(const std::vector<HistoryEntry>& entries, bool json, std::ostream& out) {
@@ -97,16 +116,8 @@ void PrintList(const std::vector<HistoryEntry>& entries, bool json, std::ostream
         out << "]}\n";
         return;
     }
-    char buf[512];
-    for (const HistoryEntry& e : entries) {
-        const std::string result = std::string(HistoryResultName(e.result)) +
-                                   (e.confirmed >= 0 ? " " + std::to_string(e.confirmed) : std::string());
-        std::snprintf(buf, sizeof buf, "%6lld  %s  serial %-10s part %-12s fw %-3s %-13s %-15s %s@%s\n",
-                      static_cast<long long>(e.id), e.time.c_str(), e.serial.c_str(), e.part.c_str(),
-                      e.firmware.c_str(), e.action.c_str(), result.c_str(), e.user.c_str(),
-                      e.station.c_str());
-        out << buf;
-    }
+    for (const HistoryEntry& e : entries)
+        out << ListLine(e);
 }
 
 // The entry's parameter set; nullopt (said on stderr) when there is no such entry or it holds none.
@@ -114,13 +125,14 @@ std::optional<ParameterBlock> EntrySet(CommandContext& c, HistoryStore& store, i
     std::string error;
     const std::optional<HistoryEntry> e = store.Get(id, &error);
     if (!e) {
-        c.err << "qln-cli: " << (error.empty() ? "there is no history entry " + std::to_string(id) : error)
+        c.err << "qln-cli: "
+              << (error.empty() ? "there is no history entry " + std::to_string(id) : TerminalText(error))
               << "\n";
         return std::nullopt;
     }
     if (e->parameters.size() != sizeof(ParameterBlock)) {
-        c.err << "qln-cli: history entry " << id << " (" << e->action << ", " << HistoryResultName(e->result)
-              << ") holds no parameter set\n";
+        c.err << "qln-cli: history entry " << id << " (" << TerminalText(e->action) << ", "
+              << HistoryResultName(e->result) << ") holds no parameter set\n";
         return std::nullopt;
     }
     ParameterBlock b;
@@ -132,7 +144,7 @@ int List(CommandContext& c, HistoryStore& store) {
     std::string error;
     const std::vector<HistoryEntry> entries = store.List(c.o.historyValve, &error);
     if (!error.empty()) {
-        c.err << "qln-cli: the valve history cannot be read: " << error << "\n";
+        c.err << "qln-cli: the valve history cannot be read: " << TerminalText(error) << "\n";
         return EXIT_HISTORY;
     }
     PrintList(entries, c.o.json, c.out);

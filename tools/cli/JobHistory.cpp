@@ -17,8 +17,7 @@ std::optional<HistoryTarget> ChooseHistoryTarget(const Options& o, std::string* 
     if (o.history) {
         std::string why;
         std::optional<HistoryTarget> t = ParseHistoryTarget(*o.history, &why);
-        if (!t)
-            *error = "--history " + *o.history + ": " + why + " (use postgresql://..., sqlite:PATH or off)";
+        if (!t) *error = "--history: " + why;
         return t;
     }
     if (o.testMode) return HistoryTarget{};
@@ -42,7 +41,7 @@ int JobHistory::Open() {
     auto recorder = std::make_unique<HistoryRecorder>(target, CliOutboxPath(), required);
     HistoryOpenFailure failure = HistoryOpenFailure::None;
     if (!recorder->Open(&failure, &error)) {
-        c_.err << "qln-cli: the valve history cannot take this job's entry: " << error
+        c_.err << "qln-cli: the valve history cannot take this job's entry: " << TerminalText(error)
                << "\nNothing was sent to the valve. Make the database usable, name another one (--history or "
                   "[HISTORY] DATABASE), or use a newer qln-cli.\n";
         return EXIT_HISTORY;
@@ -81,12 +80,12 @@ void JobHistory::Record(const std::string& action, HistoryResult result, int con
     if (!recorder_->Record(entry, &notice, &why)) {
         c_.err << "qln-cli: the " << action
                << " entry of this job was not recorded, neither in the history nor in " << CliOutboxPath()
-               << ": " << why << "\n";
+               << ": " << TerminalText(why) << "\n";
         // Only a station that requires recording fails the job for it; elsewhere the job's own status
         // stands.
         c_.historyLost = recorder_->Required();
         return;
     }
     // The recorder says a store out of reach once per job, and every entry the store refuses.
-    if (!notice.empty()) c_.err << "qln-cli: " << notice << "\n";
+    if (!notice.empty()) c_.err << "qln-cli: " << TerminalText(notice) << "\n";
 }
