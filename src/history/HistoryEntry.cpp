@@ -6,10 +6,6 @@
 #include <cstdio>
 #include <random>
 
-#ifndef QLN_PROGRAM_VERSION
-#define QLN_PROGRAM_VERSION "unknown"
-#endif
-
 namespace {
 
 struct TargetPrefix {
@@ -111,7 +107,7 @@ HistoryEntry NewHistoryEntry(const std::string& action) {
     entry.time = FormatHistoryTime(std::chrono::system_clock::now());
     entry.station = HostName();
     entry.user = CurrentUserName();
-    entry.programVersion = QLN_PROGRAM_VERSION;
+    entry.programVersion = QLN_VERSION;
     entry.action = action;
     return entry;
 }
