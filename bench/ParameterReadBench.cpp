@@ -1,26 +1,31 @@
-// A full parameter read (36 exchanges) through the real threads, a pseudo-terminal and a valve
-// that answers at once, on the real clock: what a user waits for when the editor reads the valve.
+// A full parameter read (36 exchanges) through the real threads and a pseudo-terminal, on the real
+// clock: what a user waits for when the editor reads the valve.
+//
+//   BM_ParameterRead                              a scripted valve that answers at once
+//   BM_ParameterReadThroughAdapter/latency_ms:N   qln-valve at 19200 baud behind a USB serial
+//                                                 adapter whose latency timer is N ms (0: none)
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 #include "engine/DeviceCommands.h"
 #include "engine/EngineThreads.h"
 #include "support/EngineHarness.h"
 #include "support/ScriptedValve.h"
+#include "support/ValveProcess.h"
 
 using namespace qln_test;
 
 namespace {
-void BM_ParameterRead(benchmark::State& state) {
-    ValveModel model;
-    ScriptedValve valve(model.Behaviour());
+// Reads the parameters once per iteration from the device, after one baud-rate test.
+void ReadParameters(benchmark::State& state, const std::string& device) {
     RealClock clock;
     auto qln = std::make_unique<QlnState>(clock);
     QlnState& s = *qln;
     s.link.PortIndex.store(0);
-    s.link.DevicePath[0] = valve.SlavePath();
+    s.link.DevicePath[0] = device;
     RecordingNotifier notifier;
     EngineThreads threads(s, notifier);
     threads.Start();
@@ -50,6 +55,29 @@ void BM_ParameterRead(benchmark::State& state) {
     state.counters["reads_per_s"] = static_cast<double>(reads) / seconds;
     state.counters["us_per_exchange"] = seconds * 1e6 / static_cast<double>(reads * PARAM_TELEGRAM_COUNT);
 }
+
+void BM_ParameterRead(benchmark::State& state) {
+    ValveModel model;
+    ScriptedValve valve(model.Behaviour());
+    ReadParameters(state, valve.SlavePath());
+}
+
+void BM_ParameterReadThroughAdapter(benchmark::State& state) {
+    ValveProcess valve({"--adapter-latency", std::to_string(state.range(0))});
+    if (valve.SlavePath().empty()) {
+        state.SkipWithError("qln-valve did not start");
+        return;
+    }
+    ReadParameters(state, valve.SlavePath());
+}
 } // namespace
 
 BENCHMARK(BM_ParameterRead)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ParameterReadThroughAdapter)
+    ->ArgName("latency_ms")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(16)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);

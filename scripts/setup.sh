@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config git
   dpkg-dev
+  help2man lintian desktop-file-utils appstream bash-completion
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev
   clang clang-format libclang-rt-dev

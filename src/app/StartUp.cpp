@@ -10,6 +10,24 @@ namespace {
 
 constexpr std::size_t kExaminedLength = 199;
 
+constexpr const char* kHelp =
+    "usage: qln [-LOG] [-CAL] [-TESTSIO]\n"
+    "The desktop service tool for an electronic proportional flow-control valve on a serial port:\n"
+    "read, edit and write its parameters, read its identity, history and live status, drive it\n"
+    "from the PC and record its signals with the scope.\n"
+    "\n"
+    "Switches (found anywhere in the command line, in any case):\n"
+    "  -LOG        write the trace log debug.txt in the program folder\n"
+    "  -CAL        add the calibration commands to the menu\n"
+    "  -TESTSIO    replace the valve by the built-in simulated valve (the title says TESTMODE)\n"
+    "  --help      print this help\n"
+    "  --version   print the version\n"
+    "\n"
+    "The program folder is the folder qln is started in (qln-desktop starts it in ~/qln). It holds\n"
+    "QLN_com.ini (the serial port, [DEVICES] COM1=/dev/ttyUSB0, remembered line speeds),\n"
+    "QLN_para.ini (which parameters may be changed, and the defaults of a new project), the user\n"
+    "guide QLN.HLP (F1), an optional translation Lang_dll.DLL and the trace log debug.txt.\n";
+
 char AsciiUpper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -34,6 +52,14 @@ std::string CommandLineOf(int argc, const char* const* argv) {
         line += argv[i];
     }
     return line;
+}
+
+std::string ProgramInfoText(int argc, const char* const* argv) {
+    if (argc != 2 || !argv[1]) return {};
+    const std::string arg = argv[1];
+    if (arg == "--help") return kHelp;
+    if (arg == "--version") return "qln " QLN_VERSION "\n";
+    return {};
 }
 
 std::string BuildStamp(const std::string& programPath) {

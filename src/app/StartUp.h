@@ -20,6 +20,10 @@ Switches ParseSwitches(const std::string& commandLine);
 // "my-calibration" does not switch calibration mode on).
 std::string CommandLineOf(int argc, const char* const* argv);
 
+// What `qln --help` or `qln --version` prints when that is the only argument; "" for any other
+// command line, whose switches are looked for as ever.
+std::string ProgramInfoText(int argc, const char* const* argv);
+
 // The creation time of the program file (its birth time where the file system keeps one, else its
 // modification time) in local time, formatted "%Y%m%d %H%M%S"; empty when the file's status
 // cannot be read.

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QScreen>
 #include <clocale>
+#include <cstdio>
 #include <memory>
 
 #include "app/Look.h"
@@ -16,6 +17,12 @@
 #include "text/LanguageLibrary.h"
 
 int main(int argc, char** argv) {
+    // Answered before the window system starts, so that neither needs a display.
+    const std::string info = ProgramInfoText(argc, argv);
+    if (!info.empty()) {
+        std::fputs(info.c_str(), stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     // Qt takes over the user's locale; numbers in files and fields keep a '.' whatever it says.
     std::setlocale(LC_NUMERIC, "C");

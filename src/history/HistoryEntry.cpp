@@ -7,10 +7,6 @@
 #include <cstdio>
 #include <random>
 
-#ifndef QLN_PROGRAM_VERSION
-#define QLN_PROGRAM_VERSION "unknown"
-#endif
-
 namespace {
 
 struct TargetPrefix {
@@ -146,7 +142,7 @@ HistoryEntry NewHistoryEntry(const std::string& action) {
     // Names as the system holds them, which need not be UTF-8: a server refuses text that is not.
     entry.station = StorableHistoryText(HostName());
     entry.user = StorableHistoryText(CurrentUserName());
-    entry.programVersion = QLN_PROGRAM_VERSION;
+    entry.programVersion = QLN_VERSION;
     entry.action = action;
     return entry;
 }

@@ -9,6 +9,7 @@
 #include "link/Trace.h"
 #include "system/Clock.h"
 #include "system/SerialDevice.h"
+#include "system/SerialLatency.h"
 #include "system/SerialPorts.h"
 #include "system/Waker.h"
 
@@ -122,6 +123,8 @@ struct LinkState {
     // that the number may have been given to another open meanwhile.
     std::atomic<uint32_t> PortCloses{0};
     std::atomic<int> LastOpenErrno{0};
+    // How a USB adapter is asked to pass short replies on at once (a test hands in its own).
+    SerialLatency* latency = &SystemSerialLatency();
     // The hot-plug monitor (open once StartPortMonitor succeeded), which the receiver waits on,
     // and the arrivals and removals of serial devices it has seen: the window compares the count.
     SerialPortMonitor PortMonitor;

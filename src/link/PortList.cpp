@@ -29,6 +29,7 @@ PortEntry EntryOf(const SerialPortFacts& f, const UserIds& user) {
         if (e.byId.empty() && link.rfind(kByIdFolder, 0) == 0) e.byId = link;
     e.driver = f.driver;
     if (f.usb) e.usb = UsbIdentity{f.vendorId, f.productId, f.manufacturer, f.product, f.serial};
+    if (f.latencyTimerMs >= 0) e.latencyTimerMs = f.latencyTimerMs;
     e.accessible = DeviceOpenProblem(f.node, user) == 0;
     return e;
 }
@@ -105,6 +106,10 @@ std::optional<std::string> SoleUsbAdapter(const std::vector<PortEntry>& ports) {
     return StablePath(*sole);
 }
 
+bool SlowLatencyTimer(const PortEntry& port) {
+    return port.latencyTimerMs && *port.latencyTimerMs > 1;
+}
+
 std::string PortsJson(const std::vector<PortEntry>& ports) {
     std::string out = "{\"ports\": [";
     for (size_t i = 0; i < ports.size(); ++i) {
@@ -112,6 +117,7 @@ std::string PortsJson(const std::vector<PortEntry>& ports) {
         out += (i ? ", " : "");
         out += "{\"device\": " + JsonQuote(p.device) + ", \"by_id\": " + JsonOrNull(p.byId) +
                ", \"driver\": " + JsonQuote(p.driver) + ", \"usb\": " + UsbJson(p.usb) +
+               ", \"latency_timer_ms\": " + (p.latencyTimerMs ? std::to_string(*p.latencyTimerMs) : "null") +
                ", \"accessible\": " + (p.accessible ? "true" : "false") + "}";
     }
     return out + "]}";

@@ -25,6 +25,8 @@ struct PortEntry {
     std::string driver;             // "ftdi_sio"
     std::optional<UsbIdentity> usb; // USB adapters only
     bool accessible = false;        // the user may open it (owner, group and mode)
+    // The adapter's latency timer: short replies wait this long (ms). Empty when its driver has none.
+    std::optional<int> latencyTimerMs;
 };
 
 // The usable ports among the facts, sorted by device: ttys without a device or driver, and
@@ -44,7 +46,10 @@ std::string StablePath(const PortEntry& port);
 bool PortNamedBy(const SerialPortFacts& facts, const std::string& path);
 // The one USB adapter's stable path when exactly one USB adapter is present.
 std::optional<std::string> SoleUsbAdapter(const std::vector<PortEntry>& ports);
-// {"ports": [{"device": ..., "by_id": ... | null, "driver": ..., "usb": {...} | null, "accessible": ...}]}
+// Whether the adapter holds short replies back longer than the 1 ms its low-latency mode uses.
+bool SlowLatencyTimer(const PortEntry& port);
+// {"ports": [{"device": ..., "by_id": ... | null, "driver": ..., "usb": {...} | null,
+//             "latency_timer_ms": n | null, "accessible": ...}]}
 std::string PortsJson(const std::vector<PortEntry>& ports);
 
 // Opens the link's hot-plug monitor, which the receiver then waits on beside the port, counting

@@ -12,6 +12,17 @@ namespace {
 constexpr int LINUX_TTY_QUEUE = 65536;
 constexpr int WANTED_QUEUE = 16384;
 
+// A USB adapter would hold every short reply back for its latency timer; one that cannot be
+// switched to low latency is still used as it is, so a refusal goes into the trace only.
+void AskForLowLatency(LinkState& s, SerialHandle fd) {
+    if (!s.latency->OnUsb(fd)) return;
+    int err = 0;
+    if (s.latency->RequestLowLatency(fd, &err))
+        QLN_TRACE_INFO(s.trace, " Low latency on");
+    else
+        QLN_TRACE_INFO(s.trace, " Low latency refused: %d", err);
+}
+
 long ReadResult(LinkState& s, long n, int err, size_t len) {
     if (n < 0) {
         if (err == EAGAIN || err == EINTR) return 0;
@@ -117,6 +128,7 @@ bool InitComPort(LinkState& s) {
             CloseComPort(s);
             return false;
         }
+        AskForLowLatency(s, fd);
         QLN_TRACE_INFO(s.trace, " RxQueue: %d bytes", LINUX_TTY_QUEUE);
         if (LINUX_TTY_QUEUE < WANTED_QUEUE)
             QLN_TRACE_INFO(s.trace, " New RxQueue: %d bytes", LINUX_TTY_QUEUE);

@@ -16,6 +16,8 @@ struct SerialPortFacts {
     int uartType = -1;              // a serial-core port's sysfs "type" (0: no UART); -1 when absent
     bool usb = false;               // the device hangs on a USB interface
     std::string vendorId, productId, manufacturer, product, serial; // USB only; "" when unknown
+    // The USB serial driver's latency timer in ms (its sysfs latency_timer); -1 when it has none.
+    int latencyTimerMs = -1;
 };
 
 // Every tty device the database knows. Empty, with the reason in *error, when it cannot be read

@@ -76,12 +76,13 @@ private:
     std::vector<std::pair<std::string, std::string>> links_;
 };
 
-int UartType(udev_device* tty) {
-    const std::string type = Attribute(tty, "type");
-    if (type.empty()) return -1;
+// A whole-number attribute; -1 when absent or not a number.
+int NumberAttribute(udev_device* d, const char* name) {
+    const std::string text = d ? Attribute(d, name) : "";
+    if (text.empty()) return -1;
     char* end = nullptr;
-    const long v = std::strtol(type.c_str(), &end, 10);
-    return end == type.c_str() || v < INT_MIN || v > INT_MAX ? -1 : static_cast<int>(v);
+    const long v = std::strtol(text.c_str(), &end, 10);
+    return end == text.c_str() || v < INT_MIN || v > INT_MAX ? -1 : static_cast<int>(v);
 }
 
 // The USB identity from the usb_device above the tty, else from the properties udev's USB
@@ -122,8 +123,11 @@ SerialPortFacts FactsOf(udev_device* tty, ByIdFolder& byId) {
         hardware = udev_device_get_parent(hardware);
     f.driver = hardware ? Text(udev_device_get_driver(hardware)) : "";
     if (f.driver.empty()) f.driver = Property(tty, "ID_USB_DRIVER");
-    f.uartType = UartType(tty);
+    f.uartType = NumberAttribute(tty, "type");
     AddUsb(tty, f);
+    // The USB serial drivers that have a latency timer (ftdi_sio) show it on their port device.
+    f.latencyTimerMs = NumberAttribute(
+        udev_device_get_parent_with_subsystem_devtype(tty, "usb-serial", nullptr), "latency_timer");
     return f;
 }
 

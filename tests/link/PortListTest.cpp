@@ -81,13 +81,14 @@ TEST(PortList, AccessibleByOwnerGroupAndModeAndJsonWithNullsAndEscapes) {
 
     EXPECT_EQ(PortsJson({}), R"({"ports": []})");
     const PortEntry odd{"/dev/tty\"x\\", "", "d\n\t\r\b\f\x01\x1f\x7f", UsbIdentity{"", "", "", "é", ""},
-                        false};
+                        false,           1};
     EXPECT_EQ(
         PortsJson({ports[1], odd}),
         R"({"ports": [{"device": "/dev/qln-no-such-tty", "by_id": null, "driver": "serial8250", "usb": null, )"
-        R"("accessible": false}, {"device": "/dev/tty\"x\\", "by_id": null, )"
+        R"("latency_timer_ms": null, "accessible": false}, {"device": "/dev/tty\"x\\", "by_id": null, )"
         R"("driver": "d\n\t\r\b\f\u0001\u001f\u007f", "usb": {"vendor_id": "", "product_id": "", )"
-        R"("manufacturer": "", "product": "é", "serial": ""}, "accessible": false}]})");
+        R"("manufacturer": "", "product": "é", "serial": ""}, "latency_timer_ms": 1, )"
+        R"("accessible": false}]})");
 }
 
 } // namespace

@@ -32,6 +32,21 @@ int InputQueued(int fd) {
 std::string Info(const std::string& text) {
     return "Info '" + text + "'";
 }
+
+// The system's answers about USB and low latency, as a test chooses them.
+class FakeLatency : public SerialLatency {
+public:
+    FakeLatency(bool usb, int refusal) : usb(usb), refusal(refusal) {}
+    bool OnUsb(SerialHandle) override { return usb; }
+    bool RequestLowLatency(SerialHandle, int* err) override {
+        ++requests;
+        *err = refusal;
+        return refusal == 0;
+    }
+    const bool usb;
+    const int refusal;
+    int requests = 0;
+};
 } // namespace
 
 // The port driver against a pseudo-terminal standing in for COM1.
@@ -101,6 +116,36 @@ TEST_F(LinkSerialPort, ModemLinesAreDroppedWhereThereAreAnyAndTheirAbsenceKeepsN
     } else {
         EXPECT_TRUE(errno == ENOTTY || errno == EINVAL) << std::strerror(errno);
     }
+}
+
+// Low latency is asked for on a USB adapter only; a device that refuses it is used as it is.
+TEST_F(LinkSerialPort, AsksAUsbAdapterForLowLatencyAndUsesOneThatRefusesAsItIs) {
+    struct Case {
+        bool usb;
+        int refusal;
+        const char* traced; // after the speed; "" for nothing
+    };
+    const Case cases[] = {
+        {true, 0, " Low latency on"}, {true, EINVAL, " Low latency refused: 22"}, {false, 0, ""}};
+    for (const Case& c : cases) {
+        TracedLink other(clock);
+        Select(*other.state);
+        FakeLatency latency(c.usb, c.refusal);
+        other.state->latency = &latency;
+        ASSERT_TRUE(InitComPort(*other.state)) << c.traced;
+        EXPECT_EQ(latency.requests, c.usb ? 1 : 0);
+        std::vector<std::string> expected{Info(" Init Com Port, Baudrate 19200"),
+                                          Info(c.traced),
+                                          Info(" RxQueue: 65536 bytes"),
+                                          Info("ClearComPortInputBuffer: 0"),
+                                          Info("ClearRcvQueue"),
+                                          Info(" Init Com Port, ok with Baudrate: 19200")};
+        if (!c.usb) expected.erase(expected.begin() + 1);
+        EXPECT_EQ(other.Entries(), expected);
+    }
+    // The system itself does not take a pseudo-terminal for a USB adapter.
+    ASSERT_TRUE(InitComPort(s));
+    EXPECT_FALSE(SystemSerialLatency().OnUsb(s.PortFd.load()));
 }
 
 TEST_F(LinkSerialPort, SecondOpenOfTheSameDeviceIsRefused) {

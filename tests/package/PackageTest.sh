@@ -61,10 +61,14 @@ root="$work/root"
 dpkg-deb -x "$deb" "$root"
 programs=(usr/bin/qln-cli usr/bin/qln-valve)
 files=(usr/share/qln/QLN.HLP usr/share/qln/de/QLN.HLP usr/share/qln/de/Lang_dll.DLL
-  usr/share/doc/qln/README.Debian)
+  usr/share/doc/qln/README.Debian usr/share/doc/qln/copyright usr/share/doc/qln/changelog.gz
+  usr/share/bash-completion/completions/qln-cli
+  usr/share/man/man1/qln-cli.1.gz usr/share/man/man1/qln-valve.1.gz)
 if [ "$ui" = 1 ]; then
   programs+=(usr/bin/qln usr/bin/qln-desktop usr/bin/qln-print)
-  files+=(usr/share/applications/qln.desktop usr/share/icons/hicolor/scalable/apps/qln.svg)
+  files+=(usr/share/applications/qln.desktop usr/share/icons/hicolor/scalable/apps/qln.svg
+    usr/share/metainfo/invalid.example.qln.metainfo.xml
+    usr/share/man/man1/qln.1.gz usr/share/man/man1/qln-print.1.gz usr/share/man/man1/qln-desktop.1.gz)
 fi
 for f in "${programs[@]}"; do
   [ -f "$root/$f" ] && [ -x "$root/$f" ] || fail "$f is missing or not executable"
@@ -78,6 +82,26 @@ cmp -s "$root/usr/share/qln/QLN.HLP" "$source/docs/QLN.HLP" || fail "usr/share/q
 cmp -s "$root/usr/share/qln/de/QLN.HLP" "$source/lang/de/QLN.HLP" || fail "German QLN.HLP differs from lang/de/"
 cmp -s "$root/usr/share/qln/de/Lang_dll.DLL" "$source/lang/de/Lang_dll.DLL" ||
   fail "Lang_dll.DLL differs from lang/de/"
+# Every program says the package's version, and so do the changelog and the release notes.
+for f in "${programs[@]}"; do
+  name="$(basename "$f")"
+  [ "$name" = qln-desktop ] && continue
+  said="$("$root/$f" --version 2>&1)"
+  [ "$said" = "$name $version" ] || fail "$name --version says '$said', the package is $version"
+done
+changelog_version="$(zcat "$root/usr/share/doc/qln/changelog.gz" | sed -n '1s/^qln (\([^)]*\)).*/\1/p')"
+[ "$changelog_version" = "$version" ] || fail "the changelog's newest entry is '$changelog_version'"
+if [ "$ui" = 1 ]; then
+  release="$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$root"/usr/share/metainfo/*.xml | head -n 1)"
+  [ "$release" = "$version" ] || fail "the AppStream metadata's newest release is '$release'"
+fi
+# The manual pages are whole pages that name their program.
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+  name="$(basename "$page" .1.gz)"
+  zcat "$page" | grep -q "^\.TH \"\?${name^^}\"\? " || fail "$(basename "$page") is no manual page of $name"
+done
+zcat "$root/usr/share/man/man1/qln-cli.1.gz" | grep -q 'read\\-params' || fail "qln-cli.1 lacks the commands"
+
 # Nothing outside /usr (a package must not put files into /usr/local, /etc or /opt).
 outside="$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)"
 [ -z "$outside" ] || fail "files outside /usr: $outside"

@@ -36,7 +36,7 @@ TEST_F(UdevBed, CliPortsListsTheAdapterAndANamedPortWithoutUart) {
         ports({"ports", "--json"}),
         R"({"ports": [{"device": "/dev/ttyUSB0", "by_id": "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0", )"
         R"("driver": "ftdi_sio", "usb": {"vendor_id": "0403", "product_id": "6001", "manufacturer": "FTDI", )"
-        R"("product": "FT232R USB UART", "serial": "A10K1234"}, "accessible": true}]})"
+        R"("product": "FT232R USB UART", "serial": "A10K1234"}, "latency_timer_ms": 16, "accessible": true}]})"
         "\n");
     std::ofstream("QLN_com.ini") << "[SERIAL-PORT]\nPORT=COM1\n[DEVICES]\nCOM2=/dev/ttyS0\n";
     const std::string out = ports({"ports"});
@@ -44,6 +44,10 @@ TEST_F(UdevBed, CliPortsListsTheAdapterAndANamedPortWithoutUart) {
     EXPECT_NE(out.find(std::string("/dev/ttyUSB0\n  by-id: ") + udev_test::kById + "\n  driver: ftdi_sio\n"),
               std::string::npos)
         << out;
+    EXPECT_NE(out.find("\n  latency timer: 16 ms (above 1 ms: each reply waits that long; "),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("latency timer"), out.rfind("latency timer")) << "ttyS0 has no such timer: " << out;
     fs::current_path(home);
     fs::remove_all(folder);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The fake device database of the udev tests: a PC's first serial-core port with no UART behind it
 // (type 0, on the serial core's port and controller devices of newer kernels) and, once plugged, an
-// FTDI adapter on USB with its by-id link; each device is followed by its parents.
+// FTDI adapter on USB with its by-id link and the driver's default latency timer (16 ms); each
+// device is followed by its parents.
 #include <gtest/gtest.h>
 #include <umockdev.h>
 
@@ -39,6 +40,7 @@ S: serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0
 P: /devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0
 E: SUBSYSTEM=usb-serial
 L: driver=../../../../../bus/usb-serial/drivers/ftdi_sio
+A: latency_timer=16
 
 P: /devices/pci0000:00/usb1/1-1
 E: SUBSYSTEM=usb

@@ -115,7 +115,7 @@ const CommandRow COMMANDS[] = {
      .run = RunTestFunction,
      .file = FileArg::Optional,
      .project = ProjectNeeds::Parameters,
-     .word = "FUNCTION",
+     .word = "off|ramp|step|multistep",
      .wordHelp = "off, ramp, step or multistep",
      .parseWord = ParseTestFunction,
      .time = TimeUse::TestFunction,
@@ -171,7 +171,7 @@ const CommandRow COMMANDS[] = {
      .run = RunCalibration,
      .file = FileArg::Optional,
      .project = ProjectNeeds::Calibration,
-     .word = "STEP",
+     .word = "start|check|stop",
      .wordHelp = "start, check or stop",
      .parseWord = ParseCalibrationStep,
      .missing = "calibration needs start, check or stop",
@@ -228,6 +228,7 @@ public:
         app_.formatter(formatter);
         app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)->group("options");
         app_.set_help_flag("-h,--help", "print this help (a command's own with the command)");
+        app_.set_version_flag("--version", "qln-cli " QLN_VERSION, "print the version");
         // What nobody takes is refused after parsing, with the command in view.
         app_.allow_extras();
         app_.require_subcommand(1);
@@ -244,6 +245,9 @@ public:
             app_.parse(reversed);
         } catch (const CLI::CallForHelp&) {
             helpAsked_ = true;
+            return "";
+        } catch (const CLI::CallForVersion&) {
+            versionAsked_ = true;
             return "";
         } catch (const CLI::RequiredError&) {
             // Said after what the rest of the line may have got wrong, as it needs the command.
@@ -262,6 +266,7 @@ public:
     }
 
     bool HelpAsked() const { return helpAsked_; }
+    bool VersionAsked() const { return versionAsked_; }
     const CommandRow* Row() const { return row_; }
     // The usage text: the program's, or the command's once the command is known.
     std::string Help() const { return app_.help(); }
@@ -425,6 +430,7 @@ private:
     std::string problem_;
     const CommandRow* row_ = nullptr;
     bool helpAsked_ = false;
+    bool versionAsked_ = false;
 };
 } // namespace
 
@@ -435,6 +441,10 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
     const std::string usageError = line.Parse(args);
     if (line.HelpAsked()) {
         out << line.Help();
+        return 0;
+    }
+    if (line.VersionAsked()) {
+        out << "qln-cli " QLN_VERSION "\n";
         return 0;
     }
     if (!usageError.empty()) {

@@ -8,6 +8,9 @@
 
 namespace {
 
+constexpr const char* kSlowTimerNote =
+    " (above 1 ms: each reply waits that long; opening the port switches the adapter to low latency)";
+
 // The paths the user named: [DEVICES] entries and --device. A port they name is listed even when
 // the device database says no UART is behind it.
 std::vector<std::string> NamedPaths(const Options& o, std::ostream& err) {
@@ -33,6 +36,10 @@ void PrintPort(const PortEntry& p, std::ostream& out) {
         lines.push_back({"manufacturer", p.usb->manufacturer});
         lines.push_back({"product", p.usb->product});
         lines.push_back({"serial", p.usb->serial});
+    }
+    if (p.latencyTimerMs) {
+        const std::string note = SlowLatencyTimer(p) ? kSlowTimerNote : "";
+        lines.push_back({"latency timer", std::to_string(*p.latencyTimerMs) + " ms" + note});
     }
     lines.push_back({"access", p.accessible ? "may be opened" : "not allowed for this user"});
     out << p.device << "\n";

@@ -19,6 +19,18 @@ constexpr int EXIT_USAGE = 2;
 
 const char* const USAGE = "usage: qln-print [--select all|parameters|scope] FILE.QPJ OUT.pdf\n";
 
+const char* const HELP =
+    "Prints a project file into a PDF, as the desktop program prints it, without a window.\n"
+    "\n"
+    "Options:\n"
+    "  --select all|parameters|scope   what to print: everything (default), the parameters or the\n"
+    "                                  scope view\n"
+    "  -h, --help                      print this help\n"
+    "  --version                       print the version\n"
+    "\n"
+    "Exit status: 0 when the PDF was written, 2 on a usage error or a file that cannot be read or\n"
+    "written.\n";
+
 struct Options {
     int selection = PRINT_ALL;
     std::string project, pdf;
@@ -80,6 +92,15 @@ int Fail(const std::string& message) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const std::string first = argc == 2 ? argv[1] : "";
+    if (first == "--help" || first == "-h") {
+        std::cout << USAGE << HELP;
+        return EXIT_SUCCESS;
+    }
+    if (first == "--version") {
+        std::cout << "qln-print " QLN_VERSION "\n";
+        return EXIT_SUCCESS;
+    }
     // No window is ever shown: without a platform chosen by the caller, none is needed.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QtMessages);

@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "UsbAdapter.h"
 #include "Valve.h"
 
 namespace {
@@ -30,8 +31,26 @@ constexpr int EXIT_USAGE = 2;
 const char* const USAGE =
     "usage: qln-valve [--baud 19200|57600] [--link PATH] [--log] [--silent]\n"
     "                 [--bad-bcc-every N] [--nak-every N] [--drop-every N] [--garbage-every N]\n"
-    "                 [--delay-ms N] [--hangup-after-ms N]\n"
-    "A virtual valve on a pseudo-terminal. Prints the terminal's path on the first line.\n";
+    "                 [--delay-ms N] [--hangup-after-ms N] [--adapter-latency MS]\n";
+
+const char* const HELP =
+    "A virtual valve on a pseudo-terminal. Prints the terminal's path on the first line.\n"
+    "\n"
+    "Options:\n"
+    "  --baud 19200|57600      the valve's line speed (default 19200)\n"
+    "  --link PATH             a symbolic link PATH to the terminal, removed again on exit\n"
+    "  --log                   one line per telegram received and sent, on stderr\n"
+    "  --silent                answer nothing\n"
+    "  --bad-bcc-every N       give every Nth reply with a block check a wrong one\n"
+    "  --nak-every N           refuse every Nth request with NAK (and do not carry it out)\n"
+    "  --drop-every N          do not send every Nth reply (the request is carried out)\n"
+    "  --garbage-every N       send a few junk bytes before every Nth reply\n"
+    "  --delay-ms N            answer N ms late\n"
+    "  --hangup-after-ms N     hang the line up after N ms, as a pulled USB adapter does\n"
+    "  --adapter-latency MS    behave as a USB serial adapter with its latency timer at MS ms: hold\n"
+    "                          a reply's bytes until MS ms after the first of them, or until 62 wait\n"
+    "  -h, --help              print this help\n"
+    "  --version               print the version\n";
 
 struct Options {
     int baud = 19200;
@@ -40,6 +59,7 @@ struct Options {
     valve::FaultOptions faults;
     uint32_t delayMs = 0;
     std::optional<uint32_t> hangupAfterMs;
+    uint32_t adapterLatencyMs = 0;
 };
 
 bool ParseNumber(std::string_view text, uint32_t& value) {
@@ -62,6 +82,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         {"--garbage-every", &o.faults.garbageEvery},
         {"--delay-ms", &o.delayMs},
         {"--hangup-after-ms", &hangup},
+        {"--adapter-latency", &o.adapterLatencyMs},
     };
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -284,6 +305,7 @@ int Run(const Options& o) {
     if (o.log) vo.log = LogLine;
     vo.today = Today();
     valve::Valve valve(vo);
+    valve::UsbAdapter adapter(Micros{int64_t{o.adapterLatencyMs} * 1000});
 
     std::printf("%s\n", pty.SlavePath().c_str());
     std::fflush(stdout);
@@ -303,6 +325,7 @@ int Run(const Options& o) {
         }
         Micros wake = valve.NextWake(t);
         if (hangupAt) wake = std::min(wake, *hangupAt);
+        if (const auto due = adapter.NextDue()) wake = std::min(wake, std::max(*due, t));
         const timespec timeout = Timeout(wake - t);
         pollfd fds[2] = {{pty.Master(), POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
         if (::ppoll(fds, 2, &timeout, nullptr) < 0 && errno != EINTR) {
@@ -311,7 +334,8 @@ int Run(const Options& o) {
         }
         if (fds[1].revents & POLLIN) return EXIT_SUCCESS;
         const Bytes rx = (fds[0].revents & POLLIN) ? ReadAvailable(pty.Master()) : Bytes{};
-        WriteLine(pty.Master(), valve.Step(rx, now()));
+        const Micros stepped = now();
+        WriteLine(pty.Master(), adapter.Pass(valve.Step(rx, stepped), stepped));
     }
 }
 
@@ -324,6 +348,11 @@ int main(int argc, char** argv) {
     std::string error;
     if (argc > 1 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
         std::fputs(USAGE, stdout);
+        std::fputs(HELP, stdout);
+        return EXIT_SUCCESS;
+    }
+    if (argc > 1 && std::string_view(argv[1]) == "--version") {
+        std::puts("qln-valve " QLN_VERSION);
         return EXIT_SUCCESS;
     }
     if (!ParseOptions(argc, argv, o, error)) {
