@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "scope/Acquisition.h"
+
 namespace {
 // The time before a step over which the flow's starting level is averaged, in seconds.
 constexpr double LEVEL_BEFORE = 0.2;
@@ -164,15 +166,26 @@ std::vector<StepFigures> StepResponse(std::span<const float> setpoint, std::span
     return result;
 }
 
-std::vector<StepFigures> StepResponseOf(const SampleBuffer& buffer, RecordedRange range, double period) {
+RecordingSteps StepsOfRecording(const SampleBuffer& buffer, const ScopeSetup& setup, RecordedRange range) {
+    const ScopeSetup checked = CheckedForRecording(setup);
+    RecordingSteps r;
+    r.period = SamplePeriod(checked.Mode == 2 ? checked.SampleRateIndex : 0);
     const int first = std::clamp(range.first, 0, SampleBuffer::LENGTH);
-    const int count = std::clamp(range.count, 0, SampleBuffer::LENGTH - first);
-    std::vector<float> w(static_cast<size_t>(count)), y(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) {
+    r.samples = std::clamp(range.count, 0, SampleBuffer::LENGTH - first);
+    r.channelsApply = StepChannelsApply(setup);
+    if (!r.channelsApply) return r;
+    std::vector<float> w(static_cast<size_t>(r.samples)), y(static_cast<size_t>(r.samples));
+    for (int i = 0; i < r.samples; ++i) {
         w[static_cast<size_t>(i)] = buffer.Analog(0, first + i);
         y[static_cast<size_t>(i)] = buffer.Analog(1, first + i);
     }
-    return StepResponse(w, y, period);
+    r.steps = StepResponse(w, y, r.period);
+    return r;
+}
+
+RecordingSteps StepsOfCsv(const CsvRecording& csv) {
+    return {csv.period, static_cast<int>(csv.analog1.size()), true,
+            StepResponse(csv.analog1, csv.analog2, csv.period)};
 }
 
 bool StepChannelsApply(const ScopeSetup& setup) {

@@ -48,12 +48,21 @@ constexpr double STEP_MIN_RESPONSE = 1.0;
 std::vector<StepFigures> StepResponse(std::span<const float> setpoint, std::span<const float> flow,
                                       double period);
 
-// The steps of the recorded range of a buffer (analog channels 1 and 2).
-std::vector<StepFigures> StepResponseOf(const SampleBuffer& buffer, RecordedRange range, double period);
-
 // Whether a set-up records what the figures need: the setpoint on analog channel 1 and the flow on
 // analog channel 2 (signal 0 on both).
 bool StepChannelsApply(const ScopeSetup& setup);
+
+// The figures of a recording, as the window, printing and qln-cli show them.
+struct RecordingSteps {
+    double period = 0; // seconds; 0 when unknown (a CSV of fewer than two rows)
+    int samples = 0;
+    bool channelsApply = true; // false: no figures, as the channels show something else
+    std::vector<StepFigures> steps;
+};
+// The recorded range of a buffer, at the period of the set-up's mode.
+RecordingSteps StepsOfRecording(const SampleBuffer& buffer, const ScopeSetup& setup, RecordedRange range);
+// A CSV says nothing of the signals: its channels always apply.
+RecordingSteps StepsOfCsv(const CsvRecording& csv);
 
 // The index of the step whose span holds sample `i`, or nothing before the first step.
 std::optional<size_t> StepAtSample(const std::vector<StepFigures>& steps, int i);
