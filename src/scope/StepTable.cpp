@@ -24,20 +24,24 @@ enum : int {
 };
 
 std::string Fixed(double v, int decimals) {
-    if (!std::isfinite(v)) return "--";
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    return std::string(buf, r.ptr);
+    return FixedText(v, decimals);
 }
 
 std::string Fixed(const std::optional<double>& v, int decimals) {
-    return v ? Fixed(*v, decimals) : "--";
+    return v ? FixedText(*v, decimals) : "--";
 }
 
 std::string FromTo(const std::optional<double>& from, const std::optional<double>& to) {
     return Fixed(from, 1) + " \u2192 " + Fixed(to, 1);
 }
 } // namespace
+
+std::string FixedText(double v, int decimals) {
+    if (!std::isfinite(v)) return "--";
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    return std::string(buf, r.ptr);
+}
 
 std::vector<StepCell> StepCells(const StepFigures& f) {
     std::vector<StepCell> cells = {

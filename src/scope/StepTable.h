@@ -9,6 +9,9 @@
 // marks them on the flow curve. Labels and notes are text ids; numbers are formatted here, with a
 // '.' whatever the user's locale.
 
+// A number with `decimals` decimals and a '.', "--" for NaN or infinity.
+std::string FixedText(double v, int decimals);
+
 // One figure: its label, and its value (a text id where the value is a word such as "not settled").
 struct StepCell {
     int labelId;

@@ -39,9 +39,9 @@ const std::set<unsigned> kAllCommands = {32001, 32002, 32003, 32004, 32005, 3200
 // Step Figures,
 // Exit, Parameters, Status, Serial Setpoint, Test Function, Auto-Tune, Scope Setup, Print, the
 // calibration commands, the view's Tab, Shift+Tab and Enter, Valve History.
-const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010,
-                                     32011, 32012, 32014, 32015, 32016, 32018, 32019, 32020, 32021,
-                                     32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031, 32042, 32043};
+const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010, 32011,
+                                     32012, 32014, 32015, 32016, 32018, 32019, 32020, 32021, 32022, 32023,
+                                     32025, 32026, 32027, 32029, 32030, 32031, 32042, 32043};
 // Reset Zoom and the two exports wait for an idle engine as Start Acquisition does.
 const std::set<unsigned> kIdleOnly = {32009, 32017, 32040, 32041};
 } // namespace

@@ -1,6 +1,5 @@
 #include "AnalyzeCommand.h"
 
-#include <charconv>
 #include <cmath>
 #include <memory>
 #include <ostream>
@@ -8,6 +7,7 @@
 #include "CliRun.h"
 #include "project/ProjectLayout.h"
 #include "scope/Acquisition.h"
+#include "scope/StepTable.h"
 #include "system/Files.h"
 #include "system/Host.h"
 #include "text/Texts.h"
@@ -17,9 +17,7 @@ namespace {
 constexpr uint64_t LARGEST_FILE = 16u << 20;
 
 std::string Fixed(double v, int decimals) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    return std::string(buf, r.ptr);
+    return FixedText(v, decimals);
 }
 // A figure in JSON: the number, or null where it does not apply.
 std::string Json(const std::optional<double>& v, int decimals) {
@@ -30,24 +28,37 @@ std::string Plain(const std::optional<double>& v, int decimals, const char* unit
     return v && std::isfinite(*v) ? Fixed(*v, decimals) + unit : "--";
 }
 
+// The figures in the order the JSON gives them; "settled" follows the settling time.
+struct JsonFigure {
+    const char* key;
+    std::optional<double> StepFigures::*figure;
+    int decimals;
+};
+constexpr JsonFigure JSON_FIGURES[] = {
+    {"flow_from", &StepFigures::flowFrom, 2},
+    {"flow_final", &StepFigures::flowFinal, 2},
+    {"dead_time_s", &StepFigures::deadTime, 4},
+    {"t63_s", &StepFigures::t63, 4},
+    {"t86_s", &StepFigures::t86, 4},
+    {"t98_s", &StepFigures::t98, 4},
+    {"rise_time_s", &StepFigures::riseTime, 4},
+    {"overshoot_pct", &StepFigures::overshootPct, 2},
+    {"peak_time_s", &StepFigures::peakTime, 4},
+    {"settling_time_s", &StepFigures::settlingTime, 4},
+    {"travel_gain", &StepFigures::travelGain, 3},
+    {"deviation_pct", &StepFigures::deviationPct, 2},
+};
+
 std::string StepJson(const StepFigures& f) {
     JsonObject j;
     j.Add("t0_s", Fixed(f.t0, 4));
     j.Add("setpoint_from", Fixed(f.setpointFrom, 2));
     j.Add("setpoint_to", Fixed(f.setpointTo, 2));
-    j.Add("flow_from", Json(f.flowFrom, 2));
-    j.Add("flow_final", Json(f.flowFinal, 2));
-    j.Add("dead_time_s", Json(f.deadTime, 4));
-    j.Add("t63_s", Json(f.t63, 4));
-    j.Add("t86_s", Json(f.t86, 4));
-    j.Add("t98_s", Json(f.t98, 4));
-    j.Add("rise_time_s", Json(f.riseTime, 4));
-    j.Add("overshoot_pct", Json(f.overshootPct, 2));
-    j.Add("peak_time_s", Json(f.peakTime, 4));
-    j.Add("settling_time_s", Json(f.settlingTime, 4));
-    j.Add("settled", f.settled ? (*f.settled ? "true" : "false") : "null");
-    j.Add("travel_gain", Json(f.travelGain, 3));
-    j.Add("deviation_pct", Json(f.deviationPct, 2));
+    for (const JsonFigure& figure : JSON_FIGURES) {
+        j.Add(figure.key, Json(f.*figure.figure, figure.decimals));
+        if (figure.figure == &StepFigures::settlingTime)
+            j.Add("settled", f.settled ? (*f.settled ? "true" : "false") : "null");
+    }
     j.Add("note", f.note == StepNote::None ? "null" : JsonString(StepNoteText(f.note)));
     return j.Body();
 }
