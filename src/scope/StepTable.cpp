@@ -24,11 +24,11 @@ enum : int {
 };
 
 std::string Fixed(double v, int decimals) {
-    return FixedText(v, decimals);
+    return FigureText(v, decimals);
 }
 
 std::string Fixed(const std::optional<double>& v, int decimals) {
-    return v ? FixedText(*v, decimals) : "--";
+    return v ? FigureText(*v, decimals) : "--";
 }
 
 std::string FromTo(const std::optional<double>& from, const std::optional<double>& to) {
@@ -36,7 +36,7 @@ std::string FromTo(const std::optional<double>& from, const std::optional<double
 }
 } // namespace
 
-std::string FixedText(double v, int decimals) {
+std::string FigureText(double v, int decimals) {
     if (!std::isfinite(v)) return "--";
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);

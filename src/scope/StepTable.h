@@ -10,7 +10,7 @@
 // '.' whatever the user's locale.
 
 // A number with `decimals` decimals and a '.', "--" for NaN or infinity.
-std::string FixedText(double v, int decimals);
+std::string FigureText(double v, int decimals);
 
 // One figure: its label, and its value (a text id where the value is a word such as "not settled").
 struct StepCell {

@@ -27,7 +27,7 @@ constexpr LogicalRect ZOOM_AREA{ZOOM_LEFT, CURVE_TOP, CURVE_RIGHT, CURVE_BOTTOM}
 constexpr LogicalRect CURSOR_AREA{395, 95, 1235, 925};
 // The handle of the readout cursor, and how far beside it a click still takes it.
 // The step figures' table: the right part of the curve area's top, rows a little lower than the panel's.
-constexpr double STEP_TABLE_LEFT = 812, STEP_TABLE_RIGHT = 1128, STEP_TABLE_TOP = 102, STEP_TABLE_ROWS = 8;
+constexpr double STEP_TABLE_LEFT = 720, STEP_TABLE_RIGHT = 1128, STEP_TABLE_TOP = 102, STEP_TABLE_ROWS = 8;
 constexpr double HANDLE_HALF = 8, HANDLE_TOP = 860, HANDLE_BOTTOM = 910, HANDLE_SLACK = 10;
 
 bool Inside(QPointF p, const LogicalRect& r) {

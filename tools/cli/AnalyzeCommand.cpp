@@ -17,7 +17,7 @@ namespace {
 constexpr uint64_t LARGEST_FILE = 16u << 20;
 
 std::string Fixed(double v, int decimals) {
-    return FixedText(v, decimals);
+    return FigureText(v, decimals);
 }
 // A figure in JSON: the number, or null where it does not apply.
 std::string Json(const std::optional<double>& v, int decimals) {
