@@ -8,7 +8,7 @@
 namespace {
 // The columns' shares of the printable width in percent: the step's number, the twelve figures
 // and the note.
-constexpr int COLUMN_SHARES[] = {5, 6, 9, 9, 7, 6, 6, 6, 7, 8, 9, 7, 8, 7};
+constexpr int COLUMN_SHARES[] = {5, 6, 9, 9, 8, 6, 6, 6, 7, 8, 9, 8, 8, 5};
 constexpr int COLUMNS = static_cast<int>(std::size(COLUMN_SHARES));
 // The rows may take this share of the plot's frame.
 constexpr int ROOM_PERCENT = 30;

@@ -276,6 +276,7 @@ void CChildView::PlaceControls() {
     const double rows = STEP_TABLE_ROWS * st.rowHeight * 3 / 4;
     stepTable_->setGeometry(
         Device({STEP_TABLE_LEFT, STEP_TABLE_TOP, STEP_TABLE_RIGHT, STEP_TABLE_TOP + rows}));
+    stepTable_->Fit();
 }
 
 // The labels and fields show the set-up's names and the readout values; the readout time field

@@ -79,4 +79,13 @@ void StepFiguresTable::Show(const RecordingSteps& r, std::optional<size_t> index
     note_->setAccessibleName(note_->text());
     title_->setAccessibleName(title_->text());
     show();
+    Fit();
+}
+
+// As high as its rows need at the width the view gives it; no more of the curves is covered.
+void StepFiguresTable::Fit() {
+    QLayout* grid = layout();
+    const int h =
+        grid->hasHeightForWidth() ? grid->totalHeightForWidth(width()) : grid->totalSizeHint().height();
+    if (h > 0 && h != height()) resize(width(), h);
 }

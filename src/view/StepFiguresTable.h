@@ -18,6 +18,7 @@ public:
     explicit StepFiguresTable(QWidget* parent);
     // Step `index` of `r`; hidden without one (no step, or the readout time before the first).
     void Show(const RecordingSteps& r, std::optional<size_t> index, const TextSource& texts);
+    void Fit();
 
 private:
     static constexpr size_t CELLS = 12;

@@ -423,6 +423,7 @@ void ScopeViewTest::stepFiguresFollowTheReadoutTime() {
         return n;
     };
     const int withMarks = black();
+    QVERIFY(a.Picture().save(Shot("scope_step_figures")));
     widget_test::PutText(a.Field(QStringLiteral("Readout Time")), QStringLiteral("6"));
     QVERIFY(shown(QStringLiteral("Step 2 of 2")));
     QCOMPARE(value(QStringLiteral("Travel gain")), QStringLiteral("1.00"));
