@@ -41,6 +41,7 @@ enum CommandId : unsigned {
     ID_EXPORT_RECORDING = 32040,
     ID_EXPORT_PICTURE = 32041,
     ID_VALVE_HISTORY = 32042,
+    ID_STEP_FIGURES = 32043,
 };
 
 // The popups of the built-in menu bar.
@@ -94,6 +95,7 @@ inline constexpr CommandRow COMMANDS[] = {
     {ID_START_ACQUISITION,   MENU_SCOPE,   true,  "St&art Acquisition\tF4", "F4",           RULE_IDLE_ENGINE},
     {ID_STOP_ACQUISITION,    MENU_SCOPE,   false, "Sto&p Acquisition\tF5",  "F5",           RULE_ALWAYS},
     {ID_SHOW_GRID,           MENU_SCOPE,   true,  "Show G&rid",             nullptr,        RULE_ALWAYS},
+    {ID_STEP_FIGURES,        MENU_SCOPE,   false, "Step &Figures",          nullptr,        RULE_ALWAYS},
     {ID_RESET_ZOOM,          MENU_SCOPE,   false, "Reset &Zoom\tF10",       "F10",          RULE_IDLE_ENGINE},
     {ID_HELP,                MENU_HELP,    false, "&Help...\tF1",           "F1",           RULE_ALWAYS},
     {ID_ABOUT,               MENU_HELP,    true,  "About &Quillon...",      nullptr,        RULE_ALWAYS},

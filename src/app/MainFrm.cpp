@@ -217,6 +217,7 @@ void CMainFrame::ReadSettingsFiles() {
     // no reason to stop: the program runs on with what it read.
     if (!WriteComSettings(folder_, com_.PortIndex, &error)) std::cerr << "qln: " << error << "\n";
     PreferRememberedSpeed();
+    view_->ShowStepFigures(com_.StepFigures);
 
     ParameterBlocks& p = s_.params;
     std::memset(p.VisibilityFlags, 0, sizeof p.VisibilityFlags);

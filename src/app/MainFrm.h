@@ -143,6 +143,7 @@ private:
     void OnStartAcquisition();
     void OnStopAcquisition();
     void OnShowGrid();
+    void OnStepFigures();
     void OnResetZoom();
     void OnNextReadout();
     void OnPreviousReadout();
@@ -151,6 +152,7 @@ private:
     void OnExportPicture();
     bool WriteExport(const std::string& path, const std::string& bytes);
     bool GridShown() const;
+    bool StepFiguresShown() const;
     void OnHelp();
     void OnAbout();
     void OnDebugDialog();

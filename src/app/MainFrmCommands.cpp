@@ -2,6 +2,7 @@
 // the project's are in ProjectCommands.cpp, PrintCommand.cpp and ExportCommands.cpp, Exit is with
 // the window's life in MainFrm.cpp.
 #include <QCoreApplication>
+#include <QStatusBar>
 
 #include "app/HelpWindow.h"
 #include "app/MainFrm.h"
@@ -114,6 +115,20 @@ void CMainFrame::OnShowGrid() {
 
 bool CMainFrame::GridShown() const {
     return view_->GridShown();
+}
+
+// The choice is kept for the next start; a settings file that cannot be written is said in the
+// status bar, and the choice holds until the program ends.
+void CMainFrame::OnStepFigures() {
+    view_->ShowStepFigures(!view_->StepFiguresShown());
+    std::string error;
+    if (!WriteStepFigures(folder_, view_->StepFiguresShown(), &error))
+        bars_[1]->showMessage(QString::fromStdString(std::string(kComSettingsFile) + ": " + error), 30000);
+    UpdateCommandEnabling();
+}
+
+bool CMainFrame::StepFiguresShown() const {
+    return view_->StepFiguresShown();
 }
 
 void CMainFrame::OnResetZoom() {

@@ -45,6 +45,7 @@ struct CommandBindings {
         {ID_START_ACQUISITION, &CMainFrame::OnStartAcquisition, nullptr},
         {ID_STOP_ACQUISITION, &CMainFrame::OnStopAcquisition, nullptr},
         {ID_SHOW_GRID, &CMainFrame::OnShowGrid, &CMainFrame::GridShown},
+        {ID_STEP_FIGURES, &CMainFrame::OnStepFigures, &CMainFrame::StepFiguresShown},
         {ID_RESET_ZOOM, &CMainFrame::OnResetZoom, nullptr},
         {ID_NEXT_READOUT, &CMainFrame::OnNextReadout, nullptr},
         {ID_PREVIOUS_READOUT, &CMainFrame::OnPreviousReadout, nullptr},

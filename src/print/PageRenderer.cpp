@@ -17,9 +17,9 @@
 #include "view/ScopePlot.h"
 
 namespace {
-// The curves page's frame: 20 pixels in from the sides, 100 from the top, 20 from the bottom.
-QRectF CurvesArea(PageGeometry page) {
-    return QRectF(20, 100, page.width - 40, page.height - 120);
+QRectF CurvesArea(PageGeometry page, const PrintedCurves& curves) {
+    return QRectF(CURVES_SIDE_MARGIN, CURVES_TOP, page.width - 2 * CURVES_SIDE_MARGIN,
+                  page.height - CURVES_TOP - CURVES_BOTTOM_MARGIN - curves.stepsHeight);
 }
 } // namespace
 
@@ -35,6 +35,7 @@ void PaintCurvesPage(QPainter& painter, QRectF area, const PrintedCurves& curves
     in.analogNames = curves.analogNames;
     in.binaryNames = curves.binaryNames;
     in.analogShown = curves.analogShown;
+    in.stepMarks = curves.stepMarks;
     const PlotStyle style = PrintPlotStyle();
     painter.save();
     // Nothing of the plot may run into the page's head above it.
@@ -64,7 +65,7 @@ void PaintPrintedPage(QPainter& painter, PageGeometry page, const PrintedPage& c
     for (const PrintedText& t : content.texts)
         painter.drawText(QPointF(t.x, t.y + ascent), QString::fromStdString(t.text));
     if (content.kind == PageKind::Curves)
-        PaintCurvesPage(painter, CurvesArea(page), content.curves, *project.samples);
+        PaintCurvesPage(painter, CurvesArea(page, content.curves), content.curves, *project.samples);
     painter.restore();
 }
 

@@ -9,6 +9,7 @@
 #include "engine/QlnState.h"
 #include "params/ParameterTable.h"
 #include "params/ParameterText.h"
+#include "print/StepRows.h"
 #include "scope/Acquisition.h"
 #include "scope/ScopeSignalNames.h"
 #include "text/Encoding.h"
@@ -331,6 +332,7 @@ PrintedPage CurvesPage(const PrintProject& p, PageGeometry g, const PrintTime& n
     page.kind = PageKind::Curves;
     AddHead(page, g, ScopeHeader(p, t), 2, 2, now, t);
     page.curves = Curves(p, t);
+    AddStepRows(page, p, g, t);
     return page;
 }
 } // namespace
@@ -361,6 +363,7 @@ std::unique_ptr<PrintProject> PrintProjectFromFile(const ProjectFile& file, cons
     p->edit = file.editBlock;
     p->scope = file.scopeSetup;
     p->samples->LoadFrom(file.samples);
+    p->recorded = {0, StoredSampleCount(file.scopeSetup, p->samples->Empty())};
     return p;
 }
 
@@ -385,6 +388,7 @@ std::unique_ptr<PrintProject> TakePrintSnapshot(const QlnState& s, const Project
     auto bytes = std::make_unique<uint8_t[]>(SampleBuffer::BYTES);
     s.samples.SaveTo(bytes.get());
     p->samples->LoadFrom(bytes.get());
+    p->recorded = RecordedRangeOf(p->scope.Mode == 2, s.FillIndex.load(), s.SamplesReceived.load());
     return p;
 }
 

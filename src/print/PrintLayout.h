@@ -10,6 +10,7 @@
 #include "scope/SampleBuffer.h"
 #include "scope/ScopeMath.h"
 #include "scope/ScopeSetup.h"
+#include "scope/StepTable.h"
 
 class TextSource;
 struct QlnState;
@@ -47,6 +48,8 @@ struct PrintProject {
     bool valveValid = false;
     ScopeSetup scope{};
     std::unique_ptr<SampleBuffer> samples = std::make_unique<SampleBuffer>();
+    // The samples that hold the recording (its step figures are printed under the curves).
+    RecordedRange recorded{0, 0};
     // The curves page prints this view; without one (a file printed without a window) it prints
     // the stored set-up's whole acquisition time at the default limits, the readout at its start.
     std::optional<PrintedView> view;
@@ -81,7 +84,14 @@ struct PrintedCurves {
     std::array<bool, 4> analogShown{};
     std::string readoutLabel; // "Readout Time"
     std::string readoutValue; // "%3.3f"
+    // The step figures' rows under the plot: the height they take from its frame, and the marks
+    // on the flow curve.
+    int stepsHeight = 0;
+    std::vector<StepMark> stepMarks;
 };
+// The curves page's frame: 20 pixels in from the sides, 100 from the top, 20 from the bottom
+// (less the step figures' rows).
+constexpr int CURVES_TOP = 100, CURVES_SIDE_MARGIN = 20, CURVES_BOTTOM_MARGIN = 20;
 
 enum class PageKind { Text, Curves };
 struct PrintedPage {

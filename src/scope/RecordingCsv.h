@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "scope/SampleBuffer.h"
 
@@ -22,3 +24,15 @@ RecordedRange RecordedRangeOf(bool roll, int fill, int64_t received);
 // sample: time in seconds (3 decimals), analog values in percent (4 decimals), binary values 0 or 1.
 void WriteCsv(const SampleBuffer& buffer, RecordedRange range, float period, std::ostream& out,
               const std::array<std::string, 8>* signalNames = nullptr);
+
+// A CSV in the form WriteCsv writes (the second header line of signal names may be there or not):
+// analog channels 1 and 2 of every row, and the period from the times (their mean spacing; 0
+// with fewer than two rows). "nan" and "inf" are read as such.
+struct CsvRecording {
+    std::vector<float> analog1, analog2;
+    double period = 0;
+};
+// Returns "" or why the text is no such CSV.
+std::string ReadCsv(std::string_view text, CsvRecording& out);
+// Whether the text begins as such a CSV.
+bool LooksLikeCsv(std::string_view text);

@@ -12,6 +12,8 @@ constexpr const char* kPortKey = "PORT";
 constexpr const char* kDevicesSection = "DEVICES";
 constexpr const char* kSpeedsSection = "SPEEDS";
 constexpr int kSpeeds[] = {19200, 57600};
+constexpr const char* kScopeSection = "SCOPE";
+constexpr const char* kStepFiguresKey = "STEP_FIGURES";
 constexpr const char* kComNames[kComPortCount] = {"COM1", "COM2", "COM3", "COM4",
                                                   "COM5", "COM6", "COM7", "COM8"};
 // A value as it can be shown in one line: control bytes and junk become '?', long values are cut.
@@ -71,6 +73,7 @@ ComSettings ReadComSettings(const std::string& folder, std::string* error) {
     // A line that asks for recording is not let off by a value spelt otherwise than 1.
     const std::string required = ini.Get("HISTORY", "REQUIRED").value_or("");
     settings.HistoryRequired = !required.empty() && required != "0";
+    settings.StepFigures = ini.Get(kScopeSection, kStepFiguresKey).value_or("1") != "0";
     if (!known && PathExists(path)) {
         const std::string what =
             !port ? "names no port ([SERIAL-PORT] PORT=COM1 .. COM8 is missing)"
@@ -103,6 +106,14 @@ bool WriteComDevice(const std::string& folder, int portIndex, const std::string&
     }
     if (!ini.Load(path, error)) return false;
     ini.Set(kDevicesSection, kComNames[portIndex], device);
+    return ini.Save(path, error);
+}
+
+bool WriteStepFigures(const std::string& folder, bool shown, std::string* error) {
+    const std::string path = ComSettingsPath(folder);
+    IniFile ini;
+    if (!ini.Load(path, error)) return false;
+    ini.Set(kScopeSection, kStepFiguresKey, shown ? "1" : "0");
     return ini.Save(path, error);
 }
 

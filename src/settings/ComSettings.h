@@ -16,6 +16,8 @@
 //   [HISTORY]            (optional)
 //   DATABASE=postgresql://...   (or sqlite:PATH, or off; without it QLN_history.db here)
 //   REQUIRED=1                  (a job whose entry the history cannot take is refused)
+//   [SCOPE]              (optional, kept by the program)
+//   STEP_FIGURES=0              (the scope view's step figures off; on without the key)
 //
 // The user chooses one of COM1..COM8; [DEVICES] says which device each name stands for, so a
 // settings file moves between machines unchanged while each machine maps the names to its own
@@ -49,6 +51,8 @@ struct ComSettings {
     std::string HistoryDatabase;
     // [HISTORY] REQUIRED: any value but 0 (or none) makes recording a condition of every job.
     bool HistoryRequired = false;
+    // [SCOPE] STEP_FIGURES: the step figures are shown unless the value is 0.
+    bool StepFigures = true;
 };
 
 // Reads the file in `folder`. PORT must be exactly one of "COM1".."COM8" (upper case, nothing
@@ -68,6 +72,10 @@ bool WriteComSettings(const std::string& folder, int portIndex, std::string* err
 // (empty, a line break or NUL, longer than a path can be) is refused with false and the reason.
 bool WriteComDevice(const std::string& folder, int portIndex, const std::string& device,
                     std::string* error = nullptr);
+
+// Stores whether the scope view shows the step figures, keeping the rest of the file as
+// WriteComSettings does.
+bool WriteStepFigures(const std::string& folder, bool shown, std::string* error = nullptr);
 
 // The speed remembered for `devicePath` (19200 or 57600), or 0. The path must match exactly.
 int RememberedSpeed(const ComSettings& settings, const std::string& devicePath);

@@ -482,6 +482,29 @@ constexpr BuiltinTextEntry TEXTS[] = {
     {524, "The valve history cannot be shown: {0}. Restore the database from a backup, or move the file aside so that a new one is started."},
     {525, "The valve history holds no entries yet: every job that reads or changes the valve's settings adds one."},
     {526, "Entries waiting in the outbox {1}: {0}. The next job that reaches the database delivers them; they are not listed here until then."},
+    // The step figures of a recording, in the scope view's table and under the printed curves: the
+    // channels they need, the step shown ({0} of {1}), the figures' labels, the notes of a step
+    // without figures, and the steps the page has no room for ({0}).
+    {600, "Step figures need Setpoint on channel 1 and Flow on channel 2."},
+    {601, "Step {0} of {1}"},
+    {602, "Step"},
+    {603, "t0 / s"},
+    {604, "Setpoint / %"},
+    {605, "Flow / %"},
+    {606, "Dead time / s"},
+    {607, "T63 / s"},
+    {608, "T86 / s"},
+    {609, "T98 / s"},
+    {610, "Rise time / s"},
+    {611, "Overshoot / %"},
+    {612, "Settling time / s"},
+    {613, "Travel gain"},
+    {614, "Deviation / %"},
+    {615, "span too short"},
+    {616, "no response"},
+    {617, "not settled"},
+    {618, "and {0} more steps"},
+    {619, "Step Figures"},
     {32024, "Quillon Software"},
 };
 // clang-format on

@@ -11,6 +11,8 @@
 #include "engine/QlnState.h"
 #include "scope/Acquisition.h"
 #include "scope/ScopeSignalNames.h"
+#include "scope/StepTable.h"
+#include "view/StepFiguresTable.h"
 
 using namespace scope_layout;
 
@@ -24,6 +26,8 @@ constexpr int CHANNEL_RGB[4][3] = {{0, 255, 255}, {0, 255, 0}, {255, 0, 0}, {0, 
 constexpr LogicalRect ZOOM_AREA{ZOOM_LEFT, CURVE_TOP, CURVE_RIGHT, CURVE_BOTTOM};
 constexpr LogicalRect CURSOR_AREA{395, 95, 1235, 925};
 // The handle of the readout cursor, and how far beside it a click still takes it.
+// The step figures' table: the right part of the curve area's top, rows a little lower than the panel's.
+constexpr double STEP_TABLE_LEFT = 720, STEP_TABLE_RIGHT = 1128, STEP_TABLE_TOP = 102, STEP_TABLE_ROWS = 8;
 constexpr double HANDLE_HALF = 8, HANDLE_TOP = 860, HANDLE_BOTTOM = 910, HANDLE_SLACK = 10;
 
 bool Inside(QPointF p, const LogicalRect& r) {
@@ -100,6 +104,7 @@ void CChildView::ResetTimeAxis() {
     const ScopeSetup setup = CheckedForRecording(CopyScopeSetup(*s_));
     mode_ = setup.Mode;
     w_ = ::ResetTimeAxis(setup.Mode, setup.SampleRateIndex, setup.AcquisitionTime, w_.period);
+    AnalyzeSteps();
     TakeReadoutValues();
     InvalidatePlot();
 }
@@ -110,6 +115,7 @@ void CChildView::ResetForAcquisition(bool roll) {
     previousMarker_ = 0;
     marker_ = roll ? TIME_WIDTH : 0;
     if (roll) w_.readoutTime = 0.0;
+    steps_ = {};
     setCursor(Qt::ArrowCursor);
     TakeReadoutValues();
     InvalidatePlot();
@@ -129,6 +135,7 @@ void CChildView::AfterScopeSetup(bool changed) {
     SyncWithSetup();
     if (changed) w_ = ::ResetZoom(w_);
     w_.period = ViewSamplePeriod(setup.Mode, setup.SampleRateIndex, w_.period);
+    AnalyzeSteps();
     TakeReadoutValues();
     InvalidatePlot();
 }
@@ -144,10 +151,34 @@ void CChildView::ToggleGrid() {
     update();
 }
 
+void CChildView::ShowStepFigures(bool on) {
+    stepFigures_ = on;
+    AnalyzeSteps();
+    RefreshStepTable();
+    InvalidatePlot();
+}
+
+void CChildView::AnalyzeSteps() {
+    steps_ = {};
+    if (!s_ || !stepFigures_) return;
+    const ScopeSetup setup = CopyScopeSetup(*s_);
+    const RecordedRange range =
+        RecordedRangeOf(setup.Mode == 2, s_->FillIndex.load(), s_->SamplesReceived.load());
+    steps_ = StepsOfRecording(s_->samples, setup, range);
+    stepsFirst_ = range.first;
+}
+
+void CChildView::RefreshStepTable() {
+    if (!s_) return;
+    const int readout = ReadoutIndex(w_, w_.readoutTime) - stepsFirst_;
+    stepTable_->Show(steps_, StepAtSample(steps_.steps, readout), *s_->texts);
+}
+
 void CChildView::TakeReadoutValues() {
     if (!s_) return;
     readout_ = TakeReadout(s_->samples, w_);
     RefreshPanel();
+    RefreshStepTable();
 }
 
 // ---- notifications ------------------------------------------------------------------------------
@@ -181,6 +212,7 @@ void CChildView::OnAcquisitionProgress(intptr_t value) {
 
 void CChildView::OnAcquisitionEnded(intptr_t) {
     markerSample_ = -1;
+    AnalyzeSteps();
     TakeReadoutValues();
     InvalidatePlot();
 }
@@ -211,6 +243,7 @@ void CChildView::CreateControls() {
     });
     connect(timeField_, &QLineEdit::editingFinished, this, [this] { TakeReadoutEntry(); });
     setTabOrder(timeField_, zoomBack_);
+    stepTable_ = new StepFiguresTable(this);
     PlaceControls();
 }
 
@@ -237,6 +270,13 @@ void CChildView::PlaceControls() {
     place(timeLabel_, l.timeLabel);
     place(timeField_, l.timeValue);
     place(zoomBack_, l.zoomBack);
+    QFont small = f;
+    small.setPixelSize(std::max(8, f.pixelSize() * 3 / 4));
+    stepTable_->setFont(small);
+    const double rows = STEP_TABLE_ROWS * st.rowHeight * 3 / 4;
+    stepTable_->setGeometry(
+        Device({STEP_TABLE_LEFT, STEP_TABLE_TOP, STEP_TABLE_RIGHT, STEP_TABLE_TOP + rows}));
+    stepTable_->Fit();
 }
 
 // The labels and fields show the set-up's names and the readout values; the readout time field
@@ -275,6 +315,7 @@ PlotInput CChildView::CurrentPlot() const {
     in.marker = in.running ? marker_ : -1;
     if (!s_) return in;
     in.samples = &s_->samples;
+    in.stepMarks = StepMarks(steps_, stepsFirst_);
     const ScopeSetup setup = CheckedForRecording(CopyScopeSetup(*s_));
     const bool flow = s_->params.EditBlock.CONTROLLER_STRUCTURE == FLOW_CONTROL_STRUCTURE;
     for (size_t c = 0; c < 4; ++c) {

@@ -6,12 +6,14 @@
 #include <cstdint>
 
 #include "scope/ScopeMath.h"
+#include "scope/StepResponse.h"
 #include "view/ScopePlot.h"
 
 struct QlnState;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class StepFiguresTable;
 
 // The scope view: the main window's client area. It shows the last recording as curves, binary
 // traces, axes and a legend, with a readout panel of every channel's value at a movable readout
@@ -48,6 +50,10 @@ public:
     void SetClosing() { closing_ = true; }
     bool GridShown() const { return grid_; }
     void ToggleGrid();
+    // The step figures: the table of the step at the readout time and the marks on the flow curve.
+    bool StepFiguresShown() const { return stepFigures_; }
+    void ShowStepFigures(bool on);
+    const RecordingSteps& Steps() const { return steps_; }
 
     // The two acquisition notifications (48 progress, handled before the engine goes on; 49 ended).
     void OnAcquisitionProgress(intptr_t value);
@@ -83,6 +89,10 @@ private:
     void TakeReadoutEntry();
     void MoveReadoutTime(double logicalX);
     void SyncWithSetup();
+    // The figures of the recording, taken when it is complete (its end, a project opened) and
+    // never while samples stream in; the table follows the readout time.
+    void AnalyzeSteps();
+    void RefreshStepTable();
     void FocusStop(int index);
     bool Acquiring() const;
     // The plot is rendered into cache_ and every expose is copied from there: a blinking cursor
@@ -102,6 +112,9 @@ private:
     int marker_ = 0, previousMarker_ = 0;
     int markerSample_ = -1;
     bool grid_ = false;
+    bool stepFigures_ = true;
+    RecordingSteps steps_;
+    int stepsFirst_ = 0; // the buffer index of the analysed range's first sample
     int screenClass_ = 1024;
     bool closing_ = false;
     bool zoomDrag_ = false, cursorDrag_ = false;
@@ -117,4 +130,5 @@ private:
     QLabel* timeLabel_ = nullptr;
     QLineEdit* timeField_ = nullptr;
     QPushButton* zoomBack_ = nullptr;
+    StepFiguresTable* stepTable_ = nullptr;
 };

@@ -31,6 +31,7 @@ constexpr int STRIP_LABEL_LEFT = 210, STRIP_LABEL_RIGHT = 390;
 constexpr int TIME_LABEL_Y = 864, TIME_LABEL_WIDTH = 60;
 constexpr QRect TIME_UNIT(QPoint(1180, 848), QPoint(1230, 848 + 30));
 constexpr int CURSOR_TOP = 100, HANDLE_TIP = 885, HANDLE_BASE = 910, HANDLE_HALF = 8;
+constexpr int STEP_MARK_HALF = 12, STEP_MARK_WIDTH = 2;
 constexpr int MARKER_LEFT = 425, MARKER_RIGHT = 440, MARKER_TOP = 100, MARKER_BOTTOM = 860;
 
 QString Q(const std::string& s) {
@@ -192,6 +193,18 @@ void DrawCursor(QPainter& p, const PlotInput& in, const PlotStyle& st) {
     p.drawPolygon(handle, 3);
     p.setBrush(Qt::NoBrush);
 }
+
+// A short upright stroke across the flow curve at each mark the window shows.
+void DrawStepMarks(QPainter& p, const PlotInput& in, const PlotStyle& st) {
+    if (!in.analogShown[1]) return;
+    p.setPen(Pen(st.line.color(), STEP_MARK_WIDTH));
+    for (const StepMark& m : in.stepMarks) {
+        const double x = StepMarkX(in.window, m.sample);
+        const std::optional<int> y = AnalogY(1, m.value, in.window.lower, in.window.upper);
+        if (y && x >= TIME_LEFT && x <= TIME_LEFT + TIME_WIDTH)
+            p.drawLine(QPointF(x, *y - STEP_MARK_HALF), QPointF(x, *y + STEP_MARK_HALF));
+    }
+}
 } // namespace
 
 PlotStyle ScreenPlotStyle(int screenClass, bool running) {
@@ -279,6 +292,7 @@ void PaintScopePlot(QPainter& p, const QRectF& target, const PlotInput& in, cons
             Polyline(p, AnalogCurve(*in.samples, c, in.window, in.running, columnWidth, ex.FromX(), ex.ToX()),
                      st.curves[static_cast<size_t>(c)]);
         }
+        DrawStepMarks(p, in, st);
     }
     p.restore();
 }

@@ -6,8 +6,10 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "scope/ScopeMath.h"
+#include "scope/StepTable.h"
 
 class QPainter;
 
@@ -49,6 +51,8 @@ struct PlotInput {
     bool cursor = true;   // the readout cursor and its handle
     int marker = -1;      // the acquisition marker's position 0..700, -1 for none
     std::string timeUnit = "t/s";
+    // Short marks on the flow curve at the steps' dead time, T63, T86 and settling point.
+    std::vector<StepMark> stepMarks;
     // The logical area that needs painting (a partial repaint); curves outside it are not built.
     std::optional<LogicalRect> exposed;
 };

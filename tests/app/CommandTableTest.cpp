@@ -33,14 +33,15 @@ std::string Lower(std::string s) {
 const std::set<unsigned> kAllCommands = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008,
                                          32009, 32010, 32011, 32012, 32014, 32015, 32016, 32017,
                                          32018, 32019, 32020, 32021, 32022, 32023, 32025, 32026,
-                                         32027, 32029, 32030, 32031, 32040, 32041, 32042};
+                                         32027, 32029, 32030, 32031, 32040, 32041, 32042, 32043};
 // The commands whose dialogs or actions exist in this version.
 // Help, About, Debug, the five project commands (32004..32008), Serial Port, Valve Info, Show Grid,
+// Step Figures,
 // Exit, Parameters, Status, Serial Setpoint, Test Function, Auto-Tune, Scope Setup, Print, the
 // calibration commands, the view's Tab, Shift+Tab and Enter, Valve History.
-const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010,
-                                     32011, 32012, 32014, 32015, 32016, 32018, 32019, 32020, 32021,
-                                     32022, 32023, 32025, 32026, 32027, 32029, 32030, 32031, 32042};
+const std::set<unsigned> kWorking = {32001, 32002, 32003, 32004, 32005, 32006, 32007, 32008, 32010, 32011,
+                                     32012, 32014, 32015, 32016, 32018, 32019, 32020, 32021, 32022, 32023,
+                                     32025, 32026, 32027, 32029, 32030, 32031, 32042, 32043};
 // Reset Zoom and the two exports wait for an idle engine as Start Acquisition does.
 const std::set<unsigned> kIdleOnly = {32009, 32017, 32040, 32041};
 } // namespace
@@ -102,7 +103,7 @@ TEST(CommandTable, BuiltinMenuKeepsItsLayout) {
               "S&tatus\tF2=32026 - "
               "&Serial Setpoint=32014 T&est Function=32027 A&uto-Tune=32031\n"
               "&Scope: &Setup\tF3=32016 - St&art Acquisition\tF4=32017 Sto&p Acquisition\tF5=32018 - "
-              "Show G&rid=32012 Reset &Zoom\tF10=32009\n"
+              "Show G&rid=32012 Step &Figures=32043 Reset &Zoom\tF10=32009\n"
               "&?: &Help...\tF1=32001 - About &Quillon...=32002\n");
 }
 

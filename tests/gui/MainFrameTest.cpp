@@ -266,11 +266,11 @@ void GuiTest::menuWithCalibrationSwitch() {
         }
     };
     walk(f.menuBar()->actions());
-    QCOMPARE(items, 25);
+    QCOMPARE(items, 26);
     // The five project commands, print, the two exports, serial port, exit, parameters, calibration,
     // valve info, valve history, status, serial setpoint, test function, auto-tune, scope setup,
-    // start and stop acquisition, grid, reset zoom, help, about.
-    QCOMPARE(enabled, 25);
+    // start and stop acquisition, grid, step figures, reset zoom, help, about.
+    QCOMPARE(enabled, 26);
 }
 
 void GuiTest::menuFromTheLanguageLibrary() {

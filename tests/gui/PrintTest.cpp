@@ -190,6 +190,7 @@ private slots:
     void everyPageAsAnImage();
     void qlnPrintWritesTheProjectIntoAPdf();
     void qlnPrintRefusesWhatItCannotReadOrWrite();
+    void qlnPrintPrintsTheStepFiguresUnderTheCurves();
     void printProjectFromTheWindowIsLandscapeWhateverWasChosen();
     void theCurvesPageIsTheViewInTheLoadedTexts();
     void selectPrintDialogReadsItsButtons();
@@ -286,6 +287,44 @@ void PrintTest::qlnPrintWritesTheProjectIntoAPdf() {
         {QStringLiteral("--select"), QStringLiteral("parameters"), projectPath, pdf}, &status);
     QCOMPARE(status, 0);
     QCOMPARE(PdfPages(pdf), 4);
+}
+
+// A 20 s roll recording at 4 ms, the setpoint between 10 % and 90 % every second, the flow a
+// first-order lag (θ 0.1 s, τ 0.1 s): a row for each step the page has room for, then the rest
+// counted. Dead time θ + τ ln(1/0.95) = 0.105 s, T63 θ + τ ln(1/0.368) = 0.200 s.
+void PrintTest::qlnPrintPrintsTheStepFiguresUnderTheCurves() {
+    if (!HavePoppler()) QSKIP("pdftotext / pdfinfo (poppler-utils) are not installed");
+    QTemporaryDir dir;
+    auto file = SampleProject();
+    file->scopeSetup.AcquisitionTime = 20;
+    SampleBuffer samples;
+    for (int i = 0; i < 5000; ++i) {
+        const double t = i * 0.004, since = t - std::floor(t);
+        const bool high = static_cast<int>(t) % 2 == 1;
+        const double from = t < 1 ? 10 : high ? 10 : 90, to = high ? 90 : 10;
+        samples.SetAnalog(0, i, static_cast<float>(high ? 90 : 10));
+        samples.SetAnalog(
+            1, i, static_cast<float>(since < 0.1 ? from : to + (from - to) * std::exp(-(since - 0.1) / 0.1)));
+    }
+    samples.SaveTo(file->samples);
+    const QString projectPath = dir.filePath(QStringLiteral("steps.QPJ")),
+                  pdf = dir.filePath(QStringLiteral("s.pdf"));
+    std::string error;
+    QVERIFY2(WriteProjectFile(projectPath.toStdString(), *file, &error), error.c_str());
+    int status = -1;
+    Run(QStringLiteral(QLN_PRINT_PATH),
+        {QStringLiteral("--select"), QStringLiteral("scope"), projectPath, pdf}, &status);
+    QCOMPARE(status, 0);
+    const QString text = PdfText(pdf);
+    for (const char* expected : {"Step", "Dead time", "T63", "Settling time", "Travel gain"})
+        QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
+    QVERIFY2(text.contains(QRegularExpression(
+                 QStringLiteral("1 +1\\.000 +10\\.0 \\S 90\\.0 +10\\.0 \\S 90\\.0 +0\\.105 +0\\.200 "))),
+             qPrintable(text));
+    const QRegularExpressionMatch more =
+        QRegularExpression(QStringLiteral("and (\\d+) more steps")).match(text);
+    QVERIFY2(more.hasMatch(), qPrintable(text));
+    QVERIFY(more.captured(1).toInt() > 0 && more.captured(1).toInt() < 19);
 }
 
 void PrintTest::qlnPrintRefusesWhatItCannotReadOrWrite() {

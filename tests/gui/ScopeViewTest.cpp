@@ -2,6 +2,7 @@
 // at its logical positions, the mouse (zoom, Zoom Back, the cursor handle), the typed readout
 // time, the marker, the exports read back, and a recording from the real qln-valve.
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -123,6 +124,7 @@ private slots:
     void exportsReadBackAsTheRecording();
     void screenshots();
     void recordsAStepFromTheVirtualValve();
+    void stepFiguresFollowTheReadoutTime();
 };
 
 void ScopeViewTest::knownRecordingLandsOnItsUnits() {
@@ -346,6 +348,9 @@ void ScopeViewTest::recordsAStepFromTheVirtualValve() {
     QVERIFY(std::abs(state.samples.Analog(0, 10) - 10.0f) < 1.0f);
     QVERIFY(std::abs(state.samples.Analog(0, 990) - 90.0f) < 1.0f);
     QVERIFY(state.samples.Analog(1, 990) > state.samples.Analog(1, 10) + 40.0f);
+    QWidget* figures = view->findChild<QWidget*>(QStringLiteral("stepFigures"));
+    QCOMPARE(view->Steps().steps.size(), size_t{1});
+    QVERIFY2(figures->isVisible(), "the step at the readout time (2 s)");
 
     // The cursor from the middle (2 s, after the step) to the start: the readout follows the buffer.
     QVERIFY(std::abs(view->Readout().analog[0] - 90.0f) < 1.0f);
@@ -370,6 +375,69 @@ void ScopeViewTest::recordsAStepFromTheVirtualValve() {
     QCOMPARE(rows, 1000);
     QCOMPARE(QImage(dir.filePath(QStringLiteral("step.png"))).size(), QSize(1600, 1200));
     QVERIFY(QImage(dir.filePath(QStringLiteral("step.png"))).save(Shot("scope_step_valve")));
+
+    // Scope > Step Figures hides them, and the choice is kept for the next start.
+    QVERIFY(f.CommandAction(ID_STEP_FIGURES)->isChecked());
+    f.CommandAction(ID_STEP_FIGURES)->trigger();
+    QVERIFY(!figures->isVisible() && view->Steps().steps.empty());
+    QVERIFY(ReadAll(dir.filePath(QStringLiteral("QLN_com.ini"))).find("STEP_FIGURES=0") != std::string::npos);
+}
+
+// A step up at 1 s and down at 5 s, the flow a first-order lag (θ 0.1 s, τ 0.2 s): the table shows
+// the step at the readout time, as screen readers read it; its marks stand on the flow curve.
+void ScopeViewTest::stepFiguresFollowTheReadoutTime() {
+    Alone a;
+    for (int i = 0; i < 2000; ++i) {
+        const double t = i * 0.004, since = t < 5 ? t - 1 : t - 5, from = t < 5 ? 10 : 90,
+                     to = t < 5 ? 90 : 10;
+        a.state.samples.SetAnalog(0, i, t < 1 ? 10.0f : static_cast<float>(to));
+        const double y =
+            t < 1 || since < 0.1 ? (t < 1 ? 10 : from) : to + (from - to) * std::exp(-(since - 0.1) / 0.2);
+        a.state.samples.SetAnalog(1, i, static_cast<float>(y));
+    }
+    a.state.FillIndex.store(2000);
+    a.state.SamplesReceived.store(2000);
+    a.view.ResetTimeAxis();
+    auto value = [&](const QString& name) {
+        for (QLineEdit* e : a.view.findChildren<QLineEdit*>())
+            if (e->isVisible() && e->accessibleName() == name)
+                return QAccessible::queryAccessibleInterface(e)->text(QAccessible::Value);
+        return QString();
+    };
+    auto shown = [&](const QString& text) {
+        for (QLabel* l : a.view.findChildren<QLabel*>())
+            if (l->isVisible() && QAccessible::queryAccessibleInterface(l)->text(QAccessible::Name) == text)
+                return true;
+        return false;
+    };
+    QVERIFY(shown(QStringLiteral("Step 1 of 2")));
+    QVERIFY(std::abs(value(QStringLiteral("T63 / s")).toDouble() - (0.1 + 0.2 * std::log(1 / 0.368))) <
+            0.004);
+    QCOMPARE(value(QStringLiteral("Setpoint / %")), QStringLiteral("10.0 \u2192 90.0"));
+    // The marks: black strokes across the green curve where it passes 63 % (x 430 + 325 x 0.35).
+    auto black = [&] {
+        const QImage img = a.Picture();
+        int n = 0;
+        for (int y = 240; y < 320; ++y)
+            n += Near(img.pixelColor(544, y), Qt::black);
+        return n;
+    };
+    const int withMarks = black();
+    QVERIFY(a.Picture().save(Shot("scope_step_figures")));
+    widget_test::PutText(a.Field(QStringLiteral("Readout Time")), QStringLiteral("6"));
+    QVERIFY(shown(QStringLiteral("Step 2 of 2")));
+    QCOMPARE(value(QStringLiteral("Travel gain")), QStringLiteral("1.00"));
+    widget_test::PutText(a.Field(QStringLiteral("Readout Time")), QStringLiteral("0.5"));
+    QVERIFY2(!a.view.findChild<QWidget*>(QStringLiteral("stepFigures"))->isVisible(),
+             "before the first step");
+    a.view.ShowStepFigures(false);
+    QVERIFY(black() < withMarks);
+
+    ScopeSetup s = CopyScopeSetup(a.state);
+    s.Analog[1].Signal = 2;
+    StoreScopeSetup(a.state, s);
+    a.view.ShowStepFigures(true);
+    QVERIFY(shown(QStringLiteral("Step figures need Setpoint on channel 1 and Flow on channel 2.")));
 }
 
 QTEST_MAIN(ScopeViewTest)

@@ -35,9 +35,9 @@ fs::path GermanFile() {
 
 // Every command id of the main window's menu that has a menu entry, plus the two calibration
 // commands that only a translated menu can carry.
-const std::set<unsigned> kMenuCommands = {32004, 32005, 32006, 32007, 32008, 32015, 32010, 32019, 32020,
-                                          32021, 32030, 32029, 32011, 32026, 32014, 32027, 32031, 32016,
-                                          32017, 32018, 32012, 32009, 32002, 32001, 32040, 32041, 32042};
+const std::set<unsigned> kMenuCommands = {
+    32004, 32005, 32006, 32007, 32008, 32015, 32010, 32019, 32020, 32021, 32030, 32029, 32011, 32026,
+    32014, 32027, 32031, 32016, 32017, 32018, 32012, 32009, 32002, 32001, 32040, 32041, 32042, 32043};
 
 void CollectCommands(const std::vector<LangMenuItem>& items, std::vector<unsigned>* out) {
     for (const auto& item : items) {

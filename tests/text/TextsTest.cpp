@@ -46,7 +46,7 @@ TEST(TextsTable, KeepsTheProgramsTextsExactly) {
 
 TEST(TextsTable, HoldsEveryIdFromOneTo374TheLineMessagesAndTheTitleOnly) {
     auto table = BuiltinTexts();
-    ASSERT_EQ(table.size(), 447u);
+    ASSERT_EQ(table.size(), 467u);
     for (unsigned id = 400; id <= 407; ++id)
         EXPECT_EQ(table[374 + id - 400].id, id);
     // The connection field, the stale note, the port warning, the menu's reasons and the help.
@@ -66,6 +66,8 @@ TEST(TextsTable, HoldsEveryIdFromOneTo374TheLineMessagesAndTheTitleOnly) {
             << id << ": the valve history refused, an entry lost, in the outbox";
     for (unsigned id = 500; id <= 526; ++id)
         EXPECT_NE(BuiltinText(id), nullptr) << id << ": the valve history dialog";
+    for (unsigned id = 600; id <= 619; ++id)
+        EXPECT_NE(BuiltinText(id), nullptr) << id << ": the step figures";
     for (unsigned id = 1; id <= 374; ++id) {
         ASSERT_NE(BuiltinText(id), nullptr) << id;
         EXPECT_EQ(table[id - 1].id, id);

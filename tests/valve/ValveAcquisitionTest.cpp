@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "scope/StepResponse.h"
 #include "valve/ValveBench.h"
 
 namespace {
@@ -11,8 +12,8 @@ using valve::Bytes;
 using valve::Micros;
 using namespace std::chrono_literals;
 
-constexpr uint8_t ATS = 33, SBS = 29, SES = 31, SAS = 36, TAS = 40, PAS = 41, PRS = 39, ACS = 42, ACR = 43,
-                  RSS = 86, STS = 37, RTS = 38;
+constexpr uint8_t KPS = 1, ATS = 33, SBS = 29, SES = 31, SAS = 36, TAS = 40, PAS = 41, PRS = 39, ACS = 42,
+                  ACR = 43, RSS = 86, STS = 37, RTS = 38;
 
 double Unsigned(uint8_t b) {
     return b * 100.0 / 255.0;
@@ -171,3 +172,25 @@ TEST(ValveSerialSetpoint, OverridesTheInputUntilReset) {
 }
 
 } // namespace
+
+// The step the valve records is its flow loop's answer: a higher proportional gain (KPS, 0.01 a
+// step) follows the setpoint sooner.
+TEST(ValveStepRecording, AHigherGainGivesAShorterT63) {
+    std::vector<double> t63;
+    for (uint8_t gain : {50, 250}) {
+        ValveBench bench;
+        ASSERT_EQ(bench.Ask(KPS, gain), Bytes{ACK});
+        ASSERT_EQ(bench.Ask(ATS, 4), Bytes{ACK});
+        ASSERT_EQ(bench.Ask(ACS, 0), Bytes{ACK});
+        std::vector<float> w, y;
+        for (const Bytes& r : StreamAfterAck(bench.Send(ValveBench::Request(SAS, 0), 5s))) {
+            w.push_back(static_cast<float>(Unsigned(r[1])));
+            y.push_back(static_cast<float>(Unsigned(r[2])));
+        }
+        const std::vector<StepFigures> steps = StepResponse(w, y, 0.004);
+        ASSERT_EQ(steps.size(), 1u);
+        ASSERT_TRUE(steps[0].t63);
+        t63.push_back(*steps[0].t63);
+    }
+    EXPECT_LT(t63[1], t63[0] - 0.01) << t63[0] << " s at gain 0.5, " << t63[1] << " s at 2.5";
+}

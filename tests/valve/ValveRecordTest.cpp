@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -62,7 +63,56 @@ TEST(ValveRecord, AStepRecordingIsTheWholeWindowAndFollowsTheFlowModel) {
     EXPECT_NEAR(rows.front().ana[0], 10.0, 0.5);
     EXPECT_NEAR(rows.back().ana[0], 90.0, 0.5);
     EXPECT_NEAR(rows.back().ana[1], 90.0, 2.0);
-    EXPECT_EQ(r.err, "Recorded 1000 samples (0 display updates too fast).\n");
+    EXPECT_EQ(r.err.rfind("Recorded 1000 samples (0 display updates too fast).\nstep 1 of 1 at 0.400 s: ", 0),
+              0u)
+        << r.err;
+}
+
+// The figures of the valve's step, as record says them, and as analyze reads them back from the CSV
+// and from the project; a set-up whose channel 2 shows no flow has none.
+TEST(ValveRecord, AStepRecordingHasPlausibleFiguresWhereverTheyAreRead) {
+    InTempFolder dir;
+    ValveProcess valve({});
+    ASSERT_FALSE(valve.SlavePath().empty());
+    const CliRun r = Record(valve, {"--json", "--mode", "step", "--time", "4", "--csv", "s.csv", "s.QPJ"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto figure = [](const std::string& json, const std::string& name) {
+        const size_t at = json.find("\"" + name + "\": ");
+        return at == std::string::npos ? -1.0 : std::atof(json.c_str() + at + name.size() + 4);
+    };
+    EXPECT_NEAR(figure(r.out, "t0_s"), 0.4, 1e-9) << "a tenth of the recording: " << r.out;
+    EXPECT_GT(figure(r.out, "dead_time_s"), 0.0);
+    EXPECT_GT(figure(r.out, "t63_s"), figure(r.out, "dead_time_s"));
+    EXPECT_GT(figure(r.out, "t86_s"), figure(r.out, "t63_s"));
+    EXPECT_LT(figure(r.out, "t98_s"), 2.0);
+    EXPECT_NEAR(figure(r.out, "travel_gain"), 1.0, 0.05);
+    EXPECT_NE(r.out.find("\"settled\": true"), std::string::npos) << r.out;
+    const std::string steps =
+        r.out.substr(r.out.find("\"steps\""), r.out.find("\"display_update") - r.out.find("\"steps\""));
+    LockstepClock clock;
+    CliRun a = RunCliCaptured({"--json", "analyze", "s.QPJ"}, clock);
+    EXPECT_EQ(a.status, 0) << a.err;
+    EXPECT_EQ(a.out,
+              "{\"period_s\": 0.0040, \"samples\": 1000, " + steps.substr(0, steps.size() - 2) + "}\n");
+    // The CSV holds four decimals of each value.
+    a = RunCliCaptured({"--json", "analyze", "s.csv"}, clock);
+    EXPECT_EQ(a.status, 0) << a.err;
+    EXPECT_NEAR(figure(a.out, "t63_s"), figure(r.out, "t63_s"), 0.0002) << a.out;
+    EXPECT_NEAR(figure(a.out, "flow_final"), figure(r.out, "flow_final"), 0.01) << a.out;
+    std::string project = ReadWholeFile(dir.File("s.QPJ"));
+    project[1900 + 68] = 2; // analog channel 2 shows PWM Out
+    WriteWholeFile(dir.File("pwm.QPJ"), project);
+    a = RunCliCaptured({"--json", "analyze", "pwm.QPJ"}, clock);
+    EXPECT_EQ(a.out, "{\"period_s\": 0.0040, \"samples\": 1000, \"steps\": [], \"note\": \"Step figures need "
+                     "Setpoint on channel 1 and Flow on channel 2.\"}\n");
+    WriteWholeFile(dir.File("short.QPJ"), project.substr(0, 2000));
+    a = RunCliCaptured({"analyze", "short.QPJ"}, clock);
+    EXPECT_EQ(a.status, 2);
+    EXPECT_NE(a.err.find("neither a project file"), std::string::npos) << a.err;
+    WriteWholeFile(dir.File("bad.csv"), "t_s,ana1,ana2,ana3,ana4,bin1,bin2,bin3,bin4\n0.000,1,2\n");
+    a = RunCliCaptured({"analyze", "bad.csv"}, clock);
+    EXPECT_EQ(a.err, "qln-cli: bad.csv is no recording CSV: line 2 is not 9 numbers\n");
+    EXPECT_EQ(a.status, 2);
 }
 
 TEST(ValveRecord, ARampRecordingRisesOverItsRampTimeAndIsKeptInTheProject) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "AnalyzeCommand.h"
 #include "CalibrationCommand.h"
 #include "CliRun.h"
 #include "HistoryCommands.h"
@@ -100,6 +101,16 @@ const CommandRow COMMANDS[] = {
          "options over it, and FILE keeps the set-up and the recording. A set-up mode that is none of "
          "step, ramp and roll is refused unless --mode chooses one. Ctrl+C stops a recording "
          "(twice: hard stop)."},
+    {.name = "analyze",
+     .summary = "print the step figures of the recording in FILE (a project, or a CSV as record --csv writes "
+                "it)",
+     .run = RunAnalyze,
+     .file = FileArg::Required,
+     .project = ProjectNeeds::OwnReading,
+     .missing = "analyze needs exactly one project or CSV file",
+     .details = "Dead time, T63, T86, T98, rise time, overshoot, settling time, travel gain and deviation of "
+                "every setpoint step (channel 1 the setpoint, channel 2 the flow). Exit status 0 also when "
+                "there is no step; 2 for a file that is neither a project nor such a CSV."},
     {.name = "setpoint",
      .summary = "make the valve follow PCT % sent from the PC, or (off) its own source",
      .run = RunSetpoint,
@@ -350,7 +361,10 @@ private:
             if (row.missing) word->required();
         }
         if (row.file != FileArg::None) {
-            CLI::Option* file = sub->add_option("FILE", o_.file, "a project file (.QPJ)")->type_name("");
+            const char* what = row.project == ProjectNeeds::OwnReading
+                                   ? "a project file (.QPJ) or a recording's CSV"
+                                   : "a project file (.QPJ)";
+            CLI::Option* file = sub->add_option("FILE", o_.file, what)->type_name("");
             if (row.file == FileArg::Required) file->required();
         }
         if (row.historyWords) {
@@ -453,7 +467,7 @@ int RunCli(const std::vector<std::string>& args, IClock& clock, std::ostream& ou
     }
     const CommandRow& row = *line.Row();
     auto project = std::make_unique<ProjectFile>();
-    if (!o.file.empty()) {
+    if (!o.file.empty() && row.project != ProjectNeeds::OwnReading) {
         const std::string error = LoadProject(o.file, row.project, *project);
         if (!error.empty()) {
             err << "qln-cli: " << error << "\n";

@@ -68,6 +68,7 @@ enum class ProjectNeeds {
     NewIfMissing, // a missing file is a new project, named after the file as New Project names it
     Parameters,   // the file must reach as far as the working parameter set
     Calibration,  // ... as far as the calibration record
+    OwnReading,   // the command reads FILE itself (it need not be a project)
 };
 
 // One command's run: its options and project, where it prints, and who may call it off.

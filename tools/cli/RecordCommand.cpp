@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "AnalyzeCommand.h"
 #include "CliRun.h"
 #include "engine/DeviceCommands.h"
 #include "scope/Acquisition.h"
@@ -123,14 +124,16 @@ int PrintRecording(const QlnState& s, ProjectFile& project, const Options& o, st
         }
     }
     std::ostream& summary = o.record.csv && *o.record.csv == "-" ? err : out;
+    const RecordingSteps steps = StepsOfRecording(s.samples, setup, range);
     if (o.json) {
         JsonObject j;
-        j.Add("samples", range.count);
+        AddStepsJson(steps, j);
         j.Add("display_update_too_fast", static_cast<long>(s.DisplayTooFast.load()));
         summary << j.Str();
     } else {
         summary << "Recorded " << range.count << " samples (" << s.DisplayTooFast.load()
                 << " display updates too fast).\n";
+        PrintSteps(steps, summary);
     }
     if (o.file.empty()) return 0;
     project.scopeSetup = setup;

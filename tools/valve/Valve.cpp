@@ -307,6 +307,10 @@ Bytes Valve::StartRecording(const Request& r, Micros now) {
     p.end = registers_.Get(REG_SETPOINT_END) * 0.5;
     p.start = now + Micros{std::chrono::seconds{seconds}} / RECORDING_LEAD_DIVISOR;
     p.rampTime = ramp ? TestSegment() : Micros{0};
+    // The flow starts settled at the begin setpoint, as after an engineer has held it there: the
+    // step's figures then depend on the valve's parameters alone, not on where the setpoint input
+    // happened to stand when the recording was asked for.
+    model_.Settle(p.begin);
     setpoint_.StartRecording(p);
     acquisition_.StartRecording(now, ramp, seconds);
     return AckReply();
