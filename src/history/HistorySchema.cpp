@@ -71,15 +71,16 @@ std::vector<std::string> Roles() {
     return {sql + " END $$"};
 }
 
-// A version-1 history in the connection's current schema (where stations made it) moves into `qln`
-// with its rows as they are.
+// A version-1 history in the connection's search path (where stations made it; `qln` itself left
+// out, which "$user" names for a role called qln) moves into `qln` with its rows as they are.
 std::vector<std::string> MoveVersion1() {
-    return {
-        "DO $$ BEGIN IF to_regclass('qln.schema_version') IS NULL AND "
-        "to_regclass(format('%I.schema_version', current_schema())) IS NOT NULL AND "
-        "to_regclass(format('%I.history_entries', current_schema())) IS NOT NULL THEN "
-        "EXECUTE format('ALTER TABLE %I.history_entries SET SCHEMA qln', current_schema()); "
-        "EXECUTE format('ALTER TABLE %I.schema_version SET SCHEMA qln', current_schema()); END IF; END $$"};
+    return {"DO $$ DECLARE s text; BEGIN IF to_regclass('qln.schema_version') IS NULL THEN "
+            "FOREACH s IN ARRAY current_schemas(false) LOOP "
+            "IF s <> 'qln' AND to_regclass(format('%I.schema_version', s)) IS NOT NULL AND "
+            "to_regclass(format('%I.history_entries', s)) IS NOT NULL THEN "
+            "EXECUTE format('ALTER TABLE %I.history_entries SET SCHEMA qln', s); "
+            "EXECUTE format('ALTER TABLE %I.schema_version SET SCHEMA qln', s); EXIT; END IF; END LOOP; "
+            "END IF; END $$"};
 }
 
 std::vector<std::string> Tables() {

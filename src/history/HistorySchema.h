@@ -55,6 +55,6 @@ std::vector<std::string> SqliteAddStoreColumns();
 std::vector<std::string> SqliteKeepEntries();
 
 // PostgreSQL: the whole set-up, in one transaction: the roles, the schema `qln` with its tables,
-// functions and triggers, a version-1 history found in the connection's current schema moved into
+// functions and triggers, a version-1 history found in the connection's search path moved into
 // it and linked into the chain, and the rights. Safe to run again.
 std::vector<std::string> PostgresSetupStatements();

@@ -1,6 +1,7 @@
 // A line's PostgreSQL server as its administrator runs it: the history set up by its owner,
 // stations and auditors as login roles with passwords (SCRAM) from libpq's password file.
 #include "history/HistoryChain.h"
+#include "history/HistorySchema.h"
 #include "history/HistoryTestSupport.h"
 
 #include <cstdlib>
@@ -262,6 +263,42 @@ TEST_P(HistoryServer, AWriterKilledAfterTheCommitLeavesOneEntry) {
     ASSERT_TRUE(next.Open(&failure, &error));
     EXPECT_EQ(Count(admin_, "*"), 1);
     EXPECT_EQ(Outbox()->size(), 0u);
+}
+
+// A version-1 history, as stations made it in their own schema, moves into the administrator's
+// schema with every column of every entry as it was; the chain is laid over it and goes on.
+TEST_P(HistoryServer, SetupMigratesAVersion1HistoryKeepingEveryEntry) {
+    const HistoryTarget old{Kind::Postgres, Pg().NewDatabase("old")};
+    const std::string columns =
+        "id::text || '|' || uid || '|' || time_utc || '|' || station || '|' || user_name "
+        "|| '|' || device || '|' || serial || '|' || error_text || '|' || result || '|' || "
+        "confirmed::text || '|' || parameters || '|' || matrix";
+    {
+        auto sql = Connect(old);
+        *sql << "CREATE TABLE schema_version (version INTEGER NOT NULL)";
+        *sql << "INSERT INTO schema_version VALUES (1)";
+        *sql << CreateEntriesTableV1("history_entries", "BIGSERIAL PRIMARY KEY");
+        // Ids with a gap, as a sequence leaves them after a failed insert.
+        for (const char* id : {"1", "4"})
+            *sql << std::string("INSERT INTO history_entries VALUES (") + id + ", '" + std::string(31, 'a') +
+                        id + "', '2026-12-0" + id +
+                        "T10:00:00Z', 'st', 'u', '1.0', 'COM1', '/dev/ttyUSB0', 'A1', 'P', 'V1', "
+                        "'write-params', 'lost: \"x\"', 'incomplete', 12, 'ff00', '0a')";
+    }
+    std::vector<std::string> before(2), after(2);
+    *Connect(old) << "SELECT " + columns + " FROM history_entries ORDER BY id", soci::into(before);
+    std::string error;
+    ASSERT_TRUE(SetUpHistory(old, &error)) << error;
+    *Connect(old) << "SELECT " + columns + " FROM qln.history_entries ORDER BY id", soci::into(after);
+    EXPECT_EQ(after, before);
+    const HistoryTarget station{Kind::Postgres, PgServer::As(old.location, "station1")};
+    auto store = HistoryStore::Open(station, nullptr, &error);
+    ASSERT_TRUE(store) << error;
+    HistoryEntry next = Entries(1)[0];
+    ASSERT_TRUE(store->Add(next, &error)) << error;
+    EXPECT_EQ(next.id, 5);
+    admin_ = old;
+    EXPECT_FALSE(Verify());
 }
 
 // A lock an administrator holds ends the job at the station's time limit; the entry waits.
