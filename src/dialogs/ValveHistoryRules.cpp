@@ -27,13 +27,13 @@ std::string Problem(const TextSource& texts, unsigned text, const std::string& d
 }
 
 // Entries waiting for a server out of reach are in no list yet; the user should know they exist.
+// The outbox is read as an outbox: opened as a history it would be made one.
 std::string OutboxLine(const TextSource& texts, const std::string& programFolder) {
     const std::string path = OutboxPath(programFolder);
     if (!PathExists(path)) return "";
     std::string error;
-    const std::unique_ptr<HistoryStore> outbox =
-        HistoryStore::Open({HistoryTarget::Kind::Sqlite, path}, nullptr, &error);
-    const size_t waiting = outbox ? outbox->List(std::nullopt, &error).size() : 0;
+    const std::optional<std::vector<OutboxEntry>> outbox = ReadOutbox(path, &error);
+    const size_t waiting = outbox ? outbox->size() : 0;
     if (waiting == 0) return "";
     return FillPlaceholders(texts.GetSilently(IDS_HISTORY_OUTBOX_WAITING), {std::to_string(waiting), path});
 }

@@ -238,8 +238,13 @@ int SociHistoryStore::MakeSqliteSchema() {
         sql_ << "SELECT count(*) FROM sqlite_master WHERE type = 'table'", soci::into(tables);
         sql_ << "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'",
             soci::into(versions);
+        // An outbox (its quarantine and started entries beside the entries) is no history either.
+        long long outboxTables = 0;
+        sql_ << "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('quarantine', "
+                "'started')",
+            soci::into(outboxTables);
         int known = versions > 0 ? ReadVersion("schema_version") : 0;
-        if (known == 0 && tables > versions) known = -1;
+        if ((known == 0 && tables > versions) || (role_ == Role::History && outboxTables > 0)) known = -1;
         if (known == 0) {
             sql_ << "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
             sql_ << CreateEntriesTableV1("history_entries", "INTEGER PRIMARY KEY");

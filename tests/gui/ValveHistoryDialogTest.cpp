@@ -94,10 +94,12 @@ void ValveHistoryTest::listsComparesAndTakesIntoTheProject() {
         QVERIFY2(store->Add(e, &error), error.c_str());
     // Two entries wait for a server out of reach: no list can show them yet, a line says so.
     const std::string outboxPath = p.dir.filePath("QLN_history_outbox.db").toStdString();
-    auto outbox = HistoryStore::Open({HistoryTarget::Kind::Sqlite, outboxPath}, nullptr, &error);
-    QVERIFY2(outbox, error.c_str());
+    HistoryRecorder unreachable({HistoryTarget::Kind::Unusable, "no database"}, outboxPath);
+    HistoryOpenFailure failure;
+    std::string notice;
+    QVERIFY(unreachable.Open(&failure, &error));
     for (HistoryEntry waiting : {NewHistoryEntry("read-params"), NewHistoryEntry("setpoint")})
-        QVERIFY2(outbox->Add(waiting, &error), error.c_str());
+        QVERIFY2(unreachable.Record(waiting, &notice, &error), error.c_str());
     std::memcpy(&p.state.params.EditBlock, SetWithGain(2.5f).data(), sizeof(ParameterBlock));
     QCOMPARE(p.frame->CommandAction(ID_VALVE_HISTORY)->text(), QStringLiteral("Valve &History..."));
 
@@ -152,6 +154,10 @@ void ValveHistoryTest::listsComparesAndTakesIntoTheProject() {
         QCOMPARE(note(), QStringLiteral("No differences: #1 and Project hold the same values."));
     });
     QVERIFY(seen);
+    // Still an outbox after the dialog read it: both wait for delivery.
+    const std::optional<std::vector<OutboxEntry>> waiting = ReadOutbox(outboxPath, &error);
+    QVERIFY2(waiting, error.c_str());
+    QCOMPARE(waiting->size(), size_t(2));
 }
 
 void ValveHistoryTest::saysWhyThereIsNoHistory() {

@@ -94,9 +94,13 @@ TEST_P(HistorySqliteTrust, MigratesVersion1KeepingEveryEntryAndRefusesChanges) {
 TEST_P(HistorySqliteTrust, RefusesAFileThatIsNoValveHistory) {
     const HistoryTarget other{Kind::Sqlite, dir_ + "/other.db"};
     *Connect(other) << "CREATE TABLE customers (name TEXT)";
-    for (const HistoryTarget& t : {other, HistoryTarget{Kind::Sqlite, dir_ + "/a\"b.db"}}) {
-        HistoryOpenFailure failure = HistoryOpenFailure::None;
-        std::string error;
+    // An outbox named as the history (its entries wait there) is not made one.
+    std::string error, notice;
+    HistoryRecorder waiting({Kind::Unusable, "no database"}, outbox_);
+    HistoryOpenFailure failure = HistoryOpenFailure::None;
+    ASSERT_TRUE(waiting.Open(&failure, &error) && waiting.Record(NewHistoryEntry("backup"), &notice, &error));
+    for (const HistoryTarget& t :
+         {other, HistoryTarget{Kind::Sqlite, outbox_}, HistoryTarget{Kind::Sqlite, dir_ + "/a\"b.db"}}) {
         EXPECT_FALSE(HistoryStore::Open(t, &failure, &error));
         EXPECT_EQ(failure, HistoryOpenFailure::Damaged);
         EXPECT_NE(error.find(t.location), std::string::npos) << error;
@@ -105,6 +109,7 @@ TEST_P(HistorySqliteTrust, RefusesAFileThatIsNoValveHistory) {
     *Connect(other) << "SELECT count(*) FROM sqlite_master", soci::into(tables);
     EXPECT_EQ(tables, 1);
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/a\"b.db"));
+    EXPECT_EQ(ReadOutbox(outbox_, &error)->size(), 1u);
 }
 
 // Each job leaves its entries in the file itself: a copy of the file alone holds them all, and a
