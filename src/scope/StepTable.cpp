@@ -23,10 +23,6 @@ enum : int {
     NOT_SETTLED
 };
 
-std::string Fixed(double v, int decimals) {
-    return FigureText(v, decimals);
-}
-
 std::string Fixed(const std::optional<double>& v, int decimals) {
     return v ? FigureText(*v, decimals) : "--";
 }
@@ -45,7 +41,7 @@ std::string FigureText(double v, int decimals) {
 
 std::vector<StepCell> StepCells(const StepFigures& f) {
     std::vector<StepCell> cells = {
-        {T0, Fixed(f.t0, 3)},
+        {T0, FigureText(f.t0, 3)},
         {SETPOINT, FromTo(f.setpointFrom, f.setpointTo)},
         {FLOW, FromTo(f.flowFrom, f.flowFinal)},
         {DEAD_TIME, Fixed(f.deadTime, 3)},

@@ -16,16 +16,13 @@ namespace {
 // Larger than any CSV of 5100 samples.
 constexpr uint64_t LARGEST_FILE = 16u << 20;
 
-std::string Fixed(double v, int decimals) {
-    return FigureText(v, decimals);
-}
 // A figure in JSON: the number, or null where it does not apply.
 std::string Json(const std::optional<double>& v, int decimals) {
-    return v && std::isfinite(*v) ? Fixed(*v, decimals) : "null";
+    return v && std::isfinite(*v) ? FigureText(*v, decimals) : "null";
 }
 // ... and in a plain line.
 std::string Plain(const std::optional<double>& v, int decimals, const char* unit) {
-    return v && std::isfinite(*v) ? Fixed(*v, decimals) + unit : "--";
+    return v && std::isfinite(*v) ? FigureText(*v, decimals) + unit : "--";
 }
 
 // The figures in the order the JSON gives them; "settled" follows the settling time.
@@ -51,9 +48,9 @@ constexpr JsonFigure JSON_FIGURES[] = {
 
 std::string StepJson(const StepFigures& f) {
     JsonObject j;
-    j.Add("t0_s", Fixed(f.t0, 4));
-    j.Add("setpoint_from", Fixed(f.setpointFrom, 2));
-    j.Add("setpoint_to", Fixed(f.setpointTo, 2));
+    j.Add("t0_s", FigureText(f.t0, 4));
+    j.Add("setpoint_from", FigureText(f.setpointFrom, 2));
+    j.Add("setpoint_to", FigureText(f.setpointTo, 2));
     for (const JsonFigure& figure : JSON_FIGURES) {
         j.Add(figure.key, Json(f.*figure.figure, figure.decimals));
         if (figure.figure == &StepFigures::settlingTime)
@@ -65,8 +62,8 @@ std::string StepJson(const StepFigures& f) {
 
 std::string StepLine(const StepFigures& f, size_t n, size_t count) {
     std::string line = "step " + std::to_string(n) + " of " + std::to_string(count) + " at " +
-                       Fixed(f.t0, 3) + " s: setpoint " + Fixed(f.setpointFrom, 1) + " -> " +
-                       Fixed(f.setpointTo, 1) + " %, flow " + Plain(f.flowFrom, 1, "") + " -> " +
+                       FigureText(f.t0, 3) + " s: setpoint " + FigureText(f.setpointFrom, 1) + " -> " +
+                       FigureText(f.setpointTo, 1) + " %, flow " + Plain(f.flowFrom, 1, "") + " -> " +
                        Plain(f.flowFinal, 1, " %");
     if (f.note == StepNote::SpanTooShort) return line + ", " + StepNoteText(f.note);
     line += ", travel gain " + Plain(f.travelGain, 3, "") + ", deviation " + Plain(f.deviationPct, 1, " %");
@@ -106,7 +103,7 @@ std::string ReadRecording(const std::string& path, RecordingSteps& r) {
 } // namespace
 
 void AddStepsJson(const RecordingSteps& r, JsonObject& j) {
-    j.Add("period_s", r.period > 0 ? Fixed(r.period, 4) : "null");
+    j.Add("period_s", r.period > 0 ? FigureText(r.period, 4) : "null");
     j.Add("samples", r.samples);
     std::string steps = "[";
     for (const StepFigures& f : r.steps)
